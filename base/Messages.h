@@ -1,0 +1,70 @@
+#pragma once
+// The program's own message texts, as Windows-1250 bytes (written here in UTF-8 and
+// converted once at start-up). Texts with %s and %d are filled with Format.
+// Do not read these from other static initialisers: their order is not defined.
+#include <string>
+
+#include "base/Text.h"
+
+namespace sv::msg {
+
+// Start-up and settings.
+inline const std::string kInitialising = Cp("Inicijalizacija podataka");
+inline const std::string kLocatingSettings = Cp("Lociranje konfiguracijske datoteke");
+inline const std::string kLoadingSettingsFrom = Cp("Dohvat postavki iz %s");
+inline const std::string kLoadingConnection = Cp("Dohvat postavki spajanja");
+inline const std::string kLoadingProjects = Cp("Dohvat projekata");
+inline const std::string kLoadingProject = Cp("Dohvat projekta %s");
+inline const std::string kNoProjects = Cp("Nema definiranih projekata, kreira se dafault projekt %s");
+inline const std::string kSavingSettings = Cp("Snimanje postavki");
+inline const std::string kSavingConnection = Cp("Snimanje postavki spajanja");
+inline const std::string kSavingProjects = Cp("Snimanje projekata");
+inline const std::string kNoImplementation = Cp("Nema implementacije klijentskog servisa");
+
+// Synchronisation.
+inline const std::string kSyncAlreadyRunning = Cp("Sinhronizacija se već izvršava");
+inline const std::string kProjectSyncStarted = Cp("Pokrenuto sinkroniziranje projekta %s");
+inline const std::string kNoSyncNeeded = Cp("Nije potrebna sinkronizacija za projekt %s");
+inline const std::string kProjectSyncDone = Cp("Sinkronizacija projekta %s završena, %d izmjena");
+inline const std::string kCannotDelete = Cp("Brisanje '%s' nije moguće");
+inline const std::string kForbiddenPath = Cp("Nedozvoljena putanja '%s'");
+// A name that cannot travel in Windows-1250 (or holds a backslash) is left out of a listing.
+inline const std::string kNameLeftOut = Cp("Naziv '%s' nije moguće prenijeti, izostavljen je iz popisa");
+
+// Markup.
+inline const std::string kTagInTag = Cp("Početak taga u tagu");
+inline const std::string kTagMismatch = Cp("Tag %s završava na tag %s");
+inline const std::string kClosingWithoutOpening = Cp("Završni tag %s bez početnog taga");
+
+// Folder model.
+inline const std::string kDuplicateDirectory = Cp("Direktorij već sadrži direktorij '%s'");
+inline const std::string kDuplicateFile = Cp("Direktorij već sadrži datoteku '%s'");
+
+// Console.
+inline const std::string kSyncRequested = Cp("Pokrenuta sinkronizacija");
+inline const std::string kNewSettings = Cp("Dodjela novih postavki");
+inline const std::string kUndefined = Cp("(nije definirano)");
+inline const std::string kBadPort = Cp("Neispravan port %s");
+
+// Project root and access grant.
+inline const std::string kCreatingFolder = Cp("Kreiranje direktorija %s");
+inline const std::string kAccessGranted = Cp("Dozvola pristupa %s na %s");
+inline const std::string kAccessFailed = Cp("Nije uspjela dozvola pristupa %s na %s, greška %d %s");
+
+// Messages of the conversion, list, file, socket and HTTP layers (English, as they stand).
+inline const std::string kNotInteger = "'%s' is not a valid integer value";
+inline const std::string kNotDateTime = "'%s' is not a valid date and time";
+inline const std::string kClassNotFound = "Class %s not found";
+inline const std::string kCannotCreateFile = "Cannot create file \"%s\". %s";
+inline const std::string kCannotOpenFile = "Cannot open file \"%s\". %s";
+inline const std::string kCannotCreateDirectory = "Unable to create directory";
+inline const std::string kReplyCodeInvalid = "Reply Code is not valid: %s";
+inline const std::string kMaxLineLength = "Max line length exceeded.";
+inline const std::string kClosedGracefully = "Connection Closed Gracefully.";
+inline const std::string kNotConnected = "Not connected.";
+inline const std::string kAlreadyConnected = "Already connected.";
+inline const std::string kSocketError = "Socket Error # %d\r\n%s";
+inline const std::string kResourceNotFound = "Resource %s not found";
+inline const std::string kCannotBind = "Could not bind socket. Address and port are already in use.";
+
+}  // namespace sv::msg

@@ -1,0 +1,2 @@
+// Program entry of sorvana-client (filled in by the host).
+int main() { return 0; }

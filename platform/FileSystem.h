@@ -1,0 +1,58 @@
+#pragma once
+// The file-system layer. Paths above this layer are Windows-1250 text in which both '\'
+// and '/' separate components (relative paths on the wire use '\'); here they are turned
+// into the disk's form (UTF-8, '/'). Names read from the disk come back as Windows-1250.
+// Failures that the program reports are raised as Exception with the promised texts.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace sv::fs {
+
+// The disk form of a program path: '\' becomes '/', Windows-1250 becomes UTF-8.
+std::string NativePath(std::string_view path);
+
+// One entry of a folder listing.
+struct DirEntry {
+  std::string name;        // Windows-1250; unconvertible characters shown as '?'
+  bool nameIsExact = true; // false when the name cannot travel in Windows-1250 (or holds '\')
+  bool isFolder = false;   // a link to a folder counts as a folder
+  std::int64_t mtime = 0;  // last write, seconds since the POSIX epoch (UTC)
+  std::uint64_t device = 0, inode = 0;  // identity of the entry (of a link's target)
+};
+
+// Calls visit for every entry of the folder except "." and "..", hidden ones included,
+// in the order the system yields them. False (and no call) when the folder cannot be
+// opened. visit may recurse into ForEachEntry.
+bool ForEachEntry(std::string_view folder, const std::function<void(const DirEntry&)>& visit);
+
+// Identity and last-write time of a folder; false when the path is not a folder.
+bool FolderInfo(std::string_view path, DirEntry& info);
+
+bool FolderExists(std::string_view path);
+bool FileExists(std::string_view path);  // a regular file (links followed)
+
+// Creates one folder level; false when it was not created (exists, parent missing, ...).
+bool CreateFolder(std::string_view path);
+// Creates the folder and every missing folder above it; true when it exists afterwards.
+bool ForceFolders(std::string_view path);
+// Deletes a file (not a folder); false when it was not deleted.
+bool DeleteFile(std::string_view path);
+// Sets a file's last-write (and access) time; false on failure.
+bool SetFileTime(std::string_view path, std::int64_t unixSeconds);
+
+// Reads a whole file; raises "Cannot open file "%s". %s" when it cannot be opened.
+std::string ReadFile(std::string_view path);
+// Streams a file's content to sink in chunks; raises as ReadFile.
+void ReadFileChunks(std::string_view path, const std::function<void(const char*, std::size_t)>& sink);
+// Writes a whole file through a temporary file beside it that is renamed over the
+// target, so a failed write leaves the old file whole. Raises "Cannot create file "%s". %s".
+void WriteFileAtomic(std::string_view path, std::string_view content);
+
+// errno of the last failed call on this thread, and the system's text for an error
+// number without trailing blanks and full stops.
+int LastError();
+std::string ErrorText(int error);
+
+}  // namespace sv::fs

@@ -1,0 +1,37 @@
+#pragma once
+// The user's locale facts for date-time texts, read from LC_TIME. Tests set them
+// explicitly so that nothing depends on the machine's locale. Safe from any thread.
+#include <string>
+
+#include "base/DateTime.h"
+
+namespace sv {
+
+// How a listing timestamp writes the time of day.
+struct TimeStyle {
+  bool leadingZero = false;      // hours with two digits
+  bool twentyFourHour = false;   // 0-23; otherwise 12-hour with a designator
+  bool designatorFirst = false;  // designator before the hour (with a blank after it)
+  std::string am = "am";
+  std::string pm = "pm";
+};
+
+// Reads the facts from the process locale (call setlocale(LC_TIME, "") first). A fact that
+// cannot be read keeps its default: no leading zero, 12-hour, designator after, am/pm.
+void LoadLocaleFacts();
+
+// The short date and long time of the default date-time text, and the designators.
+TFormatSettings UserFormatSettings();
+void SetUserFormatSettings(const TFormatSettings& settings);
+
+TimeStyle UserTimeStyle();
+void SetUserTimeStyle(const TimeStyle& style);
+
+// Derives the time style from a strftime time pattern and the two designators.
+TimeStyle TimeStyleFromPattern(const std::string& timePattern, const std::string& am,
+                               const std::string& pm);
+
+// The default date-time text of a value with the user's facts.
+std::string DateTimeToText(TDateTime value);
+
+}  // namespace sv
