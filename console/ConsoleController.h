@@ -1,0 +1,47 @@
+#pragma once
+// What the web console reads and changes of the controller. The controller implements
+// this interface; the console calls it on its request threads, in parallel with each
+// other and with the main thread, so every operation is safe from any thread.
+#include <cstdint>
+#include <string>
+
+#include "base/DateTime.h"
+
+namespace sv {
+
+class TdrEventLog;
+
+class ConsoleController {
+ public:
+  virtual ~ConsoleController() = default;
+
+  virtual std::string ServerAddress() = 0;
+  virtual void SetServerAddress(const std::string& address) = 0;
+  virtual std::int32_t ServerPort() = 0;
+  // Sets the server port and the console port (server port + 2). The listener keeps the
+  // port it is bound to until the next start.
+  virtual void SetServerPort(std::int32_t port) = 0;
+  virtual std::int32_t PollInterval() = 0;
+  virtual void SetPollInterval(std::int32_t minutes) = 0;
+  virtual int ProjectCount() = 0;
+  // Path of the first project; empty text when there is no project.
+  virtual std::string FirstProjectPath() = 0;
+  // Sets the first project's path; does nothing when there is no project.
+  virtual void SetFirstProjectPath(const std::string& path) = 0;
+
+  virtual TDateTime LastAttempt() = 0;  // 0: never
+  virtual TDateTime LastSuccess() = 0;  // 0: never
+
+  // Asks the poll loop for a synchronisation; raises Exception("Sinhronizacija se već
+  // izvršava") while a loop synchronisation runs.
+  virtual void RequestSync() = 0;
+  // Writes the settings file; raises the file layer's error.
+  virtual void SaveSettings() = 0;
+  // Creates a project root folder and grants access to it, logging both; never raises
+  // for a failed creation or grant.
+  virtual void CreateProjectRoot(const std::string& path) = 0;
+
+  virtual TdrEventLog& EventLog() = 0;
+};
+
+}  // namespace sv

@@ -1,0 +1,37 @@
+#pragma once
+// The console's HTTP listener (the controller's SvCHTTPServer component): loopback
+// sockets on the console port, one thread per connection, one request per connection.
+#include <cstdint>
+
+namespace sv {
+
+class ConsoleController;
+
+class SvCHTTPServer {
+ public:
+  // The controller outlives the listener; requests are routed to its pages and actions.
+  explicit SvCHTTPServer(ConsoleController& controller);
+  // Stops the listener (see Stop).
+  ~SvCHTTPServer();
+  SvCHTTPServer(const SvCHTTPServer&) = delete;
+  SvCHTTPServer& operator=(const SvCHTTPServer&) = delete;
+
+  // The port that the next Activate binds; changing it while active changes only the
+  // setting. Any thread.
+  void SetDefaultPort(std::int32_t port);
+  std::int32_t DefaultPort() const;
+
+  // Binds 127.0.0.1 and ::1 at the default port and starts serving. Raises
+  // Exception("Could not bind socket. Address and port are already in use.") when a
+  // socket cannot be bound; nothing stays bound then. Main thread.
+  void Activate();
+  // Closes the sockets and every open connection and joins every thread; afterwards no
+  // request runs. Idempotent. Main thread.
+  void Stop();
+
+ private:
+  struct Impl;
+  Impl* impl_;
+};
+
+}  // namespace sv
