@@ -46,10 +46,6 @@ bool SetFileTime(std::string_view path, std::int64_t unixSeconds);
 std::string ReadFile(std::string_view path);
 // Streams a file's content to sink in chunks; raises as ReadFile.
 void ReadFileChunks(std::string_view path, const std::function<void(const char*, std::size_t)>& sink);
-// Writes a whole file through a temporary file beside it that is renamed over the
-// target, so a failed write leaves the old file whole. Raises "Cannot create file "%s". %s".
-void WriteFileAtomic(std::string_view path, std::string_view content);
-
 // errno of the last failed call on this thread, and the system's text for an error
 // number without trailing blanks and full stops.
 int LastError();
