@@ -1,0 +1,157 @@
+#include "platform/FileSystem.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+
+#include "base/Exception.h"
+#include "base/Text.h"
+#include "tests/support/TempDir.h"
+
+namespace sv::fs {
+namespace {
+
+using test::TempDir;
+
+std::map<std::string, DirEntry> List(const std::string& folder) {
+  std::map<std::string, DirEntry> entries;
+  EXPECT_TRUE(ForEachEntry(folder, [&](const DirEntry& e) { entries[e.name] = e; }));
+  return entries;
+}
+
+TEST(FileSystem, NativePathTurnsBackslashesAndConvertsToUtf8) {
+  EXPECT_EQ(NativePath("a\\b/c"), "a/b/c");
+  EXPECT_EQ(NativePath("\xE8.txt"), "\xC4\x8D.txt");  // č
+}
+
+TEST(FileSystem, ListingShowsHiddenEntriesFoldersAndConvertedNames) {
+  TempDir dir;
+  test::WriteFile(dir / ".hidden", "h");
+  test::WriteFile(dir / "\xC4\x8D.txt", "c");        // č: exists in Windows-1250
+  test::WriteFile(dir / "\xE6\x97\xA5.txt", "j");    // 日: does not
+  test::WriteFile(dir / "back\\slash", "b");
+  test::MakeDirs(dir / "sub");
+  auto entries = List(dir.path());
+  ASSERT_EQ(entries.size(), 5u);
+  EXPECT_TRUE(entries[".hidden"].nameIsExact);
+  EXPECT_FALSE(entries[".hidden"].isFolder);
+  EXPECT_TRUE(entries["\xE8.txt"].nameIsExact);
+  EXPECT_FALSE(entries["?.txt"].nameIsExact);
+  EXPECT_FALSE(entries["back\\slash"].nameIsExact);
+  EXPECT_TRUE(entries["sub"].isFolder);
+  EXPECT_FALSE(ForEachEntry(dir / "missing", [](const DirEntry&) { FAIL(); }));
+}
+
+TEST(FileSystem, LinksAreFollowedForTypeTimeAndIdentity) {
+  TempDir dir;
+  test::MakeDirs(dir / "real");
+  test::WriteFile(dir / "f", "x");
+  ASSERT_TRUE(SetFileTime(dir / "f", 1000000000));
+  std::filesystem::create_directory_symlink(dir / "real", dir / "link");
+  std::filesystem::create_symlink(dir / "f", dir / "flink");
+  std::filesystem::create_symlink(dir / "nowhere", dir / "dangling");
+  auto entries = List(dir.path());
+  DirEntry real;
+  ASSERT_TRUE(FolderInfo(dir / "real", real));
+  EXPECT_TRUE(entries["link"].isFolder);
+  EXPECT_EQ(entries["link"].inode, real.inode);
+  EXPECT_EQ(entries["link"].device, real.device);
+  EXPECT_EQ(entries["flink"].mtime, 1000000000);
+  EXPECT_FALSE(entries["flink"].isFolder);
+  EXPECT_FALSE(entries["dangling"].isFolder);
+}
+
+TEST(FileSystem, ExistenceAndFolderInfoTellFilesFromFolders) {
+  TempDir dir;
+  test::WriteFile(dir / "file", "");
+  DirEntry info;
+  EXPECT_TRUE(FolderExists(dir.path()));
+  EXPECT_FALSE(FolderExists(dir / "file"));
+  EXPECT_TRUE(FileExists(dir / "file"));
+  EXPECT_FALSE(FileExists(dir.path()));
+  EXPECT_FALSE(FileExists(dir / "missing"));
+  EXPECT_FALSE(FolderInfo(dir / "file", info));
+  EXPECT_TRUE(FolderInfo(dir.path(), info));
+  EXPECT_TRUE(info.isFolder);
+}
+
+TEST(FileSystem, CreatingFolders) {
+  TempDir dir;
+  EXPECT_TRUE(CreateFolder(dir / "one"));
+  EXPECT_FALSE(CreateFolder(dir / "one"));               // exists
+  EXPECT_EQ(LastError(), EEXIST);
+  EXPECT_FALSE(CreateFolder(dir / "two\\three"));        // parent missing
+  EXPECT_TRUE(ForceFolders(dir / "two\\three/four\\"));  // both separators, trailing one
+  EXPECT_TRUE(FolderExists(dir / "two/three/four"));
+  EXPECT_TRUE(ForceFolders(dir / "two"));                // already there
+  test::WriteFile(dir / "file", "");
+  EXPECT_FALSE(ForceFolders(dir / "file"));
+  EXPECT_FALSE(ForceFolders(dir / "file/below"));
+}
+
+TEST(FileSystem, DeleteFileLeavesFoldersAlone) {
+  TempDir dir;
+  test::WriteFile(dir / "f", "x");
+  test::MakeDirs(dir / "d");
+  EXPECT_TRUE(DeleteFile(dir / "f"));
+  EXPECT_FALSE(FileExists(dir / "f"));
+  EXPECT_FALSE(DeleteFile(dir / "f"));
+  EXPECT_EQ(LastError(), ENOENT);
+  EXPECT_FALSE(DeleteFile(dir / "d"));
+  EXPECT_TRUE(FolderExists(dir / "d"));
+}
+
+TEST(FileSystem, SetFileTimeSetsTheLastWriteTime) {
+  TempDir dir;
+  test::WriteFile(dir / "f", "x");
+  ASSERT_TRUE(SetFileTime(dir / "f", 315532800));  // 1980-01-01
+  EXPECT_EQ(List(dir.path())["f"].mtime, 315532800);
+  EXPECT_FALSE(SetFileTime(dir / "missing", 0));
+}
+
+TEST(FileSystem, ReadingWholeFilesAndChunks) {
+  TempDir dir;
+  std::string big(200000, 'a');
+  for (std::size_t i = 0; i < big.size(); i += 7) big[i] = static_cast<char>(i);
+  test::WriteFile(dir / "\xC4\x8D", big);
+  EXPECT_EQ(ReadFile(dir / "\xE8"), big);  // the program path is Windows-1250
+  std::string joined;
+  std::size_t chunks = 0;
+  ReadFileChunks(dir / "\xE8", [&](const char* p, std::size_t n) {
+    joined.append(p, n);
+    ++chunks;
+  });
+  EXPECT_EQ(joined, big);
+  EXPECT_GT(chunks, 1u);
+  test::WriteFile(dir / "empty", "");
+  EXPECT_EQ(ReadFile(dir / "empty"), "");
+}
+
+TEST(FileSystem, ReadFailuresRaiseThePromisedText) {
+  TempDir dir;
+  try {
+    ReadFile("/nonexistent-folder/x");
+    FAIL();
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), "Cannot open file \"/nonexistent-folder/x\". No such file or directory");
+  }
+  try {
+    ReadFile(dir.path());
+    FAIL();
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), "Cannot open file \"" + dir.path() + "\". Is a directory");
+  }
+}
+
+TEST(FileSystem, ErrorTextDropsTrailingBlanksAndFullStops) {
+  EXPECT_EQ(ErrorText(ENOENT), "No such file or directory");
+  const std::string text = ErrorText(EACCES);
+  ASSERT_FALSE(text.empty());
+  EXPECT_NE(text.back(), '.');
+  EXPECT_NE(text.back(), ' ');
+}
+
+}  // namespace
+}  // namespace sv::fs

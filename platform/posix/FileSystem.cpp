@@ -1,0 +1,203 @@
+// The file-system layer on POSIX: names are UTF-8 on disk and Windows-1250 above.
+#include "platform/FileSystem.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "base/Exception.h"
+#include "base/Messages.h"
+#include "base/Text.h"
+
+namespace sv::fs {
+namespace {
+
+thread_local int tLastError = 0;
+
+// Records errno for LastError and hands back false, so failures read as one line.
+bool Failed() {
+  tLastError = errno;
+  return false;
+}
+
+// Closes a descriptor or a directory stream when the scope ends.
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+class Dir {
+ public:
+  explicit Dir(DIR* dir) : dir_(dir) {}
+  ~Dir() {
+    if (dir_) ::closedir(dir_);
+  }
+  Dir(const Dir&) = delete;
+  Dir& operator=(const Dir&) = delete;
+  DIR* get() const { return dir_; }
+
+ private:
+  DIR* dir_;
+};
+
+void FillFromStat(const struct stat& st, DirEntry& entry) {
+  entry.isFolder = S_ISDIR(st.st_mode);
+  entry.mtime = st.st_mtime;
+  entry.device = st.st_dev;
+  entry.inode = st.st_ino;
+}
+
+// Opens a file for reading or raises the promised text with the program path.
+int OpenForReading(std::string_view path) {
+  const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    tLastError = errno;
+    throw Exception(Format(msg::kCannotOpenFile, path, ErrorText(errno)));
+  }
+  return fd;
+}
+
+// Fails with EISDIR for a folder so that reading one reports a sensible reason.
+void RefuseFolder(int fd, std::string_view path) {
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    tLastError = EISDIR;
+    throw Exception(Format(msg::kCannotOpenFile, path, ErrorText(EISDIR)));
+  }
+}
+
+}  // namespace
+
+std::string NativePath(std::string_view path) {
+  std::string utf8 = Cp1250ToUtf8(path);
+  for (char& c : utf8)
+    if (c == '\\') c = '/';
+  return utf8;
+}
+
+bool ForEachEntry(std::string_view folder, const std::function<void(const DirEntry&)>& visit) {
+  const std::string native = NativePath(folder);
+  Dir dir(::opendir(native.c_str()));
+  if (!dir.get()) return Failed();
+  const int dirFd = ::dirfd(dir.get());
+  DirEntry entry;  // reused, so a large folder costs no allocation per entry
+  while (struct dirent* d = ::readdir(dir.get())) {
+    const char* name = d->d_name;
+    if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
+    struct stat st {};
+    // Links are followed: a link to a folder is a folder with its target's identity.
+    // A dangling link is still listed, with the link's own facts.
+    if (::fstatat(dirFd, name, &st, 0) != 0 && ::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+      continue;  // vanished between readdir and stat
+    entry.nameIsExact = Utf8ToCp1250(name, entry.name);
+    if (entry.name.find('\\') != std::string::npos) entry.nameIsExact = false;
+    FillFromStat(st, entry);
+    visit(entry);
+  }
+  return true;
+}
+
+bool FolderInfo(std::string_view path, DirEntry& info) {
+  struct stat st {};
+  if (::stat(NativePath(path).c_str(), &st) != 0) return Failed();
+  if (!S_ISDIR(st.st_mode)) {
+    tLastError = ENOTDIR;
+    return false;
+  }
+  FillFromStat(st, info);
+  return true;
+}
+
+bool FolderExists(std::string_view path) {
+  struct stat st {};
+  return ::stat(NativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool FileExists(std::string_view path) {
+  struct stat st {};
+  return ::stat(NativePath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool CreateFolder(std::string_view path) {
+  return ::mkdir(NativePath(path).c_str(), 0777) == 0 || Failed();
+}
+
+bool ForceFolders(std::string_view path) {
+  std::string native = NativePath(path);
+  while (native.size() > 1 && native.back() == '/') native.pop_back();
+  if (native.empty()) return false;
+  struct stat st {};
+  if (::stat(native.c_str(), &st) == 0) return S_ISDIR(st.st_mode) || (errno = ENOTDIR, Failed());
+  // Create every level from the outermost missing one down.
+  for (std::size_t pos = native.find('/', 1); ; pos = native.find('/', pos + 1)) {
+    const std::string level = native.substr(0, pos);
+    if (::mkdir(level.c_str(), 0777) != 0 && errno != EEXIST) return Failed();
+    if (pos == std::string::npos) break;
+  }
+  return ::stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool DeleteFile(std::string_view path) {
+  const std::string native = NativePath(path);
+  struct stat st {};
+  // A folder (or a link to one) is not a file: it stays.
+  if (::stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    tLastError = EISDIR;
+    return false;
+  }
+  return ::unlink(native.c_str()) == 0 || Failed();
+}
+
+bool SetFileTime(std::string_view path, std::int64_t unixSeconds) {
+  struct timespec times[2] {};
+  times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(unixSeconds);
+  return ::utimensat(AT_FDCWD, NativePath(path).c_str(), times, 0) == 0 || Failed();
+}
+
+std::string ReadFile(std::string_view path) {
+  std::string content;
+  ReadFileChunks(path, [&](const char* data, std::size_t size) { content.append(data, size); });
+  return content;
+}
+
+void ReadFileChunks(std::string_view path, const std::function<void(const char*, std::size_t)>& sink) {
+  Fd fd(OpenForReading(path));
+  RefuseFolder(fd.get(), path);
+  char buffer[64 * 1024];
+  for (;;) {
+    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    if (n == 0) return;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      tLastError = errno;
+      throw Exception(Format(msg::kCannotOpenFile, path, ErrorText(errno)));
+    }
+    sink(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+int LastError() { return tLastError; }
+
+std::string ErrorText(int error) {
+  char buffer[256];
+  // The GNU strerror_r may return a static text instead of filling the buffer.
+  const char* text = ::strerror_r(error, buffer, sizeof buffer);
+  std::string result = text ? text : "";
+  while (!result.empty() && (result.back() == ' ' || result.back() == '.')) result.pop_back();
+  return result;
+}
+
+}  // namespace sv::fs
