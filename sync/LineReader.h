@@ -1,0 +1,69 @@
+#pragma once
+// TLineReader: the byte-level reader of the command channel, apart from any socket. It
+// takes its bytes from a fill callback, so the same code reads from the wire, from test
+// buffers and from fuzz input, on the client and on the reference server.
+//
+// One reader belongs to one thread at a time.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "base/Exception.h"
+
+namespace sv {
+
+// The peer closed the connection before the bytes asked for arrived
+// ("Connection Closed Gracefully.").
+class EClosedGracefully : public Exception {
+ public:
+  EClosedGracefully();
+};
+
+// A line grew beyond TLineReader::kMaxLineLength ("Max line length exceeded.").
+class ELineTooLong : public Exception {
+ public:
+  ELineTooLong();
+};
+
+// Receives bytes handed on by the reader; the pointer is valid for the call only.
+using ByteSink = std::function<void(const char* data, std::size_t size)>;
+
+class TLineReader {
+ public:
+  // Longest line accepted, a trailing CR counted.
+  static constexpr std::size_t kMaxLineLength = 16384;
+  // Most bytes asked of the fill callback at once.
+  static constexpr std::size_t kChunkSize = 32768;
+
+  // Stores up to `capacity` bytes at `buffer` and returns how many; 0 means the end of
+  // the stream. It may raise (a socket failure); the raise passes through the reader.
+  using Fill = std::function<std::size_t(char* buffer, std::size_t capacity)>;
+
+  explicit TLineReader(Fill fill);
+
+  // The bytes before the next LF, without one CR right before it. Raises ELineTooLong
+  // when the line exceeds kMaxLineLength, also while still waiting for its LF, and
+  // EClosedGracefully when the stream ends first (the partial line is dropped).
+  std::string ReadLine();
+
+  // Hands exactly `count` bytes to sink, bytes already buffered first, then in pieces of
+  // at most kChunkSize as they arrive. Raises EClosedGracefully when the stream ends
+  // first (the bytes before that have been handed on).
+  void ReadExactly(std::uint64_t count, const ByteSink& sink);
+
+  // Forgets buffered bytes (a fresh connection starts empty).
+  void Clear();
+  std::size_t Buffered() const { return buffer_.size() - start_; }
+
+ private:
+  // Appends one fill's worth to the buffer; raises EClosedGracefully at the end.
+  void FillMore();
+
+  Fill fill_;
+  std::string buffer_;     // bytes received, from start_ on not yet consumed
+  std::size_t start_ = 0;  // first unconsumed byte
+  std::size_t scanned_ = 0;  // bytes after start_ already known to hold no LF
+};
+
+}  // namespace sv
