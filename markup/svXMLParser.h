@@ -57,6 +57,11 @@ class TsvXMLNode {
   void AddChild(TsvXMLNode* child);
   void RemoveChild(TsvXMLNode* child);
   void AppendText(std::string& out) const;
+  // SetValue(Value() + piece) in time proportional to the piece.
+  void AppendValue(std::string_view piece);
+  // Applies one complete tag text (between '<' and '>') to the parse; returns the new
+  // current element (nullptr when none is open).
+  TsvXMLNode* ParseTag(const std::string& tag, TsvXMLNode* current);
 
   std::string name_;
   std::string value_;
