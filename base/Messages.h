@@ -66,5 +66,11 @@ inline const std::string kAlreadyConnected = "Already connected.";
 inline const std::string kSocketError = "Socket Error # %d\r\n%s";
 inline const std::string kResourceNotFound = "Resource %s not found";
 inline const std::string kCannotBind = "Could not bind socket. Address and port are already in use.";
+inline const std::string kRegexCompileError = "TPerlRegEx.Compile() - Error in regex at offset %d: %s";
+// The console's refusals (short bodies that say why).
+inline const std::string kForbiddenHost =
+    "Forbidden: the console answers only requests addressed to localhost, 127.0.0.1 or [::1].";
+inline const std::string kForbiddenOrigin = "Forbidden: a form of another site may not post to the console.";
+inline const std::string kRequestTooLarge = "Request too large.";
 
 }  // namespace sv::msg
