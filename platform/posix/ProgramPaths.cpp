@@ -1,0 +1,69 @@
+#include "platform/ProgramPaths.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "base/Text.h"
+
+namespace sv {
+namespace {
+
+// Disk text (UTF-8) as program text; characters Windows-1250 lacks become '?'.
+std::string ProgramText(const std::string& utf8) {
+  std::string out;
+  Utf8ToCp1250(utf8, out);
+  return out;
+}
+
+std::string ProgramFilePath() {
+  std::vector<char> buffer(256);
+  for (;;) {
+    ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (n < 0) return std::string();
+    if (static_cast<std::size_t>(n) < buffer.size()) return std::string(buffer.data(), n);
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+std::string Environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+}  // namespace
+
+std::string ProgramFolder() {
+  std::string path = ProgramFilePath();
+  return ProgramText(path.substr(0, path.rfind('/') == std::string::npos ? 0 : path.rfind('/')));
+}
+
+std::string ProgramFileName() {
+  std::string path = ProgramFilePath();
+  return ProgramText(path.substr(path.rfind('/') + 1));
+}
+
+std::string HomeFolder() {
+  std::string home = Environment("HOME");
+  if (home.empty()) {
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    std::vector<char> buffer(16384);
+    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found)
+      home = found->pw_dir;
+  }
+  while (home.size() > 1 && home.back() == '/') home.pop_back();
+  return ProgramText(home);
+}
+
+std::string ConfigFolder() {
+  // A relative XDG folder is to be ignored, as the desktop's base-directory rules say.
+  std::string config = Environment("XDG_CONFIG_HOME");
+  if (config.empty() || config[0] != '/') return HomeFolder() + "/.config";
+  while (config.size() > 1 && config.back() == '/') config.pop_back();
+  return ProgramText(config);
+}
+
+}  // namespace sv
