@@ -14,10 +14,13 @@ struct TimeStyle {
   bool designatorFirst = false;  // designator before the hour (with a blank after it)
   std::string am = "am";
   std::string pm = "pm";
+  char decimalSeparator = '.';   // before milliseconds when a timestamp is read
 };
 
-// Reads the facts from the process locale (call setlocale(LC_TIME, "") first). A fact that
-// cannot be read keeps its default: no leading zero, 12-hour, designator after, am/pm.
+// Reads the facts from the process locale (call setlocale(LC_TIME, "") first; the decimal
+// separator comes from LC_NUMERIC). Texts are converted from the locale's character set to
+// Windows-1250. A fact that cannot be read keeps its default: no leading zero, 12-hour,
+// designator after, am/pm.
 void LoadLocaleFacts();
 
 // The short date and long time of the default date-time text, and the designators.

@@ -1,8 +1,11 @@
 #include "platform/Locale.h"
 
+#include <iconv.h>
 #include <langinfo.h>
 
 #include <mutex>
+
+#include "base/Text.h"
 
 namespace sv {
 namespace {
@@ -11,9 +14,28 @@ std::mutex gMutex;
 TFormatSettings gSettings;
 TimeStyle gStyle;
 
+// A locale text in Windows-1250. UTF-8 goes through our own table; another character set
+// through iconv; when that cannot convert, the bytes stay as they are.
 std::string LangInfo(nl_item item) {
   const char* v = nl_langinfo(item);
-  return v ? v : "";
+  std::string text = v ? v : "";
+  const std::string codeset = nl_langinfo(CODESET);
+  std::string out;
+  if (codeset == "UTF-8") {
+    Utf8ToCp1250(text, out);
+    return out;
+  }
+  iconv_t cd = iconv_open("CP1250", codeset.c_str());
+  if (cd == reinterpret_cast<iconv_t>(-1)) return text;
+  out.assign(text.size() * 4 + 4, '\0');
+  char* in = text.data();
+  char* to = out.data();
+  std::size_t inLeft = text.size(), outLeft = out.size();
+  const bool ok = iconv(cd, &in, &inLeft, &to, &outLeft) != static_cast<std::size_t>(-1);
+  iconv_close(cd);
+  if (!ok) return text;
+  out.resize(out.size() - outLeft);
+  return out;
 }
 
 }  // namespace
@@ -40,7 +62,12 @@ TimeStyle TimeStyleFromPattern(const std::string& pattern, const std::string& am
     if (designator == std::string::npos && (c == 'p' || c == 'P')) designator = i;
     i = j;
   }
-  if (hour == std::string::npos) return TimeStyle{};  // unreadable: the defaults
+  if (hour == std::string::npos) {  // no hour in the pattern: the defaults, designators kept
+    TimeStyle defaults;
+    defaults.am = style.am;
+    defaults.pm = style.pm;
+    return defaults;
+  }
   style.designatorFirst = !style.twentyFourHour && designator != std::string::npos && designator < hour;
   return style;
 }
@@ -54,6 +81,8 @@ void LoadLocaleFacts() {
   if (!am.empty()) fs.timeAMString = am;
   if (!pm.empty()) fs.timePMString = pm;
   TimeStyle style = TimeStyleFromPattern(time, am, pm);
+  const std::string radix = LangInfo(RADIXCHAR);
+  if (radix.size() == 1) style.decimalSeparator = radix[0];
   std::scoped_lock lock(gMutex);
   gSettings = fs;
   gStyle = style;
