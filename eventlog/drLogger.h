@@ -51,6 +51,8 @@ class TdrEventLog {
 
   void Lock() { lock_.lock(); }
   void Unlock() { lock_.unlock(); }
+  // Takes the lock only when no other thread holds it; true when taken (then Unlock).
+  bool TryLock() { return lock_.try_lock(); }
 
  private:
   std::recursive_mutex lock_;
