@@ -1,0 +1,191 @@
+#include "eventlog/drLogDump.h"
+
+#define PCRE2_CODE_UNIT_WIDTH 8
+#include <pcre2.h>
+
+#include <algorithm>
+#include <array>
+#include <memory>
+
+#include "base/Exception.h"
+#include "base/IntText.h"
+#include "base/Messages.h"
+#include "base/Text.h"
+#include "eventlog/drLogger.h"
+#include "platform/Locale.h"
+
+namespace sv {
+namespace {
+
+// Layout of PCRE2's character tables (as pcre2_maketables writes them): lower-case map,
+// case-flip map, ten class bitmaps, then one type byte per character.
+constexpr std::size_t kFlipOffset = 256, kBitsOffset = 512, kTypesOffset = 512 + 320;
+enum ClassBits { kSpace = 0, kXDigit = 32, kDigit = 64, kUpper = 96, kLower = 128,
+                 kWord = 160, kGraph = 192, kPrint = 224, kPunct = 256, kCntrl = 288 };
+enum TypeBits { kTypeSpace = 1, kTypeLetter = 2, kTypeLcLetter = 4, kTypeDigit = 8, kTypeWord = 16 };
+
+bool IsUpperLetter(unsigned char c) { return IsLetter(c) && LowerCase(c) != c; }
+bool IsLowerLetter(unsigned char c) { return IsLetter(c) && !IsUpperLetter(c); }
+bool IsHexDigit(unsigned char c) { return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
+bool IsGraphic(unsigned char c) { return c > 0x20 && !IsControl(c) && !IsSpace(c); }
+
+// Character tables from our Windows-1250 classification, so that caseless matching folds
+// the national letters (Č and č) whatever the process locale says.
+const unsigned char* Cp1250Tables() {
+  static const std::array<unsigned char, kTypesOffset + 256> tables = [] {
+    std::array<unsigned char, kTypesOffset + 256> t{};
+    for (int i = 0; i < 256; ++i) {
+      const auto c = static_cast<unsigned char>(i);
+      t[i] = LowerCase(c);
+      t[kFlipOffset + i] = IsLowerLetter(c) ? UpperCase(c) : LowerCase(c);
+      auto set = [&](int bitmap, bool on) {
+        if (on) t[kBitsOffset + bitmap + i / 8] |= static_cast<unsigned char>(1u << (i & 7));
+      };
+      const bool word = IsLetter(c) || IsDigit(c) || c == '_';
+      set(kSpace, IsSpace(c));
+      set(kXDigit, IsHexDigit(c));
+      set(kDigit, IsDigit(c));
+      set(kUpper, IsUpperLetter(c));
+      set(kLower, IsLowerLetter(c));
+      set(kWord, word);
+      set(kGraph, IsGraphic(c));
+      set(kPrint, IsGraphic(c) || c == ' ');
+      set(kPunct, IsGraphic(c) && !IsLetter(c) && !IsDigit(c));
+      set(kCntrl, IsControl(c));
+      t[kTypesOffset + i] = static_cast<unsigned char>(
+          (IsSpace(c) ? kTypeSpace : 0) | (IsLetter(c) ? kTypeLetter : 0) |
+          (IsLowerLetter(c) ? kTypeLcLetter : 0) | (IsDigit(c) ? kTypeDigit : 0) |
+          (word ? kTypeWord : 0));
+    }
+    return t;
+  }();
+  return tables.data();
+}
+
+struct CodeFree { void operator()(pcre2_code* p) const { pcre2_code_free(p); } };
+struct DataFree { void operator()(pcre2_match_data* p) const { pcre2_match_data_free(p); } };
+struct ContextFree { void operator()(pcre2_compile_context* p) const { pcre2_compile_context_free(p); } };
+
+// One pattern, compiled at its first match. Matches run over the whole subject with
+// NOTEMPTY: a match of empty text never counts. Owned by one call, never shared.
+class Matcher {
+ public:
+  Matcher(std::string_view pattern, std::uint32_t options) : pattern_(pattern), options_(options) {}
+
+  // True when the pattern matches in subject; raises the compile error on first use.
+  bool Find(std::string_view subject) {
+    if (!code_) Compile();
+    const int rc = pcre2_match(code_.get(), reinterpret_cast<PCRE2_SPTR>(subject.data()),
+                               subject.size(), 0, PCRE2_NOTEMPTY, data_.get(), nullptr);
+    return rc >= 0;
+  }
+  // After a successful Find: the whole match and a named group, as offsets in the subject.
+  std::pair<std::size_t, std::size_t> Whole() const { return Span(0); }
+  std::pair<std::size_t, std::size_t> Group(const char* name) const {
+    const int n = pcre2_substring_number_from_name(code_.get(), reinterpret_cast<PCRE2_SPTR>(name));
+    return n < 0 ? std::pair<std::size_t, std::size_t>{0, 0} : Span(n);
+  }
+
+ private:
+  std::pair<std::size_t, std::size_t> Span(int group) const {
+    const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(data_.get());
+    if (ov[2 * group] == PCRE2_UNSET) return {0, 0};
+    return {ov[2 * group], ov[2 * group + 1]};
+  }
+
+  void Compile() {
+    std::unique_ptr<pcre2_compile_context, ContextFree> context(pcre2_compile_context_create(nullptr));
+    if (!context) throw std::bad_alloc();
+    pcre2_set_character_tables(context.get(), Cp1250Tables());
+    int error = 0;
+    PCRE2_SIZE offset = 0;
+    code_.reset(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern_.data()), pattern_.size(),
+                              options_, &error, &offset, context.get()));
+    if (!code_) {
+      PCRE2_UCHAR text[256];
+      pcre2_get_error_message(error, text, sizeof text);
+      throw Exception(Format(msg::kRegexCompileError, offset, reinterpret_cast<const char*>(text)));
+    }
+    // The filter may be matched against a hundred thousand events under the log's lock;
+    // the JIT makes that much faster. Without it (not built in) the interpreter is used.
+    pcre2_jit_compile(code_.get(), PCRE2_JIT_COMPLETE);
+    data_.reset(pcre2_match_data_create_from_pattern(code_.get(), nullptr));
+    if (!data_) throw std::bad_alloc();
+  }
+
+  std::string pattern_;
+  std::uint32_t options_;
+  std::unique_ptr<pcre2_code, CodeFree> code_;
+  std::unique_ptr<pcre2_match_data, DataFree> data_;
+};
+
+constexpr std::string_view kBlockPattern =
+    "<!--\\{%EVENTLOG%\\}-->(?P<redak>.*)<!--\\{%/EVENTLOG%\\}-->";
+
+// The row placeholders lead the list; outside a row they are marked used, so they are
+// filled nowhere but in the rows.
+constexpr int kRowPlaceholders = 3;
+void SetRowPlaceholdersUsed(Placeholders& values, bool used) {
+  for (int i = 0; i < kRowPlaceholders; ++i) values[i].used = used;
+}
+
+// The rows of one page, appended to out. skip and the stop mark are 64-bit, so page
+// numbers near the ends of the 32-bit range neither overflow nor wrap into other pages.
+void AppendRows(TdrEventLog& log, std::string_view rowTemplate, std::string_view filter,
+                std::int64_t skip, std::int64_t rowsPerPage, Placeholders& values,
+                std::string& out) {
+  Matcher filterMatcher(filter, PCRE2_CASELESS);
+  const std::int64_t stopAt = skip + rowsPerPage;
+  std::int64_t n = 0;
+  auto walk = log.GetEnumerator();
+  while (walk->MoveNext()) {
+    const TdrEvent& event = walk->Current();
+    const bool passes = filter.empty() || (!event.Text().empty() && filterMatcher.Find(event.Text()));
+    if (passes && ++n > skip) {
+      values[0].value = std::to_string(n);
+      values[1].value = HtmlEscape(DateTimeToText(event.Timestamp()));
+      values[2].value = HtmlEscape(event.Text());
+      SetRowPlaceholdersUsed(values, false);
+      FillPlaceholders(rowTemplate, values, out);
+      SetRowPlaceholdersUsed(values, true);
+    }
+    // Tested after every visited event, passing or not: page 0 and below stop at once.
+    if (n >= stopAt) break;
+  }
+}
+
+}  // namespace
+
+std::string DumpEventLog(TdrEventLog& log, std::string_view page, std::string_view pageText,
+                         std::string_view filter, std::int32_t rowsPerPage,
+                         Placeholders pageValues) {
+  Matcher block(kBlockPattern, PCRE2_MULTILINE | PCRE2_DOTALL);
+  const bool hasBlock = block.Find(page);
+  auto [blockStart, blockEnd] = hasBlock ? block.Whole() : std::pair<std::size_t, std::size_t>{0, 0};
+  auto [rowStart, rowEnd] = hasBlock ? block.Group("redak") : std::pair<std::size_t, std::size_t>{0, 0};
+
+  const std::int64_t pageNumber = StrToIntDef(pageText, 1);
+  Placeholders values = {Placeholder::FirstExact("{%EVENTID%}", ""),
+                         Placeholder::FirstExact("{%EVENTTIME%}", ""),
+                         Placeholder::FirstExact("{%EVENTTEXT%}", "")};
+  SetRowPlaceholdersUsed(values, true);
+  values.insert(values.end(), pageValues.begin(), pageValues.end());
+  values.push_back(Placeholder::FirstExact("{%EVENTPREVPAGE%}", std::to_string(std::max<std::int64_t>(pageNumber - 1, 1))));
+  values.push_back(Placeholder::FirstExact("{%EVENTNEXTPAGE%}", std::to_string(pageNumber + 1)));
+
+  std::string out;
+  if (!hasBlock) {
+    FillPlaceholders(page, values, out);
+    return out;
+  }
+  FillPlaceholders(page.substr(0, blockStart), values, out);
+  if (rowEnd > rowStart) {
+    AppendRows(log, page.substr(rowStart, rowEnd - rowStart), filter,
+               std::int64_t{rowsPerPage} * (pageNumber - 1), rowsPerPage, values, out);
+  }
+  FillPlaceholders(page.substr(blockEnd), values, out);
+  return out;
+}
+
+}  // namespace sv

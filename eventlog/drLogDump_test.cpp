@@ -1,0 +1,165 @@
+#include "eventlog/drLogDump.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "base/Exception.h"
+#include "base/Messages.h"
+#include "base/Text.h"
+#include "eventlog/drLogger.h"
+#include "platform/Locale.h"
+
+namespace sv {
+namespace {
+
+// Rows show number and text only, so the texts do not depend on the clock.
+const std::string kPage =
+    "<TABLE>\r\n<!--{%EVENTLOG%}-->\r\n<TR>{%EVENTID%}:{%EVENTTEXT%}</TR>\r\n"
+    "<!--{%/EVENTLOG%}-->\r\n<A HREF=\"?page={%EVENTPREVPAGE%}\">&lt;</A>"
+    "<A HREF=\"?page={%EVENTNEXTPAGE%}\">&gt;</A>";
+
+std::string Rows(int from, int to, int firstEvent) {
+  std::string out;
+  for (int n = from, e = firstEvent; n <= to; ++n, --e)
+    out += "\r\n<TR>" + std::to_string(n) + ":e" + std::to_string(e) + "</TR>\r\n";
+  return out;
+}
+
+std::string Expected(const std::string& rows, const std::string& prev, const std::string& next) {
+  return "<TABLE>\r\n" + rows + "\r\n<A HREF=\"?page=" + prev + "\">&lt;</A><A HREF=\"?page=" +
+         next + "\">&gt;</A>";
+}
+
+class DumpEventLogTest : public ::testing::Test {
+ protected:
+  void AddNumbered(int count) {
+    for (int i = 1; i <= count; ++i) log.Add("e" + std::to_string(i));
+  }
+  std::string Dump(const std::string& page, const std::string& filter = "") {
+    return DumpEventLog(log, kPage, page, filter, 20);
+  }
+  TdrEventLog log;
+};
+
+TEST_F(DumpEventLogTest, FortyFiveEventsPagedByTwenty) {
+  AddNumbered(45);  // e45 is the newest, numbered 1
+  EXPECT_EQ(Dump("1"), Expected(Rows(1, 20, 45), "1", "2"));
+  EXPECT_EQ(Dump("2"), Expected(Rows(21, 40, 25), "1", "3"));
+  EXPECT_EQ(Dump("3"), Expected(Rows(41, 45, 5), "2", "4"));
+  EXPECT_EQ(Dump("4"), Expected("", "3", "5"));
+  // Not integer text: page 1.
+  EXPECT_EQ(Dump(""), Expected(Rows(1, 20, 45), "1", "2"));
+  EXPECT_EQ(Dump("abc"), Expected(Rows(1, 20, 45), "1", "2"));
+  EXPECT_EQ(Dump("1.5"), Expected(Rows(1, 20, 45), "1", "2"));
+  EXPECT_EQ(Dump("$2"), Expected(Rows(21, 40, 25), "1", "3"));
+}
+
+TEST_F(DumpEventLogTest, PageZeroAndBelowShowAtMostTheNewestEvent) {
+  AddNumbered(45);
+  EXPECT_EQ(Dump("0"), Expected(Rows(1, 1, 45), "1", "1"));
+  EXPECT_EQ(Dump("-3"), Expected(Rows(1, 1, 45), "1", "-2"));
+  // The walk stops after the first event even when it does not pass the filter.
+  EXPECT_EQ(Dump("0", "e44"), Expected("", "1", "1"));
+  EXPECT_EQ(Dump("0", "e45"), Expected(Rows(1, 1, 45), "1", "1"));
+}
+
+TEST_F(DumpEventLogTest, PagesAtTheEndsOfThe32BitRangeNeitherWrapNorOverflow) {
+  AddNumbered(45);
+  EXPECT_EQ(Dump("2147483647"), Expected("", "2147483646", "2147483648"));
+  EXPECT_EQ(Dump("-2147483648"), Expected(Rows(1, 1, 45), "1", "-2147483647"));
+  // 20 * (107374184 - 1) wraps a 32-bit product to a small positive skip.
+  EXPECT_EQ(Dump("107374184"), Expected("", "107374183", "107374185"));
+}
+
+TEST_F(DumpEventLogTest, FilterIgnoresCaseNationalLettersIncludedAndNumbersKeptEvents) {
+  log.Add("Pokrenuta sinkronizacija");
+  log.Add(Cp("Nešto drugo"));
+  log.Add("SINKRONIZACIJA projekta");
+  log.Add("");
+  log.Add(Cp("Čitanje ĆŠŽĐ"));
+  const std::string page = "<!--{%EVENTLOG%}-->[{%EVENTID%}:{%EVENTTEXT%}]<!--{%/EVENTLOG%}-->";
+  auto dump = [&](const std::string& filter) { return DumpEventLog(log, page, "1", filter, 20); };
+  EXPECT_EQ(dump("sinkronizacija"), "[1:SINKRONIZACIJA projekta][2:Pokrenuta sinkronizacija]");
+  EXPECT_EQ(dump(Cp("čitanje ćšžđ")), Cp("[1:Čitanje ĆŠŽĐ]"));
+  EXPECT_EQ(dump(Cp("^č\\w+ [[:upper:]]{4}$")), Cp("[1:Čitanje ĆŠŽĐ]"));
+  // An empty match never counts, and an empty text never passes a filter.
+  EXPECT_EQ(dump("^"), "");
+  EXPECT_EQ(dump(".*"), Cp("[1:Čitanje ĆŠŽĐ][2:SINKRONIZACIJA projekta][3:Nešto drugo]"
+                           "[4:Pokrenuta sinkronizacija]"));
+  EXPECT_EQ(dump(" "), Cp("[1:Čitanje ĆŠŽĐ][2:SINKRONIZACIJA projekta][3:Nešto drugo]"
+                          "[4:Pokrenuta sinkronizacija]"));
+  // Without a filter the empty event is shown.
+  EXPECT_EQ(dump(""), Cp("[1:Čitanje ĆŠŽĐ][2:][3:SINKRONIZACIJA projekta][4:Nešto drugo]"
+                         "[5:Pokrenuta sinkronizacija]"));
+}
+
+TEST_F(DumpEventLogTest, InvalidFilterRaisesAtTheFirstTestedEventAndReleasesTheLock) {
+  // Nothing is tested: no error.
+  EXPECT_EQ(Dump("1", "("), Expected("", "1", "2"));
+  EXPECT_EQ(DumpEventLog(log, "x{%EVENTNEXTPAGE%}", "1", "(", 20), "x2");
+  log.Add("a");
+  EXPECT_EQ(DumpEventLog(log, "x", "1", "(", 20), "x");
+  try {
+    Dump("1", "(");
+    FAIL() << "no error";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(),
+              "TPerlRegEx.Compile() - Error in regex at offset 1: missing closing parenthesis");
+  }
+  // Another thread can add: the walk's lock was released.
+  std::thread writer([&] { log.Add("b"); });
+  writer.join();
+  EXPECT_EQ(log.Count(), 2);
+}
+
+TEST_F(DumpEventLogTest, PageWithoutBlockChangesOnlyPagingPlaceholders) {
+  AddNumbered(3);
+  const std::string page = "<P>{%EVENTID%} {%EVENTPREVPAGE%} {%EVENTNEXTPAGE%} {%EVENTNEXTPAGE%}"
+                           "<!--{%EVENTLOG%}--></P>";
+  EXPECT_EQ(DumpEventLog(log, page, "5", "", 20),
+            "<P>{%EVENTID%} 4 6 {%EVENTNEXTPAGE%}<!--{%EVENTLOG%}--></P>");
+}
+
+TEST_F(DumpEventLogTest, BlockRunsFromFirstStartToLastEndMarkerAcrossLines) {
+  AddNumbered(2);
+  const std::string page =
+      "A<!--{%EVENTLOG%}-->\r\n({%EVENTID%})<!--{%/EVENTLOG%}-->\r\n"
+      "<!--{%EVENTLOG%}-->[{%EVENTID%}]<!--{%/EVENTLOG%}-->Z";
+  EXPECT_EQ(DumpEventLog(log, page, "1", "", 20),
+            "A\r\n(1)<!--{%/EVENTLOG%}-->\r\n<!--{%EVENTLOG%}-->[{%EVENTID%}]"
+            "\r\n(2)<!--{%/EVENTLOG%}-->\r\n<!--{%EVENTLOG%}-->[{%EVENTID%}]Z");
+}
+
+TEST_F(DumpEventLogTest, RowPlaceholdersAreExactAndFilledOnceARow) {
+  log.Add("x");
+  const std::string page = "<!--{%EVENTLOG%}-->{%EVENTID%}{%EVENTID%}{%eventid%}{%EVENTTEXT%}"
+                           "<!--{%/EVENTLOG%}-->{%EVENTTEXT%}";
+  EXPECT_EQ(DumpEventLog(log, page, "1", "", 20), "1{%EVENTID%}{%eventid%}x{%EVENTTEXT%}");
+}
+
+TEST_F(DumpEventLogTest, EventTextAndTimeAreEscapedAndNeverFilled) {
+  TFormatSettings fs;
+  fs.shortDateFormat = "%d.%m.%Y";
+  fs.longTimeFormat = "%H:%M:%S";
+  SetUserFormatSettings(fs);
+  log.Add("<b>{%EVENTNEXTPAGE%}</b> & C:\\2008\\$1 {%EVENTTIME%}");
+  const std::string page = "<!--{%EVENTLOG%}-->{%EVENTTEXT%}|{%EVENTTIME%}<!--{%/EVENTLOG%}-->"
+                           "|{%EVENTNEXTPAGE%}";
+  const std::string time = HtmlEscape(DateTimeToText(log.Items(0).Timestamp()));
+  EXPECT_EQ(DumpEventLog(log, page, "1", "", 20),
+            "&lt;b&gt;{%EVENTNEXTPAGE%}&lt;/b&gt; &amp; C:\\2008\\$1 {%EVENTTIME%}|" + time + "|2");
+  EXPECT_NE(time.find('.'), std::string::npos);
+}
+
+TEST_F(DumpEventLogTest, PageValuesAreFilledInTheSamePassRowsIncluded) {
+  log.Add("{%FILTER%}");
+  const std::string page = "{%filter%}<!--{%EVENTLOG%}-->{%FILTER%}={%EVENTTEXT%};"
+                           "<!--{%/EVENTLOG%}-->{%FILTER%}{%EVENTPREVPAGE%}";
+  EXPECT_EQ(DumpEventLog(log, page, "1", "", 20,
+                         {Placeholder::Everywhere("{%FILTER%}", "{%EVENTPREVPAGE%}")}),
+            "{%EVENTPREVPAGE%}{%EVENTPREVPAGE%}={%FILTER%};{%EVENTPREVPAGE%}1");
+}
+
+}  // namespace
+}  // namespace sv
