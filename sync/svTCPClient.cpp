@@ -1,0 +1,187 @@
+#include "sync/svTCPClient.h"
+
+#include <asio.hpp>
+
+#include <system_error>
+
+#include "base/Messages.h"
+#include "base/Text.h"
+#include "platform/FileSystem.h"
+
+namespace sv {
+
+namespace {
+
+int ErrNo(std::errc e) { return static_cast<int>(e); }
+
+// The system's text for an error number as the socket layer shows it: "Connection refused."
+std::string SocketText(int error) { return fs::ErrorText(error) + "."; }
+
+// Translates an Asio failure where it enters; a closed peer is not a socket error.
+[[noreturn]] void RaiseSocketError(const asio::error_code& ec) {
+  if (ec == asio::error::eof || ec == asio::error::broken_pipe) throw EClosedGracefully();
+  if (ec.category() == asio::error::get_netdb_category() ||
+      ec.category() == asio::error::get_addrinfo_category()) {
+    throw ESocketError(ec.value(), "Host not found.");
+  }
+  throw ESocketError(ec.value(), SocketText(ec.value()));
+}
+
+// What one asynchronous step left behind. Shared with its handler, so a handler that
+// runs late (after a time-out gave up on it) writes into storage that still exists.
+struct StepResult {
+  bool done = false;
+  asio::error_code error;
+  std::size_t bytes = 0;
+};
+
+}  // namespace
+
+ESocketError::ESocketError(int error, const std::string& text)
+    : Exception(Format(msg::kSocketError, error, text)), error_(error) {}
+
+ECancelled::ECancelled()
+    : ESocketError(ErrNo(std::errc::operation_canceled), SocketText(ErrNo(std::errc::operation_canceled))) {}
+
+struct TsvTCPClient::Impl {
+  asio::io_context io;
+  asio::ip::tcp::socket socket{io};
+  asio::ip::tcp::resolver resolver{io};
+
+  // Starts one asynchronous step with `start` (given the handler to complete) and runs
+  // it for at most `limit`. On time-out or cancellation the step is aborted with `abort`
+  // and the matching failure raised; a failed step raises its socket error.
+  template <typename Start, typename Abort>
+  std::size_t Step(const std::atomic<bool>& cancelled, std::chrono::milliseconds limit,
+                   Start start, Abort abort) {
+    io.restart();
+    // Checked after restart: a Cancel before this point is seen here, one after it
+    // stops the run below.
+    if (cancelled.load()) throw ECancelled();
+    auto result = std::make_shared<StepResult>();
+    start([result](const asio::error_code& ec, std::size_t n) {
+      result->error = ec;
+      result->bytes = n;
+      result->done = true;
+    });
+    io.run_for(limit);
+    if (!result->done) {
+      abort();
+      io.restart();
+      io.poll();  // lets an aborted socket step finish; a late resolver step may not
+      if (cancelled.load()) throw ECancelled();
+      throw ESocketError(ErrNo(std::errc::timed_out), SocketText(ErrNo(std::errc::timed_out)));
+    }
+    if (result->error) RaiseSocketError(result->error);
+    return result->bytes;
+  }
+
+  void CloseSocket() {
+    asio::error_code ignored;
+    socket.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
+    socket.close(ignored);
+  }
+};
+
+TsvTCPClient::TsvTCPClient()
+    : impl_(std::make_unique<Impl>()),
+      reader_([this](char* buffer, std::size_t capacity) { return ReadSome(buffer, capacity); }) {}
+
+TsvTCPClient::~TsvTCPClient() { Disconnect(); }
+
+void TsvTCPClient::SetTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds idle) {
+  connectTimeout_ = connect;
+  idleTimeout_ = idle;
+}
+
+void TsvTCPClient::Connect() {
+  Disconnect();
+  cancelled_.store(false);
+  reader_.Clear();
+  using asio::ip::tcp;
+  const auto deadline = std::chrono::steady_clock::now() + connectTimeout_;
+  const auto left = [&] {
+    return std::max(std::chrono::milliseconds(0),
+                    std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()));
+  };
+  auto found = std::make_shared<tcp::resolver::results_type>();
+  impl_->Step(cancelled_, left(),
+              [&](auto done) {
+                impl_->resolver.async_resolve(tcp::v4(), Host, std::to_string(Port),
+                                              [found, done](const asio::error_code& ec, tcp::resolver::results_type r) {
+                                                *found = std::move(r);
+                                                done(ec, 0);
+                                              });
+              },
+              [&] { impl_->resolver.cancel(); });
+  impl_->Step(cancelled_, left(),
+              [&](auto done) {
+                asio::async_connect(impl_->socket, *found,
+                                    [done](const asio::error_code& ec, const tcp::endpoint&) { done(ec, 0); });
+              },
+              [&] { impl_->CloseSocket(); });
+  asio::error_code ignored;
+  // Lines and small documents go out at once rather than waiting for the peer's ACK.
+  impl_->socket.set_option(tcp::no_delay(true), ignored);
+  connected_ = true;
+}
+
+void TsvTCPClient::Disconnect() {
+  impl_->CloseSocket();
+  connected_ = false;
+}
+
+void TsvTCPClient::Cancel() {
+  // The flag first: the main thread tests it after any stopped run.
+  cancelled_.store(true);
+  impl_->io.stop();
+}
+
+void TsvTCPClient::RequireConnected() const {
+  if (cancelled_.load()) throw ECancelled();
+  if (!connected_) throw Exception(msg::kNotConnected);
+}
+
+void TsvTCPClient::Write(std::string_view bytes) {
+  RequireConnected();
+  while (!bytes.empty()) {
+    const std::size_t piece = std::min(bytes.size(), kTransferChunk);
+    const std::size_t sent = impl_->Step(
+        cancelled_, idleTimeout_,
+        [&](auto done) { impl_->socket.async_write_some(asio::buffer(bytes.data(), piece), done); },
+        [&] { impl_->CloseSocket(); });
+    bytes.remove_prefix(sent);
+  }
+}
+
+void TsvTCPClient::WriteLine(std::string_view text) {
+  std::string line;
+  line.reserve(text.size() + 2);
+  line.append(text).append("\r\n");
+  Write(line);
+}
+
+std::size_t TsvTCPClient::ReadSome(char* buffer, std::size_t capacity) {
+  RequireConnected();
+  const std::size_t want = std::min(capacity, kTransferChunk);
+  try {
+    return impl_->Step(
+        cancelled_, idleTimeout_,
+        [&](auto done) { impl_->socket.async_read_some(asio::buffer(buffer, want), done); },
+        [&] { impl_->CloseSocket(); });
+  } catch (const EClosedGracefully&) {
+    return 0;  // the end of the stream; the reader raises for what it was waiting for
+  }
+}
+
+std::string TsvTCPClient::ReadLine() {
+  RequireConnected();
+  return reader_.ReadLine();
+}
+
+void TsvTCPClient::ReadExactly(std::uint64_t count, const ByteSink& sink) {
+  RequireConnected();
+  reader_.ReadExactly(count, sink);
+}
+
+}  // namespace sv

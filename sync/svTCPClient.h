@@ -1,0 +1,93 @@
+#pragma once
+// TsvTCPClient: the client's TCP connection to the synchronisation server (the
+// controller's svTCPClient). Blocking calls over IPv4, with the program's own time-outs:
+// a connect that has not succeeded within the connect limit, and a read or write that
+// makes no progress within the idle limit, fail with ETIMEDOUT.
+//
+// Threads: the main thread makes every call except Cancel, which any thread may make.
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "base/Exception.h"
+#include "sync/LineReader.h"
+
+namespace sv {
+
+// A failure of the socket layer: "Socket Error # %d\r\n%s" with the system's error
+// number and its text ("Connection refused.", "Host not found.", ...).
+class ESocketError : public Exception {
+ public:
+  ESocketError(int error, const std::string& text);
+  int Error() const { return error_; }
+
+ private:
+  int error_;
+};
+
+// The connection was cancelled through TsvTCPClient::Cancel.
+class ECancelled : public ESocketError {
+ public:
+  ECancelled();
+};
+
+// The limits of the program's own; TsvTCPClient::SetTimeouts lowers them for tests.
+constexpr std::chrono::milliseconds kConnectTimeout = std::chrono::seconds(30);
+constexpr std::chrono::milliseconds kIdleTimeout = std::chrono::seconds(120);
+
+class TsvTCPClient {
+ public:
+  // Most bytes written or read by one socket call.
+  static constexpr std::size_t kTransferChunk = 32768;
+
+  TsvTCPClient();
+  ~TsvTCPClient();
+  TsvTCPClient(const TsvTCPClient&) = delete;
+  TsvTCPClient& operator=(const TsvTCPClient&) = delete;
+
+  // Server address (host name or dotted IPv4 address) and port, read at each Connect.
+  std::string Host;
+  int Port = 1974;
+
+  // Resolves Host over IPv4 and connects, with empty input buffers and the cancelled
+  // state cleared. Raises ESocketError (ETIMEDOUT after the connect limit).
+  void Connect();
+  // Closes the connection; nothing when it is not open.
+  void Disconnect();
+  bool Connected() const { return connected_; }
+
+  // Writes the bytes in pieces of at most kTransferChunk. Raises "Not connected." when
+  // closed, EClosedGracefully when the peer has closed, ESocketError otherwise.
+  void Write(std::string_view bytes);
+  // Writes the text followed by CR LF.
+  void WriteLine(std::string_view text);
+  // Line and byte reads with the rules of TLineReader; "Not connected." when closed.
+  std::string ReadLine();
+  void ReadExactly(std::uint64_t count, const ByteSink& sink);
+
+  // Any thread: marks the client cancelled and makes a blocked connect, read or write
+  // return at once with ECancelled; every later call fails the same way until the next
+  // Connect.
+  void Cancel();
+  bool Cancelled() const { return cancelled_.load(); }
+
+  // Test hook: lowers (or raises) the connect and idle limits of this client.
+  void SetTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds idle);
+
+ private:
+  struct Impl;
+  void RequireConnected() const;
+  std::size_t ReadSome(char* buffer, std::size_t capacity);
+
+  std::unique_ptr<Impl> impl_;
+  TLineReader reader_;
+  bool connected_ = false;
+  std::atomic<bool> cancelled_{false};
+  std::chrono::milliseconds connectTimeout_ = kConnectTimeout;
+  std::chrono::milliseconds idleTimeout_ = kIdleTimeout;
+};
+
+}  // namespace sv
