@@ -32,9 +32,12 @@ TEST(FileSystem, ListingShowsHiddenEntriesFoldersAndConvertedNames) {
   test::WriteFile(dir / "\xC4\x8D.txt", "c");        // č: exists in Windows-1250
   test::WriteFile(dir / "\xE6\x97\xA5.txt", "j");    // 日: does not
   test::WriteFile(dir / "back\\slash", "b");
+  test::WriteFile(dir / "\xC0\xAE", "o");            // over-long UTF-8 for '.'
   test::MakeDirs(dir / "sub");
   auto entries = List(dir.path());
-  ASSERT_EQ(entries.size(), 5u);
+  ASSERT_EQ(entries.size(), 6u);
+  EXPECT_EQ(entries.count("."), 0u);
+  EXPECT_FALSE(entries["?"].nameIsExact);
   EXPECT_TRUE(entries[".hidden"].nameIsExact);
   EXPECT_FALSE(entries[".hidden"].isFolder);
   EXPECT_TRUE(entries["\xE8.txt"].nameIsExact);

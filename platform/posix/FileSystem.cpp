@@ -79,6 +79,13 @@ void RefuseFolder(int fd, std::string_view path) {
   }
 }
 
+// Converts a name from the disk; true when the Windows-1250 form names the same entry
+// again: every character converted (malformed UTF-8 is not) and no backslash, which
+// separates path components above this layer.
+bool NameTravels(const char* utf8, std::string& cp1250) {
+  return Utf8ToCp1250(utf8, cp1250) && cp1250.find('\\') == std::string::npos;
+}
+
 }  // namespace
 
 std::string NativePath(std::string_view path) {
@@ -102,8 +109,7 @@ bool ForEachEntry(std::string_view folder, const std::function<void(const DirEnt
     // A dangling link is still listed, with the link's own facts.
     if (::fstatat(dirFd, name, &st, 0) != 0 && ::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
       continue;  // vanished between readdir and stat
-    entry.nameIsExact = Utf8ToCp1250(name, entry.name);
-    if (entry.name.find('\\') != std::string::npos) entry.nameIsExact = false;
+    entry.nameIsExact = NameTravels(name, entry.name);
     FillFromStat(st, entry);
     visit(entry);
   }
