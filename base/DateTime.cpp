@@ -11,23 +11,31 @@ namespace {
 constexpr std::int64_t kMsecPerDay = 86400000;
 
 // Days from 0001-01-01 to 1899-12-30.
-constexpr std::int64_t kDelta = 693594;
+constexpr std::int64_t kDelta = 693593;
 
 std::int64_t DaysBefore(int year) {
   std::int64_t y = year - 1;
   return y * 365 + y / 4 - y / 100 + y / 400;
 }
 
-// Whole days and milliseconds of the day. A negative value counts its days backwards
-// while its fraction is still a time of day forwards (-1.25 is 1899-12-29 06:00).
-void Split(TDateTime value, std::int64_t& days, std::int64_t& msec) {
+// Values beyond these lie outside the years 1 to 9999 (with a day's margin for the time).
+constexpr double kFirstValue = -693594.0;
+constexpr double kLastValue = 2958467.0;
+
+// Whole days and milliseconds of the day; false for a value outside the calendar (or not
+// a number), which decodes to zero parts. A negative value counts its days backwards
+// while its fraction is still a time of day forwards (-1.25 is 1899-12-29 06:00), so a
+// time that rounds up to midnight always carries into the next day.
+bool Split(TDateTime value, std::int64_t& days, std::int64_t& msec) {
+  if (!(value > kFirstValue && value < kLastValue)) return false;
   double whole = std::trunc(value);
   days = static_cast<std::int64_t>(whole);
   msec = std::llround(std::fabs(value - whole) * kMsecPerDay);
   if (msec >= kMsecPerDay) {
     msec -= kMsecPerDay;
-    days += value < 0 ? -1 : 1;
+    days += 1;
   }
+  return true;
 }
 
 std::string Pad(int v, int width) {
@@ -42,6 +50,7 @@ bool IsLeapYear(int year) { return year % 4 == 0 && (year % 100 != 0 || year % 4
 
 int DaysInMonth(int year, int month) {
   static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month < 1 || month > 12) return 0;
   return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
 }
 
@@ -72,15 +81,17 @@ TDateTime EncodeDate(int year, int month, int day) {
 TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int second) {
   TDateTime t = 0;
   if (!TryEncodeTime(hour, minute, second, 0, t)) throw EConvertError("Invalid argument to time encode");
-  return EncodeDate(year, month, day) + t;
+  // Before 1899-12-30 the days count backwards but the time of day forwards (see Split).
+  const TDateTime date = EncodeDate(year, month, day);
+  return date < 0 ? date - t : date + t;
 }
 
 DateParts DecodeDate(TDateTime value) {
   std::int64_t days = 0, msec = 0;
-  Split(value, days, msec);
-  std::int64_t n = days + kDelta;  // days since 0001-01-01
   DateParts p;
-  if (n < 0) return p;  // before year 1: no calendar date
+  if (!Split(value, days, msec)) return p;
+  std::int64_t n = days + kDelta;  // days since 0001-01-01
+  if (n < 0 || n >= DaysBefore(10000)) return p;  // outside years 1 to 9999
   int year = static_cast<int>(n / 366) + 1;
   while (DaysBefore(year + 1) <= n) ++year;
   n -= DaysBefore(year);
@@ -94,8 +105,8 @@ DateParts DecodeDate(TDateTime value) {
 
 TimeParts DecodeTime(TDateTime value) {
   std::int64_t days = 0, msec = 0;
-  Split(value, days, msec);
   TimeParts t;
+  if (!Split(value, days, msec)) return t;
   t.hour = static_cast<int>(msec / 3600000);
   t.minute = static_cast<int>(msec / 60000 % 60);
   t.second = static_cast<int>(msec / 1000 % 60);

@@ -174,7 +174,10 @@ bool NextCodePoint(std::string_view text, std::size_t& i, char32_t& cp) {
     if (i >= text.size() || (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) return false;
     cp = (cp << 6) | (static_cast<unsigned char>(text[i++]) & 0x3F);
   }
-  return true;
+  // Overlong forms (C0 AF for '/'), surrogates and values past U+10FFFF are malformed:
+  // taking them would let a disguised byte such as '/' or '\' through unseen.
+  static const char32_t kShortest[4] = {0, 0x80, 0x800, 0x10000};
+  return cp >= kShortest[more] && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
 }
 
 bool FromUnicode(char32_t cp, char& out) {

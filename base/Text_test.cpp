@@ -30,6 +30,20 @@ TEST(Text, Cp1250RoundTrip) {
   EXPECT_FALSE(Utf8ToCp1250("\xFF", out));
 }
 
+TEST(Text, MalformedUtf8NeverBecomesAnAsciiByte) {
+  std::string out;
+  EXPECT_FALSE(Utf8ToCp1250("a\xC0\xAF" "b", out));  // overlong '/'
+  EXPECT_EQ(out, "a?b");
+  EXPECT_FALSE(Utf8ToCp1250("\xC1\x9C", out));  // overlong '\\'
+  EXPECT_EQ(out, "?");
+  EXPECT_FALSE(Utf8ToCp1250("\xE0\x80\xAE\xED\xA0\x80\xF4\x90\x80\x80", out));
+  EXPECT_EQ(out, "???");
+  EXPECT_FALSE(Utf8ToCp1250("\xC4", out));  // cut short
+  EXPECT_EQ(out, "?");
+  EXPECT_TRUE(Utf8ToCp1250("\xC2\xA0\xE2\x82\xAC", out));  // shortest forms still pass
+  EXPECT_EQ(out, "\xA0\x80");
+}
+
 TEST(Text, FormatFillsInOnePass) {
   EXPECT_EQ(Format("Tag %s završava na tag %s", "b", "/a"), "Tag b završava na tag /a");
   EXPECT_EQ(Format("%s and %d", "%d", 5), "%d and 5");
