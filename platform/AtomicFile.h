@@ -2,6 +2,7 @@
 // Writing a file so that a failure or an interruption never leaves it half-written: the
 // content goes to a temporary file in the target's folder, which is renamed over the
 // target only when everything has been written.
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -14,7 +15,9 @@ class AtomicFile {
   // not possible, or the target exists and is read-only, the writer stays usable but
   // discards what it is given, and Commit raises "Cannot create file "%s". %s" with
   // `path` and the system's text; so a caller can still consume its input.
-  explicit AtomicFile(std::string_view path);
+  // `durable` also flushes the content to the disk before the rename (settings); content
+  // that can be fetched again goes without that wait.
+  explicit AtomicFile(std::string_view path, bool durable = false);
   // Removes the temporary file unless Commit succeeded.
   ~AtomicFile();
   AtomicFile(const AtomicFile&) = delete;
@@ -23,6 +26,7 @@ class AtomicFile {
   // Appends bytes; a write failure is remembered and reported by Commit.
   void Write(const char* data, std::size_t size);
   // Flushes, closes and renames the temporary file over the target; raises as above.
+  // A new file gets the usual mode for new files; a replaced one keeps its mode.
   void Commit();
 
  private:
@@ -30,7 +34,13 @@ class AtomicFile {
   std::unique_ptr<Impl> impl_;
 };
 
-// Replaces a whole file with content through an AtomicFile.
+// Replaces a whole file with content through a durable AtomicFile.
 void WriteFileAtomic(std::string_view path, std::string_view content);
+
+// Test hook: called by every Commit between the last write and the rename, with the
+// temporary file's disk path. A hook that raises stands for an interruption there: the
+// raise passes out of Commit, the target stays as it was, the temporary file goes.
+// An empty function removes the hook. Not for concurrent use with commits.
+void SetCommitHookForTesting(std::function<void(const std::string& tempPath)> hook);
 
 }  // namespace sv::fs

@@ -1,0 +1,16 @@
+#pragma once
+// Moving files and folders to the desktop trash (the stand-in for the recycle bin).
+// Paths are program paths (see FileSystem.h). Nothing here raises: callers that must
+// stay silent only look at the result.
+#include <string_view>
+
+namespace sv::fs {
+
+// Moves a file or a folder with everything in it to the trash; false when it did not go.
+bool MoveToTrash(std::string_view path);
+
+// Moves every entry inside a folder to the trash. True when all went (so also for an
+// empty folder); false when the folder cannot be read or an entry stayed.
+bool TrashFolderContents(std::string_view folder);
+
+}  // namespace sv::fs

@@ -1,0 +1,134 @@
+#include "platform/AtomicFile.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <random>
+
+#include "base/Exception.h"
+#include "base/Messages.h"
+#include "platform/FileSystem.h"
+
+namespace sv::fs {
+
+namespace {
+
+std::function<void(const std::string&)>& CommitHook() {
+  static std::function<void(const std::string&)> hook;
+  return hook;
+}
+
+// A name unlikely to meet another writer's: process id, a counter and random bits.
+std::string TempName(const std::string& target) {
+  static std::atomic<unsigned> counter{0};
+  static thread_local std::mt19937 random{std::random_device{}()};
+  const std::size_t slash = target.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+  char suffix[64];
+  std::snprintf(suffix, sizeof suffix, ".sv%d-%u-%08x.tmp", static_cast<int>(getpid()),
+                counter.fetch_add(1), static_cast<unsigned>(random()));
+  return folder + "." + name + suffix;
+}
+
+}  // namespace
+
+struct AtomicFile::Impl {
+  std::string path;    // as the caller named it, for the message
+  std::string target;  // disk form
+  std::string temp;    // disk form; empty until created
+  int fd = -1;
+  int error = 0;       // the first failure, reported by Commit
+  bool durable = false;
+  bool committed = false;
+  mode_t keepMode = 0;  // mode of a replaced target; 0 for a new file
+
+  // Refuses a target that is a folder or read-only (by its mode bits, so that it holds
+  // for a privileged user too), then creates the temporary file.
+  void Open() {
+    struct stat st {};
+    if (::stat(target.c_str(), &st) == 0) {
+      if (S_ISDIR(st.st_mode)) return Fail(EISDIR);
+      if ((st.st_mode & 0222) == 0) return Fail(EACCES);
+      keepMode = st.st_mode & 07777;
+    }
+    for (int attempt = 0; attempt < 10; ++attempt) {
+      std::string name = TempName(target);
+      fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd >= 0) {
+        temp = std::move(name);
+        if (keepMode) ::fchmod(fd, keepMode);
+        return;
+      }
+      if (errno != EEXIST) break;
+    }
+    Fail(errno);
+  }
+
+  void Fail(int e) {
+    if (error == 0) error = e;
+  }
+
+  void CloseFile() {
+    if (fd >= 0 && ::close(fd) != 0) Fail(errno);
+    fd = -1;
+  }
+
+  [[noreturn]] void Raise() const {
+    throw Exception(Format(msg::kCannotCreateFile, path, ErrorText(error)));
+  }
+};
+
+AtomicFile::AtomicFile(std::string_view path, bool durable) : impl_(std::make_unique<Impl>()) {
+  impl_->path = std::string(path);
+  impl_->target = NativePath(path);
+  impl_->durable = durable;
+  impl_->Open();
+}
+
+AtomicFile::~AtomicFile() {
+  impl_->CloseFile();
+  if (!impl_->committed && !impl_->temp.empty()) ::unlink(impl_->temp.c_str());
+}
+
+void AtomicFile::Write(const char* data, std::size_t size) {
+  Impl& m = *impl_;
+  while (size > 0 && m.fd >= 0 && m.error == 0) {
+    const ssize_t n = ::write(m.fd, data, size);
+    if (n < 0) {
+      if (errno != EINTR) m.Fail(errno);
+      continue;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+}
+
+void AtomicFile::Commit() {
+  Impl& m = *impl_;
+  if (m.error == 0 && m.durable && ::fsync(m.fd) != 0) m.Fail(errno);
+  m.CloseFile();
+  if (m.error != 0) m.Raise();
+  if (CommitHook()) CommitHook()(m.temp);
+  if (::rename(m.temp.c_str(), m.target.c_str()) != 0) {
+    m.Fail(errno);
+    m.Raise();
+  }
+  m.committed = true;
+}
+
+void WriteFileAtomic(std::string_view path, std::string_view content) {
+  AtomicFile file(path, true);
+  file.Write(content.data(), content.size());
+  file.Commit();
+}
+
+void SetCommitHookForTesting(std::function<void(const std::string& tempPath)> hook) {
+  CommitHook() = std::move(hook);
+}
+
+}  // namespace sv::fs

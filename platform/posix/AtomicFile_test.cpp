@@ -1,0 +1,111 @@
+#include "platform/AtomicFile.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "base/Exception.h"
+#include "tests/support/TempDir.h"
+
+namespace sv::fs {
+namespace {
+
+using test::ReadFile;
+using test::TempDir;
+using test::WriteFile;
+
+// Names in the folder other than the expected ones: leftover temporary files.
+std::vector<std::string> Names(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(folder)) names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string CommitMessage(AtomicFile& f) {
+  try {
+    f.Commit();
+  } catch (const Exception& e) {
+    return e.Message();
+  }
+  return "(no failure)";
+}
+
+TEST(AtomicFile, ReplacesContentWholeAndLeavesNoTemporaryFile) {
+  TempDir dir;
+  WriteFile(dir / "a.txt", "old content that is longer");
+  {
+    AtomicFile f(dir / "a.txt");
+    f.Write("new", 3);
+    // Until the commit the old content stands.
+    EXPECT_EQ(ReadFile(dir / "a.txt"), "old content that is longer");
+    f.Write("\r\n\0x", 4);
+    f.Commit();
+  }
+  EXPECT_EQ(ReadFile(dir / "a.txt"), std::string("new\r\n\0x", 7));
+  EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"a.txt"});
+  WriteFileAtomic(dir / "b.txt", "");
+  EXPECT_EQ(ReadFile(dir / "b.txt"), "");
+}
+
+TEST(AtomicFile, AbandonedWriteLeavesTheOldFileAndNoTemporaryFile) {
+  TempDir dir;
+  WriteFile(dir / "a.txt", "old");
+  {
+    AtomicFile f(dir / "a.txt");
+    f.Write("partial", 7);
+  }  // no commit: an interrupted fetch
+  EXPECT_EQ(ReadFile(dir / "a.txt"), "old");
+  EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"a.txt"});
+}
+
+TEST(AtomicFile, MissingFolderAndReadOnlyTargetFailAtCommitAfterConsumingInput) {
+  TempDir dir;
+  const std::string missing = dir / "none/a.txt";
+  AtomicFile f(missing);
+  f.Write("abc", 3);  // discarded, no failure yet
+  EXPECT_EQ(CommitMessage(f), "Cannot create file \"" + missing + "\". No such file or directory");
+
+  WriteFile(dir / "ro.txt", "keep");
+  ::chmod((dir / "ro.txt").c_str(), 0444);
+  AtomicFile ro(dir / "ro.txt");
+  ro.Write("x", 1);
+  EXPECT_EQ(CommitMessage(ro), "Cannot create file \"" + (dir / "ro.txt") + "\". Permission denied");
+  EXPECT_EQ(ReadFile(dir / "ro.txt"), "keep");
+
+  std::filesystem::create_directory(dir / "sub");
+  AtomicFile folder(dir / "sub");
+  EXPECT_EQ(CommitMessage(folder), "Cannot create file \"" + (dir / "sub") + "\". Is a directory");
+  EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"ro.txt", "sub"}));
+}
+
+TEST(AtomicFile, ReplacedFileKeepsItsModeAndProgramPathsUseBackslashes) {
+  TempDir dir;
+  WriteFile(dir / "x.sh", "old");
+  ::chmod((dir / "x.sh").c_str(), 0751);
+  WriteFileAtomic(dir.path() + "\\x.sh", "new");
+  struct stat st {};
+  ASSERT_EQ(::stat((dir / "x.sh").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0751u);
+  EXPECT_EQ(ReadFile(dir / "x.sh"), "new");
+}
+
+TEST(AtomicFile, InterruptionBetweenWriteAndRenameLeavesTheOldFileWhole) {
+  TempDir dir;
+  WriteFile(dir / "svClient.xml", "<xml>old</xml>");
+  std::string seen;
+  SetCommitHookForTesting([&](const std::string& temp) {
+    seen = ReadFile(temp);
+    throw Exception("interrupted");
+  });
+  EXPECT_THROW(WriteFileAtomic(dir / "svClient.xml", "<xml>new</xml>"), Exception);
+  SetCommitHookForTesting(nullptr);
+  EXPECT_EQ(seen, "<xml>new</xml>");  // the whole content was written before the rename
+  EXPECT_EQ(ReadFile(dir / "svClient.xml"), "<xml>old</xml>");
+  EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"svClient.xml"});
+}
+
+}  // namespace
+}  // namespace sv::fs
