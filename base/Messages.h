@@ -37,6 +37,9 @@ inline const std::string kTagMismatch = Cp("Tag %s završava na tag %s");
 inline const std::string kClosingWithoutOpening = Cp("Završni tag %s bez početnog taga");
 
 // Folder model.
+// A broken internal promise: filled with "Assertion failure", the unit's path and a line.
+inline const std::string kAssertion = "%s (%s, line %d)";
+inline const std::string kAssertionFailure = "Assertion failure";
 inline const std::string kDuplicateDirectory = Cp("Direktorij već sadrži direktorij '%s'");
 inline const std::string kDuplicateFile = Cp("Direktorij već sadrži datoteku '%s'");
 

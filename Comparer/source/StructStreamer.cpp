@@ -1,0 +1,312 @@
+#include "Comparer/source/StructStreamer.h"
+
+#include <utility>
+#include <vector>
+
+#include "base/Messages.h"
+#include "base/Text.h"
+#include "markup/svXMLParser.h"
+#include "platform/Clock.h"
+#include "platform/FileSystem.h"
+
+namespace sv {
+namespace {
+
+// ---- Writing ------------------------------------------------------------------------
+
+void AppendDigits(std::string& out, int value, int width) {
+  char digits[12];
+  int n = 0;
+  unsigned v = value < 0 ? 0u : static_cast<unsigned>(value);
+  do {
+    digits[n++] = static_cast<char>('0' + v % 10);
+    v /= 10;
+  } while (v != 0);
+  for (int i = n; i < width; ++i) out += '0';
+  while (n > 0) out += digits[--n];
+}
+
+// A value as the markup writes it: trimmed of bytes 0x00-0x20 and escaped. Most names
+// need neither, and then they cost no temporary string.
+void AppendValue(std::string& out, std::string_view value) {
+  if (!value.empty() && (static_cast<unsigned char>(value.front()) <= 0x20 ||
+                         static_cast<unsigned char>(value.back()) <= 0x20)) {
+    const std::string trimmed = Trim(value);
+    AppendValue(out, trimmed);
+    return;
+  }
+  if (value.find_first_of("<>&'\"") == std::string_view::npos)
+    out += value;
+  else
+    out += TsvXMLNode::EscapeText(value);
+}
+
+// The two fields every entry element carries, each on its own line.
+void AppendEntryFields(std::string& out, const TBaseFile& entry, const TimeStyle& style) {
+  out += "\r\n<name>";
+  AppendValue(out, entry.Name());
+  out += "</name>\r\n<datemodified>";
+  TLoader::AppendTimestamp(out, entry.Timestamp(), style);
+  out += "</datemodified>";
+}
+
+// ---- Reading ------------------------------------------------------------------------
+
+// The reader of a listing timestamp: date order year-month-day, '-' separating date and
+// time parts, blanks (spaces only) allowed before every number and separator.
+class TimestampScanner {
+ public:
+  TimestampScanner(std::string_view text, const TimeStyle& style) : text_(text), style_(style) {}
+
+  bool AtEnd() const { return pos_ >= text_.size(); }
+  void Restart() { pos_ = 0; }
+
+  bool Date(TDateTime& date) {
+    int n1, n2, n3, digits1, digits;
+    if (!Number(n1, digits1) || !Char('-') || !Number(n2, digits)) return false;
+    int year, month, day;
+    if (Char('-')) {
+      if (!Number(n3, digits)) return false;
+      year = digits1 <= 2 ? WindowedYear(n1) : n1;
+      month = n2;
+      day = n3;
+    } else {  // month and day of the current year
+      year = DecodeDate(Now()).year;
+      month = n1;
+      day = n2;
+    }
+    Char('-');
+    Blanks();
+    return TryEncodeDate(year, month, day, date);
+  }
+
+  bool Time(TDateTime& time) {
+    int base = Designator();
+    if (base >= 0) Blanks();
+    int hour, minute = 0, second = 0, msec = 0, digits;
+    if (!Number(hour, digits)) return false;
+    if (Char('-')) {
+      if (!Number(minute, digits)) return false;
+      if (Char('-')) {
+        if (!Number(second, digits)) return false;
+        if (Char(style_.decimalSeparator) && !Number(msec, digits)) return false;
+      }
+    }
+    if (base < 0) base = Designator();
+    if (base >= 0) {
+      if (hour == 0 || hour > 12) return false;
+      hour = hour % 12 + base;
+    }
+    Blanks();
+    return TryEncodeTime(hour, minute, second, msec, time);
+  }
+
+ private:
+  void Blanks() {
+    while (pos_ < text_.size() && text_[pos_] == ' ') ++pos_;
+  }
+
+  bool Char(char c) {
+    Blanks();
+    if (pos_ >= text_.size() || text_[pos_] != c) return false;
+    ++pos_;
+    return true;
+  }
+
+  // Decimal digits; reading stops before a digit once the value has reached 1000.
+  bool Number(int& value, int& digits) {
+    Blanks();
+    const std::size_t start = pos_;
+    value = 0;
+    while (pos_ < text_.size() && text_[pos_] >= '0' && text_[pos_] <= '9' && value < 1000)
+      value = value * 10 + (text_[pos_++] - '0');
+    digits = static_cast<int>(pos_ - start);
+    return digits > 0;
+  }
+
+  bool Word(std::string_view word) {
+    Blanks();
+    if (word.empty() || !SameText(text_.substr(pos_, word.size()), word)) return false;
+    pos_ += word.size();
+    return true;
+  }
+
+  // 0 for a morning designator, 12 for an afternoon one, -1 when none stands here.
+  int Designator() {
+    if (Word(style_.am) || Word("AM")) return 0;
+    if (Word(style_.pm) || Word("PM")) return 12;
+    return -1;
+  }
+
+  // A year of one or two digits falls within fifty years back from this year on.
+  static int WindowedYear(int year) {
+    const int base = DecodeDate(Now()).year - 50;
+    year += base / 100 * 100;
+    return year < base ? year + 100 : year;
+  }
+
+  std::string_view text_;
+  const TimeStyle& style_;
+  std::size_t pos_ = 0;
+};
+
+}  // namespace
+
+// ---- Scan ---------------------------------------------------------------------------
+
+struct TLoader::ScanState {
+  const NoteFn& note;
+  std::int64_t utcOffset;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> onPath;  // (device, inode) of each folder
+
+  bool IsOnPath(const fs::DirEntry& e) const {
+    for (const auto& id : onPath)
+      if (id.first == e.device && id.second == e.inode) return true;
+    return false;
+  }
+};
+
+void TLoader::ScanFolderTree(const std::string& path, TDirectory* root, const NoteFn& note) {
+  if (!root) throw EAssertionFailed(Format(msg::kAssertion, msg::kAssertionFailure, "Comparer\\source\\StructStreamer", 59));
+  root->Clear();
+  fs::DirEntry info;
+  if (!fs::FolderInfo(path, info)) return;
+  ScanState state{note, CurrentUtcOffset(), {{info.device, info.inode}}};
+  ScanFolder(path, root, state);
+}
+
+void TLoader::ScanFolder(const std::string& path, TDirectory* folder, ScanState& state) {
+  // A folder that cannot be read stays empty, without a report.
+  fs::ForEachEntry(path, [&](const fs::DirEntry& entry) { AddEntry(path, entry, folder, state); });
+}
+
+void TLoader::AddEntry(const std::string& path, const fs::DirEntry& entry, TDirectory* folder,
+                       ScanState& state) {
+  if (!entry.nameIsExact) {
+    if (state.note) state.note(Format(msg::kNameLeftOut, entry.name));
+    return;
+  }
+  // Named right after creation, as the duplicate test of the model expects.
+  TBaseFile* item = entry.isFolder ? static_cast<TBaseFile*>(new TDirectory(folder))
+                                   : static_cast<TBaseFile*>(new TFile(folder));
+  item->SetName(entry.name);
+  item->SetTimestamp(ListingTime(entry.mtime, state.utcOffset));
+  if (!entry.isFolder || state.IsOnPath(entry)) return;  // a link cycle ends here
+  std::string subPath = path;
+  if (subPath.empty() || subPath.back() != '\\') subPath += '\\';
+  subPath += entry.name;
+  subPath += '\\';
+  state.onPath.emplace_back(entry.device, entry.inode);
+  ScanFolder(subPath, static_cast<TDirectory*>(item), state);
+  state.onPath.pop_back();
+}
+
+TDateTime TLoader::ListingTime(std::int64_t unixSeconds, std::int64_t utcOffset) {
+  std::int64_t local = unixSeconds + utcOffset;
+  local -= ((local % 2) + 2) % 2;  // down to even, also before 1970
+  return UnixToDateTime(local, 0);
+}
+
+// ---- Listing ------------------------------------------------------------------------
+
+std::string TLoader::BuildListing(const TDirectory& root) {
+  const TimeStyle style = UserTimeStyle();
+  std::string out = "<xml>";
+  AppendFolderContent(out, root, style);
+  out += out.size() == 5 ? "</xml>" : "\r\n</xml>";
+  return out;
+}
+
+// Depth-first with an explicit stack of (folder, next sub-folder), so the depth of the
+// tree does not reach the call stack: a folder's sub-folders (each with its content)
+// come before its files.
+void TLoader::AppendFolderContent(std::string& out, const TDirectory& folder, const TimeStyle& style) {
+  std::vector<std::pair<const TDirectory*, int>> stack{{&folder, 0}};
+  while (!stack.empty()) {
+    auto& [current, next] = stack.back();
+    if (next < current->DirectoryCount()) {
+      const TDirectory* sub = current->DirectoryAt(next++);
+      out += "\r\n<directory>";
+      AppendEntryFields(out, *sub, style);
+      stack.emplace_back(sub, 0);  // may invalidate current and next: not used after
+      continue;
+    }
+    for (int i = 0; i < current->FileCount(); ++i) {
+      out += "\r\n<file>";
+      AppendEntryFields(out, *current->FileAt(i), style);
+      out += "\r\n</file>";
+    }
+    if (stack.size() > 1) out += "\r\n</directory>";
+    stack.pop_back();
+  }
+}
+
+// ---- Timestamps ---------------------------------------------------------------------
+
+std::string TLoader::FormatTimestamp(TDateTime value) {
+  std::string out;
+  AppendTimestamp(out, value, UserTimeStyle());
+  return out;
+}
+
+void TLoader::AppendTimestamp(std::string& out, TDateTime value, const TimeStyle& style) {
+  const DateParts d = DecodeDate(value);
+  AppendDigits(out, d.year, 4);
+  out += '-';
+  AppendDigits(out, d.month, 2);
+  out += '-';
+  AppendDigits(out, d.day, 2);
+  const TimeParts t = DecodeTime(value);
+  if (t.hour == 0 && t.minute == 0 && t.second == 0) return;  // midnight: the date alone
+  out += ' ';
+  const std::string& designator = t.hour < 12 ? style.am : style.pm;
+  const bool twelve = !style.twentyFourHour;
+  if (twelve && style.designatorFirst) {
+    out += designator;
+    out += ' ';
+  }
+  const int hour = style.twentyFourHour ? t.hour : (t.hour % 12 == 0 ? 12 : t.hour % 12);
+  AppendDigits(out, hour, style.leadingZero ? 2 : 1);
+  out += '-';
+  AppendDigits(out, t.minute, 2);
+  out += '-';
+  AppendDigits(out, t.second, 2);
+  if (twelve && !style.designatorFirst) {
+    out += ' ';
+    out += designator;
+  }
+}
+
+TDateTime TLoader::ParseTimestamp(std::string_view text) {
+  TDateTime value = 0;
+  if (!TryParseTimestamp(text, UserTimeStyle(), value))
+    throw EConvertError(Format(msg::kNotDateTime, text));
+  return value;
+}
+
+// A date with an optional time; failing that, a time alone that takes the whole text.
+bool TLoader::TryParseTimestamp(std::string_view text, const TimeStyle& style, TDateTime& value) {
+  TimestampScanner scan(text, style);
+  TDateTime date = 0, time = 0;
+  if (scan.Date(date) && (scan.AtEnd() || scan.Time(time))) {
+    value = date >= 0 ? date + time : date - time;
+    return true;
+  }
+  scan.Restart();
+  if (scan.Time(time) && scan.AtEnd()) {
+    value = time;
+    return true;
+  }
+  return false;
+}
+
+bool ListingTimeToUnix(TDateTime value, std::int64_t& unixSeconds) {
+  const int year = DecodeDate(value).year;
+  if (year < 1980 || year > 2107) return false;
+  std::int64_t local = DateTimeToUnix(value, 0);
+  local -= ((local % 2) + 2) % 2;
+  unixSeconds = local - CurrentUtcOffset();
+  return true;
+}
+
+}  // namespace sv

@@ -1,0 +1,74 @@
+#pragma once
+// TLoader: turns a project folder into the listing document sent to the server, and owns
+// the listing timestamp, the text form of a modification time ("2008-11-14 13-05-08").
+// No instances and no state; every operation may run on any thread, each call working on
+// its own trees. The locale facts come from platform/Locale.h UserTimeStyle().
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "Comparer/source/FileStructures.h"
+#include "base/DateTime.h"
+#include "base/Exception.h"
+#include "platform/Locale.h"
+
+namespace sv {
+
+namespace fs {
+struct DirEntry;
+}
+
+// A broken internal promise: "Assertion failure (unit, line n)".
+class EAssertionFailed : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+class TLoader {
+ public:
+  using NoteFn = std::function<void(const std::string&)>;
+
+  // Empties root (name, time and parent stay) and fills it from the folder at `path`
+  // (a program path; '\' or '/' separate). A missing or unreadable folder leaves it empty;
+  // a sub-folder that cannot be read is listed without content. Hidden entries are listed
+  // and links to folders descended into, but never into a folder already on the current
+  // path. A name that cannot travel in Windows-1250 (or holds a '\') is left out, and
+  // `note` is told "Naziv '%s' nije moguće prenijeti, izostavljen je iz popisa".
+  // Times are last-write times in local time at the UTC offset in force now, cut to an
+  // even second. Raises EAssertionFailed for a null root.
+  static void ScanFolderTree(const std::string& path, TDirectory* root, const NoteFn& note = {});
+
+  // The listing document of the tree: "<xml>", per folder a "directory" element (name,
+  // datemodified, its content), per file a "file" element, sub-folders before files, in
+  // the tree's order; CR LF between lines, none at the end; names trimmed and escaped.
+  static std::string BuildListing(const TDirectory& root);
+
+  // "yyyy-mm-dd", and unless the time of day is 00:00:00, a blank and the time in the
+  // user's time style with '-' between hours, minutes and seconds.
+  static std::string FormatTimestamp(TDateTime value);
+  static void AppendTimestamp(std::string& out, TDateTime value, const TimeStyle& style);
+
+  // Reads a timestamp written by any client's locale (date year-month-day with '-';
+  // optional time with an optional designator); raises EConvertError
+  // "'%s' is not a valid date and time".
+  static TDateTime ParseTimestamp(std::string_view text);
+  static bool TryParseTimestamp(std::string_view text, const TimeStyle& style, TDateTime& value);
+
+  // The listing time of a last-write time: local at `utcOffset`, cut to an even second.
+  static TDateTime ListingTime(std::int64_t unixSeconds, std::int64_t utcOffset);
+
+ private:
+  struct ScanState;
+  static void ScanFolder(const std::string& path, TDirectory* folder, ScanState& state);
+  static void AddEntry(const std::string& path, const fs::DirEntry& entry, TDirectory* folder,
+                       ScanState& state);
+  static void AppendFolderContent(std::string& out, const TDirectory& folder, const TimeStyle& style);
+};
+
+// A listing time (local) as POSIX seconds at the UTC offset in force now, its seconds
+// rounded down to even, as a file's time is set. False for years before 1980 or after
+// 2107, which that form cannot hold.
+bool ListingTimeToUnix(TDateTime value, std::int64_t& unixSeconds);
+
+}  // namespace sv
