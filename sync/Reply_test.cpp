@@ -4,6 +4,7 @@
 
 #include <deque>
 
+#include "sync/Failure_test.h"
 #include "sync/LineReader.h"
 
 namespace sv {
@@ -20,14 +21,7 @@ std::function<std::string()> Lines(std::deque<std::string> lines) {
   };
 }
 
-std::string MessageOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return "(no failure)";
-}
+using test::MessageOf;
 
 TEST(Reply, BlankLinesBeforeAReplyAreSkippedAndTheFirstLineTrimmed) {
   TReply r = ReadReply(Lines({"", "   ", "\t", "  200 ready  "}));

@@ -4,6 +4,7 @@
 
 #include <thread>
 
+#include "sync/Failure_test.h"
 #include "sync/ScriptedPeer_test.h"
 
 namespace sv {
@@ -12,14 +13,7 @@ namespace {
 using test::PeerLink;
 using test::ScriptedPeer;
 
-std::string MessageOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return "(no failure)";
-}
+using test::MessageOf;
 
 void Greet(PeerLink& p) {
   p.Send("200 ready\r\n");

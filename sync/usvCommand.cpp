@@ -1,0 +1,7 @@
+#include "sync/usvCommand.h"
+
+namespace sv {
+
+void TsvCommand::Execute(const std::string&, const std::string&, const std::string&) {}
+
+}  // namespace sv
