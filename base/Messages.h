@@ -76,4 +76,10 @@ inline const std::string kForbiddenHost =
 inline const std::string kForbiddenOrigin = "Forbidden: a form of another site may not post to the console.";
 inline const std::string kRequestTooLarge = "Request too large.";
 
+// Host and controller.
+inline const std::string kTrayHint = "Sorvana Client 9X";
+inline const std::string kConsoleUrl = "http://localhost:%d/index.html";
+// The headless host's stand-in for the tray menu's "Configure" entry.
+inline const std::string kConfigureLine = "Configure: %s";
+
 }  // namespace sv::msg

@@ -1,0 +1,73 @@
+#pragma once
+// The settings file svClient.xml: where it is, how it is read into the settings and how
+// the settings are written back. The document (Windows-1250, CR LF after every line):
+//
+//   <xml>
+//   <serversettings>
+//   <serveradress>host</serveradress>          (a single d, as the file has always had it)
+//   <defaultport>1974</defaultport>
+//   <defaultpollinterval>60</defaultpollinterval>
+//   </serversettings>
+//   <projects>
+//   <project><name>drumel</name><path>/home/ana/drumel</path></project>  (one line each)
+//   </projects>
+//   </xml>
+//
+// Element names are found without regard to case; only the first of each name counts,
+// except project, of which every one counts. Unknown elements are ignored and not
+// written back. Every step adds its entry to the event log.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "controller/svProjects.h"
+
+namespace sv {
+
+class TdrEventLog;
+class TsvXMLNode;
+
+constexpr std::int32_t kDefaultServerPort = 1974;
+constexpr std::int32_t kDefaultPollInterval = 60;
+// The console listens on the server port + 2, which must stay a port: a server port
+// outside this range is refused by the console and replaced on load.
+constexpr std::int32_t kLowestServerPort = 1;
+constexpr std::int32_t kHighestServerPort = 65533;
+
+// What the settings file holds. The defaults are the controller's before anything is
+// loaded (hence a poll interval of 0 and no projects).
+struct TsvSettings {
+  std::string serverAddress;
+  std::int32_t serverPort = kDefaultServerPort;
+  std::int32_t pollInterval = 0;  // minutes
+  TsvProjectList projects;
+};
+
+// The settings file: programFolder + "/svClient.xml" when that file exists, else
+// ConfigFolder() + "/drumel/sorvana/svClient.xml" whether or not it exists. Evaluated
+// anew on every call.
+std::string SettingsFilePath(const std::string& programFolder);
+
+// The text with every line (ended by CR LF, LF or CR; the last one may lack its end)
+// followed by CR LF.
+std::string NormaliseLineBreaks(std::string_view text);
+
+// Reads the settings file found from programFolder into settings. Without a file the
+// defaults apply: empty address, port 1974, poll interval 60 and the project "drumel" at
+// defaultProjectPath. Raises the file layer's open error or the markup parser's error;
+// settings are then left unchanged.
+void LoadSettings(const std::string& programFolder, const std::string& defaultProjectPath,
+                  TsvSettings& settings, TdrEventLog& log);
+// The two halves of LoadSettings, applied to a parsed document root.
+void LoadConnectionSettings(TsvXMLNode& root, TsvSettings& settings, TdrEventLog& log);
+void LoadProjects(TsvXMLNode& root, const std::string& defaultProjectPath,
+                  TsvProjectList& projects, TdrEventLog& log);
+
+// Rewrites the settings file found from programFolder from the settings alone, creating
+// its folder when missing. The file is replaced atomically: a failure or a crash leaves
+// the old file whole. Raises "Cannot create file "%s". %s" when it cannot be written.
+void SaveSettings(const std::string& programFolder, const TsvSettings& settings, TdrEventLog& log);
+// The document SaveSettings writes, each line followed by CR LF.
+std::string SettingsText(const TsvSettings& settings, TdrEventLog& log);
+
+}  // namespace sv

@@ -1,0 +1,242 @@
+#include "controller/svSettings.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <stdexcept>
+
+#include "base/Exception.h"
+#include "base/Messages.h"
+#include "base/Text.h"
+#include "controller/TestSupport.h"
+#include "eventlog/drLogger.h"
+#include "platform/AtomicFile.h"
+#include "tests/support/TempDir.h"
+
+namespace sv {
+namespace {
+
+const char kExample[] =
+    "<xml>\r\n<serversettings>\r\n<serveradress></serveradress>\r\n"
+    "<defaultport>1974</defaultport>\r\n<defaultpollinterval>60</defaultpollinterval>\r\n"
+    "</serversettings>\r\n<projects>\r\n<project>\r\n<name>drumel</name>\r\n"
+    "<path>c:\\program files\\drumel</path>\r\n</project>\r\n</projects>\r\n</xml>\r\n";
+
+// Each test gets a program folder and a configuration folder of its own.
+class SettingsFile : public ::testing::Test {
+ protected:
+  std::string ConfigFile() const { return config_ / "drumel/sorvana/svClient.xml"; }
+  std::string ProgramFile() const { return program_ / "svClient.xml"; }
+
+  TsvSettings Load() {
+    TsvSettings s;
+    LoadSettings(program_.path(), "/home/ana/drumel", s, log_);
+    return s;
+  }
+  TsvSettings LoadConfigFile(const std::string& text) {
+    test::MakeDirs(config_ / "drumel/sorvana");
+    test::WriteFile(ConfigFile(), text);
+    return Load();
+  }
+
+  test::TempDir program_, config_;
+  test::ScopedEnv xdg_{"XDG_CONFIG_HOME", config_.path()};
+  TdrEventLog log_;
+};
+
+TEST_F(SettingsFile, TheExampleIsReadAndWrittenBackByteForByte) {
+  TsvSettings s = LoadConfigFile(kExample);
+  EXPECT_EQ(s.serverAddress, "");
+  EXPECT_EQ(s.serverPort, 1974);
+  EXPECT_EQ(s.pollInterval, 60);
+  ASSERT_EQ(s.projects.Count(), 1);
+  EXPECT_EQ(s.projects.Project(0).Path, "c:\\program files\\drumel");
+
+  std::filesystem::remove(ConfigFile());
+  SaveSettings(program_.path(), s, log_);
+  EXPECT_EQ(test::ReadFile(ConfigFile()), kExample);
+}
+
+TEST_F(SettingsFile, LoadingLogsEveryStepWithThePath) {
+  LoadConfigFile(kExample);
+  EXPECT_EQ(test::Entries(log_),
+            (std::vector<std::string>{msg::kLocatingSettings,
+                                      Format(msg::kLoadingSettingsFrom, ConfigFile()),
+                                      msg::kLoadingConnection, msg::kLoadingProjects,
+                                      "Dohvat projekta drumel"}));
+}
+
+TEST_F(SettingsFile, WithoutAFileTheDefaultsApplyAndNothingIsWritten) {
+  TsvSettings s = Load();
+  EXPECT_EQ(s.serverAddress, "");
+  EXPECT_EQ(s.serverPort, 1974);
+  EXPECT_EQ(s.pollInterval, 60);
+  ASSERT_EQ(s.projects.Count(), 1);
+  EXPECT_EQ(s.projects.Project(0).Name, "drumel");
+  EXPECT_EQ(s.projects.Project(0).Path, "/home/ana/drumel");
+  EXPECT_EQ(test::Entries(log_),
+            (std::vector<std::string>{msg::kLocatingSettings, msg::kLoadingConnection,
+                                      msg::kLoadingProjects,
+                                      Cp("Nema definiranih projekata, kreira se dafault projekt drumel")}));
+  EXPECT_FALSE(std::filesystem::exists(config_ / "drumel"));
+}
+
+TEST_F(SettingsFile, TheFileBesideTheProgramWinsForLoadingAndSaving) {
+  test::MakeDirs(config_ / "drumel/sorvana");
+  test::WriteFile(ConfigFile(), "<xml><serversettings><serveradress>config</serveradress></serversettings></xml>");
+  test::WriteFile(ProgramFile(), "<xml><serversettings><serveradress>beside</serveradress></serversettings></xml>");
+  TsvSettings s = Load();
+  EXPECT_EQ(s.serverAddress, "beside");
+
+  s.serverAddress = "saved";
+  SaveSettings(program_.path(), s, log_);
+  EXPECT_NE(test::ReadFile(ProgramFile()).find("<serveradress>saved</serveradress>"), std::string::npos);
+  EXPECT_NE(test::ReadFile(ConfigFile()).find("config"), std::string::npos);
+}
+
+TEST_F(SettingsFile, NumbersFollowTheIntegerTextRuleWithDefaultsForTheRest) {
+  auto load = [&](const std::string& port, const std::string& poll) {
+    return LoadConfigFile("<xml><serversettings><defaultport>" + port +
+                          "</defaultport><defaultpollinterval>" + poll +
+                          "</defaultpollinterval></serversettings></xml>");
+  };
+  TsvSettings s = load("abc", "$3C");
+  EXPECT_EQ(s.serverPort, 1974);
+  EXPECT_EQ(s.pollInterval, 60);
+  s = load(" 2000", "0");
+  EXPECT_EQ(s.serverPort, 2000);
+  EXPECT_EQ(s.pollInterval, 0);
+  s = load("0x7D0", "-5");
+  EXPECT_EQ(s.serverPort, 2000);
+  EXPECT_EQ(s.pollInterval, -5);
+  s = load("", "12 minutes");
+  EXPECT_EQ(s.serverPort, 1974);
+  EXPECT_EQ(s.pollInterval, 60);
+}
+
+// The console listens on the server port + 2; a port that would put it outside the
+// port range would keep the user from ever reaching the console to mend it.
+TEST_F(SettingsFile, APortThatLeavesNoConsolePortIsReplacedByTheDefault) {
+  auto port = [&](const std::string& text) {
+    return LoadConfigFile("<xml><serversettings><defaultport>" + text +
+                          "</defaultport></serversettings></xml>").serverPort;
+  };
+  EXPECT_EQ(port("65533"), 65533);
+  EXPECT_EQ(port("1"), 1);
+  EXPECT_EQ(port("65534"), 1974);
+  EXPECT_EQ(port("70000"), 1974);
+  EXPECT_EQ(port("0"), 1974);
+  EXPECT_EQ(port("-2"), 1974);
+  EXPECT_EQ(port("2147483647"), 1974);
+}
+
+TEST_F(SettingsFile, NamesAreFoundInAnyCaseAndOnlyTheFirstOfEachCounts) {
+  TsvSettings s = LoadConfigFile(
+      "<XML><ServerSettings><SERVERADRESS> sync.example </SERVERADRESS>"
+      "<serveradress>second</serveradress><DefaultPort>2100</DefaultPort></ServerSettings>"
+      "<serversettings><defaultport>9</defaultport></serversettings>"
+      "<Projects><Project><NAME>a</NAME><Path>/srv/a</Path><name>x</name></Project></Projects>"
+      "<projects><project><name>ignored</name><path>/srv/i</path></project></projects></XML>");
+  EXPECT_EQ(s.serverAddress, "sync.example");
+  EXPECT_EQ(s.serverPort, 2100);
+  ASSERT_EQ(s.projects.Count(), 1);
+  EXPECT_EQ(s.projects.Project(0).Name, "a");
+  EXPECT_EQ(s.projects.Project(0).Path, "/srv/a");
+}
+
+TEST_F(SettingsFile, ProjectsWithoutNameOrPathAreSkippedAndDuplicatesKept) {
+  TsvSettings s = LoadConfigFile(
+      "<xml><projects>"
+      "<project><name>a</name><path>/srv/a</path></project>"
+      "<project><name>b</name><path>   </path></project>"
+      "<other><name>c</name><path>/srv/c</path></other>"
+      "<project><path>/srv/d</path></project>"
+      "<project><name>a</name><path>/srv/a2</path></project>"
+      "</projects></xml>");
+  ASSERT_EQ(s.projects.Count(), 2);
+  EXPECT_EQ(s.projects.Project(1).Name, "a");
+  EXPECT_EQ(s.projects.Project(1).Path, "/srv/a2");
+
+  // With none left, the default project is made and logged.
+  s = LoadConfigFile("<xml><projects><project><name>b</name><path> </path></project></projects></xml>");
+  ASSERT_EQ(s.projects.Count(), 1);
+  EXPECT_EQ(s.projects.Project(0).Name, "drumel");
+  EXPECT_EQ(test::Entries(log_).back(), Format(msg::kNoProjects, "drumel"));
+}
+
+TEST_F(SettingsFile, ADeclarationBecomesTheRootSoTheDefaultsApply) {
+  TsvSettings s = LoadConfigFile(
+      "<?xml version=\"1.0\"?>\r\n<xml><serversettings><defaultport>2000</defaultport>"
+      "</serversettings></xml>");
+  EXPECT_EQ(s.serverPort, 1974);
+  EXPECT_EQ(s.pollInterval, 60);
+  EXPECT_EQ(s.projects.Project(0).Name, "drumel");
+}
+
+TEST_F(SettingsFile, LinesEndedByLfOrCrReadAlike) {
+  std::string lf = kExample, cr = kExample;
+  for (std::size_t i; (i = lf.find("\r\n")) != std::string::npos;) lf.erase(i, 1);
+  for (std::size_t i; (i = cr.find("\r\n")) != std::string::npos;) cr.erase(i + 1, 1);
+  EXPECT_EQ(NormaliseLineBreaks(lf), kExample);
+  EXPECT_EQ(NormaliseLineBreaks(cr), kExample);
+  EXPECT_EQ(NormaliseLineBreaks("a\r\n\r\nb"), "a\r\n\r\nb\r\n");
+  EXPECT_EQ(NormaliseLineBreaks("a\n\rb\r"), "a\r\n\r\nb\r\n");
+  EXPECT_EQ(NormaliseLineBreaks(""), "");
+  EXPECT_EQ(LoadConfigFile(lf).projects.Project(0).Path, "c:\\program files\\drumel");
+}
+
+TEST_F(SettingsFile, AFileThatCannotBeParsedRaisesAndChangesNothing) {
+  TsvSettings s;
+  s.serverAddress = "kept";
+  test::MakeDirs(config_ / "drumel/sorvana");
+  test::WriteFile(ConfigFile(), "<xml><serversettings></xml>");
+  try {
+    LoadSettings(program_.path(), "/home/ana/drumel", s, log_);
+    FAIL() << "no error";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), Cp("Tag serversettings završava na tag /xml"));
+  }
+  EXPECT_EQ(s.serverAddress, "kept");
+  EXPECT_EQ(s.projects.Count(), 0);
+}
+
+TEST_F(SettingsFile, SavingLogsItsStepsAndCreatesTheMissingFolder) {
+  TsvSettings s;
+  s.serverAddress = "10.0.0.5";
+  s.serverPort = 2000;
+  s.pollInterval = -1;
+  SaveSettings(program_.path(), s, log_);
+  EXPECT_EQ(test::ReadFile(ConfigFile()),
+            "<xml>\r\n<serversettings>\r\n<serveradress>10.0.0.5</serveradress>\r\n"
+            "<defaultport>2000</defaultport>\r\n<defaultpollinterval>-1</defaultpollinterval>\r\n"
+            "</serversettings>\r\n</xml>\r\n");
+  EXPECT_EQ(test::Entries(log_), (std::vector<std::string>{msg::kSavingSettings,
+                                                           msg::kSavingConnection,
+                                                           msg::kSavingProjects}));
+}
+
+TEST_F(SettingsFile, ASaveInterruptedBeforeTheRenameLeavesTheOldFileWhole) {
+  LoadConfigFile(kExample);
+  TsvSettings s;
+  s.serverAddress = "new";
+  fs::SetCommitHookForTesting([](const std::string&) { throw std::runtime_error("crash"); });
+  EXPECT_THROW(SaveSettings(program_.path(), s, log_), std::runtime_error);
+  fs::SetCommitHookForTesting(nullptr);
+  EXPECT_EQ(test::ReadFile(ConfigFile()), kExample);
+  int files = 0;
+  for (auto& e : std::filesystem::directory_iterator(config_ / "drumel/sorvana")) files += !e.is_directory();
+  EXPECT_EQ(files, 1);  // no temporary file left behind
+}
+
+TEST_F(SettingsFile, AFolderThatCannotBeMadeGivesTheCreationError) {
+  test::WriteFile(config_ / "drumel", "a file where the folder should be");
+  try {
+    SaveSettings(program_.path(), TsvSettings(), log_);
+    FAIL() << "no error";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), Format(msg::kCannotCreateFile, ConfigFile(), "Not a directory"));
+  }
+}
+
+}  // namespace
+}  // namespace sv

@@ -1,0 +1,47 @@
+#pragma once
+// One synchronisation of every project over one server connection, apart from the
+// network: the connection is reached through TServerLink, so the algorithm is tested
+// with a scripted link and run with the real command channel (ServerLink.h).
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "base/DateTime.h"
+#include "controller/svSettings.h"
+
+namespace sv {
+
+class TdrEventLog;
+
+// The server connection as a synchronisation uses it. Main thread, except Cancel.
+class TServerLink {
+ public:
+  virtual ~TServerLink() = default;
+  // Connects and greets the server. When it raises, the connection is closed again.
+  virtual void Open(const std::string& host, std::int32_t port) = 0;
+  // One project's run over the open connection, logging its steps; returns the line to
+  // log at its end. Raises on failure.
+  virtual std::string SynchroniseProject(const std::string& name, const std::string& path,
+                                         TdrEventLog& log) = 0;
+  // Closes the connection; closing a closed one does nothing. Never raises.
+  virtual void Close() = 0;
+  // Ends what the connection is doing at once: a blocked call fails promptly. Any thread.
+  virtual void Cancel() = 0;
+};
+
+// The two times a synchronisation records (0: never). Written by the main thread only.
+struct TSyncTimes {
+  std::atomic<TDateTime> lastAttempt{0};
+  std::atomic<TDateTime> lastSuccess{0};
+};
+
+// Works on `settings`, a copy taken at the start so the console may change the settings
+// meanwhile. Records the attempt, opens the link, synchronises each project in order logging its
+// line, records the success and closes the link (also after a failure). The first
+// failure ends the run: its message is logged and it goes no further. Failures that are
+// not the program's own Exception pass on, after the link is closed.
+void SynchroniseAllProjects(TServerLink& link, const TsvSettings& settings, TdrEventLog& log,
+                            TSyncTimes& times, const std::function<TDateTime()>& now);
+
+}  // namespace sv
