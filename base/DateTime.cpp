@@ -134,7 +134,10 @@ std::string FormatPattern(std::string_view pattern, TDateTime value, const TForm
     auto num = [&](int v, int width) { out += noPad ? std::to_string(v) : Pad(v, width); };
     switch (c) {
       case 'd': num(d.day, 2); break;
-      case 'e': out += noPad ? std::to_string(d.day) : (d.day < 10 ? " " : "") + std::to_string(d.day); break;
+      case 'e':  // day padded with a blank
+        if (!noPad && d.day < 10) out += ' ';
+        out += std::to_string(d.day);
+        break;
       case 'm': num(d.month, 2); break;
       case 'y': num(d.year % 100, 2); break;
       case 'Y': out += std::to_string(d.year); break;
