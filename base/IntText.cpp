@@ -3,13 +3,6 @@
 namespace sv {
 namespace {
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // Length of the hexadecimal prefix at the start of text, 0 when there is none.
 std::size_t HexPrefix(std::string_view text) {
   if (!text.empty() && (text[0] == '$' || text[0] == 'x' || text[0] == 'X')) return 1;
@@ -18,6 +11,13 @@ std::size_t HexPrefix(std::string_view text) {
 }
 
 }  // namespace
+
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
 
 bool TryStrToInt(std::string_view text, std::int32_t& value) {
   std::size_t i = 0;
@@ -31,7 +31,7 @@ bool TryStrToInt(std::string_view text, std::int32_t& value) {
     if (digits.empty()) return false;
     std::uint64_t v = 0;
     for (char c : digits) {
-      int h = HexValue(c);
+      int h = HexDigitValue(c);
       if (h < 0) return false;
       v = v * 16 + h;
       if (v > 0xFFFFFFFFu) return false;

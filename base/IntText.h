@@ -10,6 +10,8 @@
 namespace sv {
 
 bool TryStrToInt(std::string_view text, std::int32_t& value);
+// The value of a hexadecimal digit (either case), or -1 for any other character.
+int HexDigitValue(char c);
 std::int32_t StrToIntDef(std::string_view text, std::int32_t fallback);
 
 }  // namespace sv
