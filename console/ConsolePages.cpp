@@ -1,0 +1,105 @@
+#include "console/ConsolePages.h"
+
+#include "base/Exception.h"
+#include "base/IntText.h"
+#include "base/Messages.h"
+#include "base/Text.h"
+#include "console/ConsoleController.h"
+#include "console/ResourceGet.h"
+#include "eventlog/PageTemplate.h"
+#include "eventlog/drLogDump.h"
+#include "eventlog/drLogger.h"
+#include "platform/FileSystem.h"
+#include "platform/Locale.h"
+
+namespace sv {
+namespace {
+
+constexpr int kRowsPerPage = 20;
+// The highest server port whose console port (server port + 2) is still a port.
+constexpr std::int32_t kMaxServerPort = 65533;
+
+std::string DateOrUndefined(TDateTime value) {
+  return value == 0 ? msg::kUndefined : HtmlEscape(DateTimeToText(value));
+}
+
+Placeholders PageValues(ConsoleController& c, const ConsoleRequest& request) {
+  const std::string filter = request.Param("filter");
+  const std::string root = c.ProjectCount() == 0 ? msg::kUndefined : HtmlEscape(c.FirstProjectPath());
+  return {
+      Placeholder::Everywhere("{%PORT%}", std::to_string(c.ServerPort())),
+      Placeholder::Everywhere("{%SERVER%}", HtmlEscape(c.ServerAddress())),
+      Placeholder::Everywhere("{%POLLINTERVAL%}", std::to_string(c.PollInterval())),
+      Placeholder::Everywhere("{%ROOTPATH%}", root),
+      Placeholder::Everywhere("{%LASTATTEMPT%}", DateOrUndefined(c.LastAttempt())),
+      Placeholder::Everywhere("{%LASTSUCCESS%}", DateOrUndefined(c.LastSuccess())),
+      Placeholder::Everywhere("{%LASTMESSAGE%}", HtmlEscape(GetLastMessage(c))),
+      Placeholder::Everywhere("{%FILTER%}", HtmlEscape(filter)),
+      Placeholder::Everywhere("{%FILTERURL%}", PercentEncode(filter)),
+  };
+}
+
+void Synchronise(ConsoleController& c, ConsoleResponse& response) {
+  c.EventLog().Add(msg::kSyncRequested);
+  c.RequestSync();
+  response.Redirect("/index.html");
+}
+
+// The port field is checked before anything changes, so a refused form changes nothing.
+void ApplySettings(ConsoleController& c, const ConsoleRequest& request, ConsoleResponse& response) {
+  c.EventLog().Add(msg::kNewSettings);
+  const std::string server = Trim(request.Param("server"));
+  const std::string portText = Trim(request.Param("port"));
+  const std::string pollText = Trim(request.Param("pollinterval"));
+  const std::string root = Trim(request.Param("rootpath"));
+  std::int32_t port = 0, poll = 0;
+  const bool newPort = TryStrToInt(portText, port);
+  if (newPort && (port < 1 || port > kMaxServerPort)) throw Exception(Format(msg::kBadPort, portText));
+
+  if (!server.empty()) c.SetServerAddress(server);
+  // Sets the console port to the server port + 2 also when the port stays.
+  c.SetServerPort(newPort ? port : c.ServerPort());
+  if (TryStrToInt(pollText, poll)) c.SetPollInterval(poll);
+  if (c.ProjectCount() > 0 && !root.empty()) {
+    if (!fs::FolderExists(root)) c.CreateProjectRoot(root);
+    c.SetFirstProjectPath(root);
+  }
+  c.SaveSettings();
+  response.Redirect("/postavke.html");
+}
+
+void AnswerFailure(ConsoleController& c, const std::string& action, const std::string& message,
+                   ConsoleResponse& response) {
+  c.EventLog().Add(message);
+  response.contentText = FillPlaceholders(
+      LoadResourceText("propalaakcija", "TEXT"),
+      {Placeholder::Everywhere("{%ACTION%}", HtmlEscape(action)),
+       Placeholder::Everywhere("{%MESSAGE%}", HtmlEscape(message))});
+}
+
+}  // namespace
+
+std::string FillPage(ConsoleController& c, std::string_view pageTemplate, const ConsoleRequest& request) {
+  Placeholders values = PageValues(c, request);
+  if (pageTemplate.find("{%EVENTLOG%}") == std::string_view::npos)
+    return FillPlaceholders(pageTemplate, std::move(values));
+  return DumpEventLog(c.EventLog(), pageTemplate, Trim(request.Param("page")), request.Param("filter"),
+                      kRowsPerPage, std::move(values));
+}
+
+std::string GetLastMessage(ConsoleController& c) { return c.EventLog().LatestDisplayText(); }
+
+void HandleAction(ConsoleController& c, const ConsoleRequest& request, ConsoleResponse& response) {
+  const std::string action = Trim(request.Param("akcija"));
+  try {
+    if (SameText(action, "Sinhroniziraj")) {
+      Synchronise(c, response);
+    } else if (SameText(action, "Postavi")) {
+      ApplySettings(c, request, response);
+    }
+  } catch (const Exception& e) {
+    AnswerFailure(c, action, e.Message(), response);
+  }
+}
+
+}  // namespace sv

@@ -1,0 +1,18 @@
+#pragma once
+// Routing of the console's requests: every POST goes to the form actions; a GET or HEAD
+// is answered by document, compared whole and without regard to case:
+//   /postavke.html  settings page     /eventlog.html  event-log page
+//   /style.css      style sheet       /sorvanaproject.jpg, /sorvanaproject_footer.jpg  images
+//   anything else   status page
+// Runs on the connection's thread; errors go to the listener, which answers 500.
+#include "console/HttpRequest.h"
+#include "console/HttpResponse.h"
+
+namespace sv {
+
+class ConsoleController;
+
+void SvCHTTPServerCommandGet(ConsoleController& controller, const ConsoleRequest& request,
+                             ConsoleResponse& response);
+
+}  // namespace sv

@@ -1,0 +1,69 @@
+#pragma once
+// A controller for the console's tests: plain values, a real event log, and records of
+// what the console asked for.
+#include <atomic>
+#include <mutex>
+#include <string>
+
+#include "base/Exception.h"
+#include "base/Messages.h"
+#include "console/ConsoleController.h"
+#include "console/ProjectRoot.h"
+#include "eventlog/drLogger.h"
+
+namespace sv::test {
+
+class FakeConsoleController : public ConsoleController {
+  template <typename F>
+  auto Locked(F f) -> decltype(f()) {
+    std::scoped_lock lock(mutex_);
+    return f();
+  }
+  std::mutex mutex_;
+
+ public:
+  std::string ServerAddress() override { return Locked([&] { return address; }); }
+  void SetServerAddress(const std::string& a) override { Locked([&] { address = a; }); }
+  std::int32_t ServerPort() override { return Locked([&] { return port; }); }
+  void SetServerPort(std::int32_t p) override {
+    Locked([&] {
+      port = p;
+      consolePort = p + 2;
+    });
+  }
+  std::int32_t PollInterval() override { return Locked([&] { return poll; }); }
+  void SetPollInterval(std::int32_t m) override { Locked([&] { poll = m; }); }
+  int ProjectCount() override { return Locked([&] { return projects; }); }
+  std::string FirstProjectPath() override { return Locked([&] { return projects ? root : ""; }); }
+  void SetFirstProjectPath(const std::string& p) override {
+    Locked([&] {
+      if (projects) root = p;
+    });
+  }
+  TDateTime LastAttempt() override { return Locked([&] { return lastAttempt; }); }
+  TDateTime LastSuccess() override { return Locked([&] { return lastSuccess; }); }
+
+  void RequestSync() override {
+    if (syncRunning) throw Exception(msg::kSyncAlreadyRunning);
+    syncRequested = true;
+  }
+  void SaveSettings() override {
+    if (!saveError.empty()) throw Exception(saveError);
+    ++saves;
+  }
+  void CreateProjectRoot(const std::string& path) override { sv::CreateProjectRoot(path, log); }
+  TdrEventLog& EventLog() override { return log; }
+
+  // The values; tests set them directly before the console runs.
+  std::string address = "127.0.0.1";
+  std::int32_t port = 1974, consolePort = 1976, poll = 10;
+  int projects = 1;
+  std::string root = "/srv/projekt";
+  TDateTime lastAttempt = 0, lastSuccess = 0;
+  std::string saveError;
+  std::atomic<bool> syncRunning{false}, syncRequested{false};
+  std::atomic<int> saves{0};
+  TdrEventLog log;
+};
+
+}  // namespace sv::test
