@@ -1,7 +1,10 @@
 #pragma once
 // The console's HTTP listener (the controller's SvCHTTPServer component): loopback
 // sockets on the console port, one thread per connection, one request per connection.
+#include <chrono>
 #include <cstdint>
+
+#include "console/HttpExchange.h"
 
 namespace sv {
 
@@ -11,6 +14,8 @@ class SvCHTTPServer {
  public:
   // The controller outlives the listener; requests are routed to its pages and actions.
   explicit SvCHTTPServer(ConsoleController& controller);
+  // Requests go to handler instead (tests, tools). The handler must outlive the listener.
+  explicit SvCHTTPServer(RequestHandler handler);
   // Stops the listener (see Stop).
   ~SvCHTTPServer();
   SvCHTTPServer(const SvCHTTPServer&) = delete;
@@ -28,6 +33,17 @@ class SvCHTTPServer {
   // Closes the sockets and every open connection and joins every thread; afterwards no
   // request runs. Idempotent. Main thread.
   void Stop();
+
+  // The port the sockets are bound to while active, else 0. With a default port of 0 the
+  // system picks a free port for 127.0.0.1 and ::1 takes the same one. Any thread.
+  std::int32_t BoundPort() const;
+  // A connection that makes no progress for this long is closed (30 s unless set).
+  // Set before Activate.
+  void SetIdleTimeout(std::chrono::milliseconds timeout);
+  // At most 64 connections are served at once; further ones are closed at once.
+  static constexpr int kMaxConnections = 64;
+  // The number of connections being served now. Any thread.
+  int OpenConnections() const;
 
  private:
   struct Impl;

@@ -1,0 +1,301 @@
+#include "console/SvCHTTPServer.h"
+
+#include <asio.hpp>
+
+#include <atomic>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "base/Exception.h"
+#include "base/Messages.h"
+#include "console/ConsoleRouter.h"
+#include "console/HttpRequestReader.h"
+
+namespace sv {
+namespace {
+
+using asio::ip::tcp;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kBacklog = 15;
+constexpr std::size_t kReadChunk = 16 * 1024;
+// After an answer that left bytes unread (a second request, a refused body), input is
+// read and dropped for a while before closing, so the peer sees the answer instead of a
+// reset; this much at most, and with this limit for each read.
+constexpr std::size_t kMaxDrainBytes = 16 * 1024 * 1024;
+constexpr std::chrono::milliseconds kDrainWait{2000};
+
+// One accepted connection: its own I/O context, used only by its thread, so that every
+// read and write can be bounded in time without platform calls. Another thread may only
+// Abort it.
+class Connection {
+ public:
+  Connection(const RequestHandler& handler, std::chrono::milliseconds idle)
+      : handler_(handler), idle_(idle) {}
+
+  tcp::socket& Socket() { return socket_; }
+  bool Finished() const { return finished_.load(std::memory_order_acquire); }
+  void Start() { thread_ = std::thread([this] { Run(); }); }
+  void Join() {
+    if (thread_.joinable()) thread_.join();
+  }
+  // Makes the connection's current and every later I/O fail at once. Any thread.
+  void Abort() {
+    aborted_.store(true, std::memory_order_release);
+    asio::post(context_, [this] {
+      std::error_code ignored;
+      socket_.close(ignored);
+    });
+  }
+
+ private:
+  void Run() {
+    try {
+      Serve();
+    } catch (const std::exception&) {
+      // A failure of the connection itself (memory): only this connection ends.
+    }
+    std::error_code ignored;
+    socket_.close(ignored);
+    finished_.store(true, std::memory_order_release);
+  }
+
+  void Serve() {
+    HttpRequestReader reader;
+    std::vector<char> chunk(kReadChunk);
+    while (reader.status() == HttpRequestReader::Status::kNeedMore) {
+      std::size_t n = 0;
+      const std::error_code ec = Read(chunk, n, idle_);
+      if (ec == asio::error::eof) {
+        reader.Finish();
+      } else if (ec) {
+        return;  // broken, idle or aborted: closed without an answer
+      } else {
+        reader.Feed(std::string_view(chunk.data(), n));
+      }
+    }
+    const auto status = reader.status();
+    if (status == HttpRequestReader::Status::kDropped) return;
+    const bool tooLarge = status == HttpRequestReader::Status::kTooLarge;
+    const ConsoleResponse response = tooLarge ? TooLargeResponse() : Dispatch(reader.Request(), handler_);
+    const bool withBody = tooLarge || reader.Request().command != CommandType::kHead;
+    if (Write(SerializeResponse(response, withBody))) return;
+    std::error_code ignored;
+    socket_.shutdown(tcp::socket::shutdown_send, ignored);
+    if (tooLarge || reader.HasExtraBytes()) Drain(chunk);
+  }
+
+  // Reads and drops input until the peer closes, for a bounded time and amount.
+  void Drain(std::vector<char>& chunk) {
+    std::size_t total = 0, n = 0;
+    while (total < kMaxDrainBytes && !Read(chunk, n, std::min(idle_, kDrainWait))) total += n;
+  }
+
+  std::error_code Read(std::vector<char>& chunk, std::size_t& n, std::chrono::milliseconds limit) {
+    return Await(limit, n, [&](auto done) { socket_.async_read_some(asio::buffer(chunk), done); });
+  }
+  // Writes everything; returns an error code (as true) when it could not.
+  std::error_code Write(const std::string& bytes) {
+    std::size_t n = 0;
+    return Await(idle_, n, [&](auto done) { asio::async_write(socket_, asio::buffer(bytes), done); });
+  }
+
+  // Runs one asynchronous operation to its end or until `limit` passes without it ending;
+  // then the socket is closed and the error is timed_out.
+  template <typename Start>
+  std::error_code Await(std::chrono::milliseconds limit, std::size_t& n, Start start) {
+    if (aborted_.load(std::memory_order_acquire)) return asio::error::operation_aborted;
+    std::error_code result = asio::error::timed_out;
+    bool done = false;
+    start([&](const std::error_code& ec, std::size_t count) {
+      result = ec;
+      n = count;
+      done = true;
+    });
+    context_.restart();
+    context_.run_for(limit);
+    if (!done) {
+      std::error_code ignored;
+      socket_.close(ignored);  // the operation ends as aborted; let it finish
+      context_.restart();
+      context_.run();
+      return asio::error::timed_out;
+    }
+    return result;
+  }
+
+  const RequestHandler& handler_;
+  const std::chrono::milliseconds idle_;
+  asio::io_context context_;
+  tcp::socket socket_{context_};
+  std::thread thread_;
+  std::atomic<bool> aborted_{false};
+  std::atomic<bool> finished_{false};
+};
+
+// One listening socket and the thread that accepts on it.
+struct Listener {
+  asio::io_context context;
+  tcp::acceptor acceptor{context};
+  asio::steady_timer retry{context};
+  std::thread thread;
+};
+
+}  // namespace
+
+struct SvCHTTPServer::Impl {
+  explicit Impl(RequestHandler h) : handler(std::move(h)) {}
+
+  RequestHandler handler;
+  std::atomic<std::int32_t> defaultPort{1976};
+  std::atomic<std::int32_t> boundPort{0};
+  std::chrono::milliseconds idle{30000};
+
+  std::vector<std::unique_ptr<Listener>> listeners;  // main thread only
+  mutable std::mutex mutex;                           // guards connections
+  std::list<std::shared_ptr<Connection>> connections;
+
+  bool Bind(Listener& l, const tcp::endpoint& at, bool optional);
+  bool BindBoth(unsigned short port);
+  void Accept(Listener& l);
+  void Admit(std::shared_ptr<Connection> c);
+  void ReapFinished();
+  void CloseAll();
+};
+
+// Opens, binds and listens. An IPv6 socket is optional: a system without IPv6 or
+// without ::1 is served on 127.0.0.1 alone.
+bool SvCHTTPServer::Impl::Bind(Listener& l, const tcp::endpoint& at, bool optional) {
+  std::error_code ec;
+  l.acceptor.open(at.protocol(), ec);
+  if (ec) return optional && ec == std::errc::address_family_not_supported;
+  if (at.address().is_v6()) l.acceptor.set_option(asio::ip::v6_only(true), ec);
+  l.acceptor.set_option(tcp::acceptor::reuse_address(true), ec);
+  l.acceptor.bind(at, ec);
+  if (!ec) l.acceptor.listen(kBacklog, ec);
+  if (!ec) return true;
+  const bool missing = ec == std::errc::address_not_available;
+  std::error_code ignored;
+  l.acceptor.close(ignored);
+  return optional && missing;
+}
+
+void SvCHTTPServer::Impl::Accept(Listener& l) {
+  auto c = std::make_shared<Connection>(handler, idle);
+  l.acceptor.async_accept(c->Socket(), [this, &l, c](const std::error_code& ec) {
+    if (ec == asio::error::operation_aborted || !l.acceptor.is_open()) return;
+    if (!ec) {
+      Admit(c);
+      Accept(l);
+      return;
+    }
+    // Out of descriptors or the like: try again a little later instead of spinning.
+    l.retry.expires_after(std::chrono::milliseconds(100));
+    l.retry.async_wait([this, &l](const std::error_code& e) {
+      if (!e && l.acceptor.is_open()) Accept(l);
+    });
+  });
+}
+
+void SvCHTTPServer::Impl::Admit(std::shared_ptr<Connection> c) {
+  std::scoped_lock lock(mutex);
+  ReapFinished();
+  if (connections.size() >= static_cast<std::size_t>(kMaxConnections)) return;  // closed as c goes
+  connections.push_back(c);
+  c->Start();
+}
+
+void SvCHTTPServer::Impl::ReapFinished() {
+  for (auto it = connections.begin(); it != connections.end();) {
+    if (!(*it)->Finished()) {
+      ++it;
+      continue;
+    }
+    (*it)->Join();
+    it = connections.erase(it);
+  }
+}
+
+void SvCHTTPServer::Impl::CloseAll() {
+  for (auto& l : listeners) {
+    Listener* listener = l.get();
+    asio::post(listener->context, [listener] {
+      std::error_code ignored;
+      listener->acceptor.close(ignored);
+      listener->retry.cancel();
+    });
+  }
+  for (auto& l : listeners) {
+    if (l->thread.joinable()) l->thread.join();
+  }
+  listeners.clear();
+  // No listener runs any more, so no connection can be added now.
+  std::list<std::shared_ptr<Connection>> open;
+  {
+    std::scoped_lock lock(mutex);
+    open.swap(connections);
+  }
+  for (auto& c : open) c->Abort();
+  for (auto& c : open) c->Join();
+  boundPort = 0;
+}
+
+SvCHTTPServer::SvCHTTPServer(ConsoleController& controller)
+    : SvCHTTPServer([&controller](const ConsoleRequest& request, ConsoleResponse& response) {
+        SvCHTTPServerCommandGet(controller, request, response);
+      }) {}
+
+SvCHTTPServer::SvCHTTPServer(RequestHandler handler) : impl_(new Impl(std::move(handler))) {}
+
+SvCHTTPServer::~SvCHTTPServer() {
+  Stop();
+  delete impl_;
+}
+
+void SvCHTTPServer::SetDefaultPort(std::int32_t port) { impl_->defaultPort = port; }
+std::int32_t SvCHTTPServer::DefaultPort() const { return impl_->defaultPort; }
+std::int32_t SvCHTTPServer::BoundPort() const { return impl_->boundPort; }
+void SvCHTTPServer::SetIdleTimeout(std::chrono::milliseconds timeout) { impl_->idle = timeout; }
+
+// Binds 127.0.0.1 and then ::1 at the same port; true when both are bound (or ::1 is
+// missing on this system), false with nothing left bound otherwise.
+bool SvCHTTPServer::Impl::BindBoth(unsigned short port) {
+  auto v4 = std::make_unique<Listener>();
+  auto v6 = std::make_unique<Listener>();
+  if (!Bind(*v4, {asio::ip::address_v4::loopback(), port}, false)) return false;
+  const unsigned short bound = v4->acceptor.local_endpoint().port();
+  if (!Bind(*v6, {asio::ip::address_v6::loopback(), bound}, true)) return false;
+  listeners.push_back(std::move(v4));
+  if (v6->acceptor.is_open()) listeners.push_back(std::move(v6));
+  boundPort = bound;
+  return true;
+}
+
+void SvCHTTPServer::Activate() {
+  if (!impl_->listeners.empty()) return;
+  const std::int32_t port = impl_->defaultPort;
+  if (port < 0 || port > 65535) throw Exception(msg::kCannotBind);
+  // With port 0 the port that 127.0.0.1 got may be taken on ::1: try a few others.
+  bool bound = impl_->BindBoth(static_cast<unsigned short>(port));
+  for (int attempt = 0; !bound && port == 0 && attempt < 5; ++attempt) bound = impl_->BindBoth(0);
+  if (!bound) throw Exception(msg::kCannotBind);
+  for (auto& l : impl_->listeners) {
+    Listener* listener = l.get();
+    impl_->Accept(*listener);
+    listener->thread = std::thread([listener] { listener->context.run(); });
+  }
+}
+
+void SvCHTTPServer::Stop() { impl_->CloseAll(); }
+
+int SvCHTTPServer::OpenConnections() const {
+  std::scoped_lock lock(impl_->mutex);
+  int open = 0;
+  for (const auto& c : impl_->connections) open += c->Finished() ? 0 : 1;
+  return open;
+}
+
+}  // namespace sv

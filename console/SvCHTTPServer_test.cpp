@@ -1,0 +1,264 @@
+#include "console/SvCHTTPServer.h"
+
+#include <asio.hpp>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "base/Exception.h"
+#include "base/Messages.h"
+#include "console/FakeConsoleController.h"
+#include "console/ResourceGet.h"
+
+namespace sv {
+namespace {
+
+using asio::ip::tcp;
+
+// A blocking client connection to the listener, on loopback only.
+class Client {
+ public:
+  explicit Client(int port, bool v6 = false) {
+    socket_.connect({v6 ? asio::ip::address(asio::ip::address_v6::loopback())
+                        : asio::ip::address(asio::ip::address_v4::loopback()),
+                     static_cast<unsigned short>(port)});
+  }
+  void Send(const std::string& bytes) { asio::write(socket_, asio::buffer(bytes)); }
+  void CloseSending() { socket_.shutdown(tcp::socket::shutdown_send); }
+  // Everything until the server closes (a reset ends it too).
+  std::string ReadAll() {
+    std::string all;
+    char chunk[8192];
+    std::error_code ec;
+    while (std::size_t n = socket_.read_some(asio::buffer(chunk), ec)) all.append(chunk, n);
+    return all;
+  }
+
+ private:
+  asio::io_context context_;
+  tcp::socket socket_{context_};
+};
+
+std::string Exchange(int port, const std::string& request, bool v6 = false) {
+  Client c(port, v6);
+  c.Send(request);
+  return c.ReadAll();
+}
+
+std::string Body(const std::string& response) { return response.substr(response.find("\r\n\r\n") + 4); }
+std::string Head(const std::string& response) { return response.substr(0, response.find("\r\n\r\n") + 4); }
+
+class ListenerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    server.SetDefaultPort(0);
+    server.Activate();
+    port = server.BoundPort();
+    ASSERT_GT(port, 0);
+  }
+  std::string Get(const std::string& target, const std::string& host = "localhost") {
+    return Exchange(port, "GET " + target + " HTTP/1.1\r\nHost: " + host + "\r\n\r\n");
+  }
+  test::FakeConsoleController controller;
+  SvCHTTPServer server{controller};
+  int port = 0;
+};
+
+TEST_F(ListenerTest, ServesPagesAndResourcesOnBothLoopbackAddresses) {
+  const std::string page = Get("/postavke.html");
+  EXPECT_EQ(page.rfind("HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: text/html\r\n", 0), 0u);
+  EXPECT_NE(Head(page).find("Content-Length: " + std::to_string(Body(page).size()) + "\r\n"), std::string::npos);
+  EXPECT_NE(Body(page).find("VALUE=\"1974\""), std::string::npos);
+  EXPECT_NE(Head(page).find("Server: Sorvana Client\r\n"), std::string::npos);
+
+  const std::string v6 = Exchange(port, "GET /postavke.html HTTP/1.1\r\nHost: [::1]:" + std::to_string(port) + "\r\n\r\n", true);
+  EXPECT_EQ(v6, page);
+
+  const std::string css = Get("/style.css");
+  EXPECT_EQ(Body(css), FindResource("style_css", "RCDATA"));
+  EXPECT_NE(Head(css).find("Content-Type: text/html\r\nContent-Length: " +
+                           std::to_string(FindResource("style_css", "RCDATA").size()) + "\r\n"),
+            std::string::npos);
+  EXPECT_EQ(Body(Get("/sorvanaproject.jpg")), FindResource("sorvanaproject_jpg", "RCDATA"));
+}
+
+TEST_F(ListenerTest, PostRedirectsAndOtherMethodsGetHeadersOnly) {
+  const std::string form = "akcija=Sinhroniziraj";
+  const std::string post = Exchange(port, "POST /style.css HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+                                              "\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+                                              "Content-Length: 20\r\n\r\n" + form);
+  EXPECT_EQ(post, "HTTP/1.1 302 Moved Temporarily\r\nConnection: close\r\nContent-Type: text/html\r\n"
+                  "Location: /index.html\r\nServer: Sorvana Client\r\n\r\n");
+  EXPECT_TRUE(controller.syncRequested);
+
+  EXPECT_EQ(Exchange(port, "PUT /x HTTP/1.1\r\nHost: localhost\r\nContent-Length: 2\r\n\r\nab"),
+            "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: text/html\r\nServer: Sorvana Client\r\n\r\n");
+  const std::string head = Exchange(port, "HEAD /index.html HTTP/1.1\r\nHost: localhost\r\n\r\n");
+  EXPECT_NE(head.find("Content-Length: "), std::string::npos);
+  EXPECT_EQ(Body(head), "");
+}
+
+TEST_F(ListenerTest, ForeignHostOrCrossSitePostIsRefusedAndChangesNothing) {
+  const std::string host = Get("/index.html", "rebound.example:" + std::to_string(port));
+  EXPECT_EQ(host.substr(0, 25), "HTTP/1.1 403 Forbidden\r\nC");
+  EXPECT_EQ(Body(host), msg::kForbiddenHost);
+
+  const std::string post = Exchange(port, "POST / HTTP/1.1\r\nHost: localhost:" + std::to_string(port) +
+                                              "\r\nOrigin: http://evil.example\r\n"
+                                              "Content-Type: application/x-www-form-urlencoded\r\n"
+                                              "Content-Length: 20\r\n\r\nakcija=Sinhroniziraj");
+  EXPECT_EQ(post.substr(0, 24), "HTTP/1.1 403 Forbidden\r\n");
+  EXPECT_EQ(Body(post), msg::kForbiddenOrigin);
+  EXPECT_FALSE(controller.syncRequested);
+  EXPECT_EQ(controller.EventLog().Count(), 0);
+}
+
+TEST_F(ListenerTest, OversizeRequestsGet413AndChangeNothing) {
+  const std::string declared = Exchange(port, "POST / HTTP/1.1\r\nHost: localhost\r\n"
+                                              "Content-Type: application/x-www-form-urlencoded\r\n"
+                                              "Content-Length: 2000000\r\n\r\nakcija=Postavi&server=x");
+  EXPECT_EQ(declared.substr(0, 39), "HTTP/1.1 413 Request Entity Too Large\r\n");
+  EXPECT_EQ(Body(declared), msg::kRequestTooLarge);
+
+  const std::string line = Get("/" + std::string(70 * 1024, 'a'));
+  EXPECT_EQ(line.substr(0, 39), "HTTP/1.1 413 Request Entity Too Large\r\n");
+
+  Client streamed(port);  // a POST without length whose body goes past the limit
+  streamed.Send("POST / HTTP/1.1\r\nHost: localhost\r\nContent-Type: application/x-www-form-urlencoded\r\n\r\n"
+                "akcija=Postavi&server=x&pad=" + std::string(1100 * 1024, 'p'));
+  streamed.CloseSending();
+  EXPECT_EQ(streamed.ReadAll().substr(0, 39), "HTTP/1.1 413 Request Entity Too Large\r\n");
+  EXPECT_EQ(controller.EventLog().Count(), 0);
+  EXPECT_EQ(controller.ServerAddress(), "127.0.0.1");
+}
+
+TEST_F(ListenerTest, OneRequestPerConnectionAndBrokenRequestsGetNoAnswer) {
+  const std::string two = Exchange(port, "GET /a HTTP/1.1\r\nHost: localhost\r\n\r\n"
+                                         "POST / HTTP/1.1\r\nHost: localhost\r\nContent-Length: 20\r\n\r\n"
+                                         "akcija=Sinhroniziraj");
+  EXPECT_EQ(two.rfind("HTTP/1.1 200 OK", 0), 0u);
+  EXPECT_EQ(two.find("HTTP/1.1", 1), std::string::npos);
+  EXPECT_FALSE(controller.syncRequested);
+
+  EXPECT_EQ(Exchange(port, "NOSPACE\r\n\r\n"), "");
+  Client cut(port);
+  cut.Send("GET / HTTP/1.1\r\nHost: local");
+  cut.CloseSending();
+  EXPECT_EQ(cut.ReadAll(), "");
+}
+
+TEST(Listener, HandlerErrorsAnswer500AndTheListenerGoesOn) {
+  SvCHTTPServer server([](const ConsoleRequest& r, ConsoleResponse& response) {
+    if (r.document == "/fail") throw Exception("Resource missing not found");
+    response.contentText = "ok";
+  });
+  server.SetDefaultPort(0);
+  server.Activate();
+  const std::string failed = Exchange(server.BoundPort(), "GET /fail HTTP/1.1\r\nHost: localhost\r\n\r\n");
+  EXPECT_EQ(failed, "HTTP/1.1 500 Internal Server Error\r\nConnection: close\r\nContent-Type: text/html\r\n"
+                    "Content-Length: 26\r\nServer: Sorvana Client\r\n\r\nResource missing not found");
+  EXPECT_EQ(Body(Exchange(server.BoundPort(), "GET / HTTP/1.1\r\nHost: localhost\r\n\r\n")), "ok");
+}
+
+TEST(Listener, IdleConnectionsAreClosed) {
+  SvCHTTPServer server([](const ConsoleRequest&, ConsoleResponse&) {});
+  server.SetIdleTimeout(std::chrono::milliseconds(50));
+  server.SetDefaultPort(0);
+  server.Activate();
+  Client silent(server.BoundPort());
+  EXPECT_EQ(silent.ReadAll(), "");  // returns only because the server closed
+  Client halfway(server.BoundPort());
+  halfway.Send("GET / HTTP/1.1\r\n");
+  EXPECT_EQ(halfway.ReadAll(), "");
+}
+
+TEST(Listener, ConnectionsBeyondTheLimitAreClosedAtOnce) {
+  SvCHTTPServer server([](const ConsoleRequest&, ConsoleResponse& r) { r.contentText = "ok"; });
+  server.SetDefaultPort(0);
+  server.Activate();
+  std::vector<std::unique_ptr<Client>> held;
+  // One at a time, so that the listener has taken each before the next comes.
+  for (int i = 0; i < SvCHTTPServer::kMaxConnections; ++i) {
+    held.push_back(std::make_unique<Client>(server.BoundPort()));
+    while (server.OpenConnections() <= i) std::this_thread::yield();
+  }
+  Client extra(server.BoundPort());
+  EXPECT_EQ(extra.ReadAll(), "");
+  held.front()->Send("GET / HTTP/1.1\r\nHost: localhost\r\n\r\n");
+  EXPECT_EQ(Body(held.front()->ReadAll()), "ok");
+}
+
+TEST(Listener, BindFailureLeavesNothingBound) {
+  asio::io_context context;
+  tcp::acceptor v4(context, {asio::ip::address_v4::loopback(), 0});
+  const int taken = v4.local_endpoint().port();
+  SvCHTTPServer second([](const ConsoleRequest&, ConsoleResponse&) {});
+  second.SetDefaultPort(taken);
+  try {
+    second.Activate();
+    FAIL() << "bound a taken port";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), "Could not bind socket. Address and port are already in use.");
+  }
+  EXPECT_EQ(second.BoundPort(), 0);
+
+  // ::1 taken, 127.0.0.1 free: 127.0.0.1 must not stay bound after the failure.
+  v4.close();
+  tcp::acceptor v6(context);
+  v6.open(tcp::v6());
+  v6.set_option(asio::ip::v6_only(true));
+  v6.bind({asio::ip::address_v6::loopback(), static_cast<unsigned short>(taken)});
+  v6.listen();
+  EXPECT_THROW(second.Activate(), Exception);
+  tcp::acceptor again(context);
+  again.open(tcp::v4());
+  std::error_code ec;
+  again.bind({asio::ip::address_v4::loopback(), static_cast<unsigned short>(taken)}, ec);
+  EXPECT_FALSE(ec) << ec.message();
+}
+
+TEST(Listener, StopClosesConnectionsAndWaitsForRunningRequests) {
+  std::mutex m;
+  std::condition_variable cv;
+  bool entered = false, release = false;
+  std::atomic<bool> handlerDone{false};
+  SvCHTTPServer server([&](const ConsoleRequest&, ConsoleResponse& r) {
+    std::unique_lock lock(m);
+    entered = true;
+    cv.notify_all();
+    cv.wait(lock, [&] { return release; });
+    r.contentText = "late";
+    handlerDone = true;
+  });
+  server.SetDefaultPort(0);
+  server.Activate();
+  const int port = server.BoundPort();
+  Client idle(port);  // an idle connection must not hold Stop for its 30 seconds
+  Client busy(port);
+  busy.Send("GET / HTTP/1.1\r\nHost: localhost\r\n\r\n");
+  {
+    std::unique_lock lock(m);
+    cv.wait(lock, [&] { return entered; });
+  }
+  bool doneWhenStopped = false;
+  std::thread stopper([&] {
+    server.Stop();
+    doneWhenStopped = handlerDone;
+  });
+  {
+    std::scoped_lock lock(m);
+    release = true;
+  }
+  cv.notify_all();
+  stopper.join();
+  EXPECT_TRUE(doneWhenStopped);
+  EXPECT_EQ(idle.ReadAll(), "");
+  EXPECT_THROW(Client refused(port), std::system_error);
+  server.Stop();  // idempotent
+}
+
+}  // namespace
+}  // namespace sv
