@@ -46,6 +46,12 @@ bool SetFileTime(std::string_view path, std::int64_t unixSeconds);
 std::string ReadFile(std::string_view path);
 // Streams a file's content to sink in chunks; raises as ReadFile.
 void ReadFileChunks(std::string_view path, const std::function<void(const char*, std::size_t)>& sink);
+// Streams a file of a size known beforehand: opens it, tells `opened` its size, then
+// hands sink at most that many bytes in chunks. Returns the bytes handed on, fewer when
+// the file shrank meanwhile (a caller that announced the size must then give up the
+// transfer). Raises as ReadFile.
+std::uint64_t ReadFileSized(std::string_view path, const std::function<void(std::uint64_t)>& opened,
+                            const std::function<void(const char*, std::size_t)>& sink);
 // errno of the last failed call on this thread, and the system's text for an error
 // number without trailing blanks and full stops.
 int LastError();

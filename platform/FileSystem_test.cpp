@@ -132,6 +132,26 @@ TEST(FileSystem, ReadingWholeFilesAndChunks) {
   EXPECT_EQ(ReadFile(dir / "empty"), "");
 }
 
+TEST(FileSystem, SizedReadingAnnouncesTheSizeFirst) {
+  TempDir dir;
+  const std::string content(150000, 'z');
+  test::WriteFile(dir / "f", content);
+  std::uint64_t announced = 0;
+  std::string got;
+  const std::uint64_t n = ReadFileSized(
+      dir / "f", [&](std::uint64_t size) { announced = size; },
+      [&](const char* p, std::size_t k) {
+        EXPECT_EQ(announced, content.size());  // before the first byte
+        got.append(p, k);
+      });
+  EXPECT_EQ(n, content.size());
+  EXPECT_EQ(got, content);
+  bool opened = false;
+  EXPECT_THROW(ReadFileSized(dir / "missing", [&](std::uint64_t) { opened = true; }, [](const char*, std::size_t) {}),
+               Exception);
+  EXPECT_FALSE(opened);
+}
+
 TEST(FileSystem, ReadFailuresRaiseThePromisedText) {
   TempDir dir;
   try {

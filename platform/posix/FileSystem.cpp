@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "base/Exception.h"
@@ -77,6 +79,26 @@ void RefuseFolder(int fd, std::string_view path) {
     tLastError = EISDIR;
     throw Exception(Format(msg::kCannotOpenFile, path, ErrorText(EISDIR)));
   }
+}
+
+// Hands sink at most `limit` bytes of the open file in chunks; returns how many.
+std::uint64_t StreamFrom(int fd, std::string_view path, std::uint64_t limit,
+                         const std::function<void(const char*, std::size_t)>& sink) {
+  char buffer[64 * 1024];
+  std::uint64_t done = 0;
+  while (done < limit) {
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof buffer, limit - done));
+    const ssize_t n = ::read(fd, buffer, want);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      tLastError = errno;
+      throw Exception(Format(msg::kCannotOpenFile, path, ErrorText(errno)));
+    }
+    sink(buffer, static_cast<std::size_t>(n));
+    done += static_cast<std::uint64_t>(n);
+  }
+  return done;
 }
 
 // Converts a name from the disk; true when the Windows-1250 form names the same entry
@@ -182,17 +204,21 @@ std::string ReadFile(std::string_view path) {
 void ReadFileChunks(std::string_view path, const std::function<void(const char*, std::size_t)>& sink) {
   Fd fd(OpenForReading(path));
   RefuseFolder(fd.get(), path);
-  char buffer[64 * 1024];
-  for (;;) {
-    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-    if (n == 0) return;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      tLastError = errno;
-      throw Exception(Format(msg::kCannotOpenFile, path, ErrorText(errno)));
-    }
-    sink(buffer, static_cast<std::size_t>(n));
+  StreamFrom(fd.get(), path, UINT64_MAX, sink);
+}
+
+std::uint64_t ReadFileSized(std::string_view path, const std::function<void(std::uint64_t)>& opened,
+                            const std::function<void(const char*, std::size_t)>& sink) {
+  Fd fd(OpenForReading(path));
+  RefuseFolder(fd.get(), path);
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) {
+    tLastError = errno;
+    throw Exception(Format(msg::kCannotOpenFile, path, ErrorText(errno)));
   }
+  const auto size = static_cast<std::uint64_t>(st.st_size);
+  opened(size);
+  return StreamFrom(fd.get(), path, size, sink);
 }
 
 int LastError() { return tLastError; }
