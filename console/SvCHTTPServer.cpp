@@ -205,7 +205,11 @@ void SvCHTTPServer::Impl::Admit(std::shared_ptr<Connection> c) {
   ReapFinished();
   if (connections.size() >= static_cast<std::size_t>(kMaxConnections)) return;  // closed as c goes
   connections.push_back(c);
-  c->Start();
+  try {
+    c->Start();
+  } catch (const std::system_error&) {
+    connections.pop_back();  // no thread to be had: the connection is closed as c goes
+  }
 }
 
 void SvCHTTPServer::Impl::ReapFinished() {
