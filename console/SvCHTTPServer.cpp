@@ -18,7 +18,6 @@ namespace sv {
 namespace {
 
 using asio::ip::tcp;
-using Clock = std::chrono::steady_clock;
 
 constexpr int kBacklog = 15;
 constexpr std::size_t kReadChunk = 16 * 1024;
