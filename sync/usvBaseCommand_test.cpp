@@ -1,0 +1,288 @@
+#include "sync/usvBaseCommand.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "Comparer/source/StructStreamer.h"
+#include "base/Messages.h"
+#include "sync/Failure_test.h"
+#include "sync/ScriptedPeer_test.h"
+#include "sync/uServerCommands.h"
+#include "tests/support/TempDir.h"
+
+namespace sv {
+namespace {
+
+namespace stdfs = std::filesystem;
+using test::MessageOf;
+using test::PeerLink;
+using test::ReadFile;
+using test::ScriptedPeer;
+using test::TempDir;
+using test::WriteFile;
+
+using Items = std::vector<std::string>;
+
+std::vector<std::string> Names(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& e : stdfs::directory_iterator(folder)) names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::int64_t MTime(const std::string& path) {
+  struct stat st {};
+  EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+  return st.st_mtime;
+}
+
+std::int64_t ExpectedTime(std::string_view listingTime) {
+  std::int64_t seconds = 0;
+  EXPECT_TRUE(ListingTimeToUnix(TLoader::ParseTimestamp(listingTime), seconds));
+  return seconds;
+}
+
+TEST(SplitParameter, CommasBlanksAndQuotesSeparateItems) {
+  EXPECT_EQ(SplitParameter("a,b"), (Items{"a", "b"}));
+  EXPECT_EQ(SplitParameter("a b"), (Items{"a", "b"}));
+  EXPECT_EQ(SplitParameter("  a , b  "), (Items{"a", "b"}));
+  EXPECT_EQ(SplitParameter("\"a\" \"b\""), (Items{"a", "b"}));
+  EXPECT_EQ(SplitParameter("a,,b"), (Items{"a", "", "b"}));
+  EXPECT_EQ(SplitParameter("a,"), (Items{"a", ""}));
+  EXPECT_EQ(SplitParameter(",a"), (Items{"", "a"}));
+  EXPECT_EQ(SplitParameter(""), Items{});
+  EXPECT_EQ(SplitParameter(" \t\r\n"), Items{});
+  EXPECT_EQ(SplitParameter("\\docs\\a.txt,\"2008-11-14 13-05-08\""),
+            (Items{"\\docs\\a.txt", "2008-11-14 13-05-08"}));
+  EXPECT_EQ(SplitParameter("\"say \"\"hi\"\"\",x"), (Items{"say \"hi\"", "x"}));
+  EXPECT_EQ(SplitParameter("\"\\new folder\\a b.txt\""), Items{"\\new folder\\a b.txt"});
+  EXPECT_EQ(SplitParameter("\"open to the end"), Items{"open to the end"});
+  EXPECT_EQ(SplitParameter("\x8a\xe8,\xff"), (Items{"\x8a\xe8", "\xff"}));
+  // A zero byte ends the text rather than looping on an empty item.
+  EXPECT_EQ(SplitParameter(std::string_view("a,b\0c,d", 7)), (Items{"a", "b"}));
+}
+
+TEST(CheckTaskPath, OnlyPathsBelowTheRootPass) {
+  for (const char* ok : {"\\a.txt", "\\docs\\a.txt", "\\.hidden", "\\a\\.\\b", "\\...", "\\a..b", "\\ab:c"}) {
+    EXPECT_EQ(MessageOf([&] { CheckTaskPath("/r", ok); }), "(no failure)") << ok;
+  }
+  for (const char* bad : {"\\..\\x", "\\a\\..\\..\\x", "\\a/../../x", "/etc/x", "C:\\x", "x", "",
+                          "\\C:\\x", "\\", "\\.", "\\\\", "\\..", "\\a\\.."}) {
+    EXPECT_EQ(MessageOf([&] { CheckTaskPath("/r", bad); }), Format(msg::kForbiddenPath, std::string("/r") + bad))
+        << bad;
+  }
+}
+
+TEST(IsServerSource, IndyPrefixInAnyCase) {
+  EXPECT_TRUE(IsServerSource("Indy drumel"));
+  EXPECT_TRUE(IsServerSource("iNDY "));
+  EXPECT_FALSE(IsServerSource("Indy"));
+  EXPECT_FALSE(IsServerSource("/srv/Indy x"));
+}
+
+// Commands against a local source folder: everything but the channel.
+class LocalCommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::MakeDirs(dir / "root");
+    test::MakeDirs(dir / "src/docs");
+    WriteFile(dir / "src/a.txt", "new content");
+    root = dir / "root";
+    source = dir / "src";
+  }
+  void Run(void (*execute)(const std::string&, const std::string&, const std::string&),
+           const std::string& parameter) {
+    execute(root, source, parameter);
+  }
+  std::string Fails(void (*execute)(const std::string&, const std::string&, const std::string&),
+                    const std::string& parameter) {
+    return MessageOf([&] { execute(root, source, parameter); });
+  }
+
+  TempDir dir;
+  std::string root, source;
+};
+
+TEST_F(LocalCommandTest, InsertFileCopiesContentAndSetsTheListedTime) {
+  Run(TsvInsertFileCommand::Execute, "\\a.txt,\"2008-11-14 13-05-08\"");
+  EXPECT_EQ(ReadFile(dir / "root/a.txt"), "new content");
+  EXPECT_EQ(MTime(dir / "root/a.txt"), ExpectedTime("2008-11-14 13-05-08"));
+  // A date alone means midnight; unquoted, a time after the blank is another item.
+  Run(TsvInsertFileCommand::Execute, "\\a.txt,2008-11-14 13-05-08");
+  EXPECT_EQ(MTime(dir / "root/a.txt"), ExpectedTime("2008-11-14"));
+  // Without a time item the file keeps the time of its writing.
+  Run(TsvInsertFileCommand::Execute, "\\a.txt");
+  EXPECT_GT(MTime(dir / "root/a.txt"), ExpectedTime("2020-01-01"));
+  // 1975 cannot be held in the two-second form: the time of the write stays.
+  Run(TsvInsertFileCommand::Execute, "\\a.txt,1975-06-01");
+  EXPECT_GT(MTime(dir / "root/a.txt"), ExpectedTime("2020-01-01"));
+}
+
+TEST_F(LocalCommandTest, InsertFileReplacesAnExistingFileCompletely) {
+  WriteFile(dir / "root/a.txt", "a much longer old content of the file");
+  Run(TsvInsertFileCommand::Execute, "\\a.txt");
+  EXPECT_EQ(ReadFile(dir / "root/a.txt"), "new content");
+  // A path with blanks travels in quotes.
+  WriteFile(dir / "src/docs/a b.txt", "spaced");
+  test::MakeDirs(dir / "root/docs");
+  Run(TsvInsertFileCommand::Execute, "\"\\docs\\a b.txt\",\"2008-11-14 13-05-08\"");
+  EXPECT_EQ(ReadFile(dir / "root/docs/a b.txt"), "spaced");
+}
+
+TEST_F(LocalCommandTest, InsertFileFailures) {
+  EXPECT_EQ(Fails(TsvInsertFileCommand::Execute, ""), "List index out of bounds (0)");
+  // Unquoted, the blank splits the path: the time item is "folder\a".
+  EXPECT_EQ(Fails(TsvInsertFileCommand::Execute, "\\new folder\\a b.txt,\"2008-11-14 13-05-08\""),
+            "'folder\\a' is not a valid date and time");
+  EXPECT_EQ(Fails(TsvInsertFileCommand::Execute, "\\missing\\a.txt"),
+            "Cannot open file \"" + source + "\\missing\\a.txt\". No such file or directory");
+  EXPECT_EQ(Names(root), std::vector<std::string>{});
+}
+
+TEST_F(LocalCommandTest, InsertFileIntoMissingFolderOrOverReadOnlyFileFails) {
+  test::MakeDirs(dir / "src/sub");
+  WriteFile(dir / "src/sub/a.txt", "x");
+  EXPECT_EQ(Fails(TsvInsertFileCommand::Execute, "\\sub\\a.txt"),
+            "Cannot create file \"" + root + "\\sub\\a.txt\". No such file or directory");
+  WriteFile(dir / "root/a.txt", "keep");
+  ::chmod((dir / "root/a.txt").c_str(), 0444);
+  EXPECT_EQ(Fails(TsvInsertFileCommand::Execute, "\\a.txt"),
+            "Cannot create file \"" + root + "\\a.txt\". Permission denied");
+  EXPECT_EQ(ReadFile(dir / "root/a.txt"), "keep");
+  EXPECT_EQ(Names(root), std::vector<std::string>{"a.txt"});  // no temporary file left
+}
+
+TEST_F(LocalCommandTest, DeleteAndUpdateFile) {
+  EXPECT_EQ(Fails(TsvDeleteFileCommand::Execute, ""), "List index out of bounds (0)");
+  EXPECT_EQ(Fails(TsvDeleteFileCommand::Execute, "\\none.txt"),
+            Format(msg::kCannotDelete, root + "\\none.txt"));
+  test::MakeDirs(dir / "root/folder");
+  EXPECT_EQ(Fails(TsvDeleteFileCommand::Execute, "\\folder"), Format(msg::kCannotDelete, root + "\\folder"));
+  // update_file of a file missing here fails on the deletion before fetching anything.
+  EXPECT_EQ(Fails(TsvUpdateFileCommand::Execute, "\\a.txt"), Format(msg::kCannotDelete, root + "\\a.txt"));
+  EXPECT_FALSE(stdfs::exists(dir / "root/a.txt"));
+
+  WriteFile(dir / "root/a.txt", "old");
+  Run(TsvUpdateFileCommand::Execute, "\\a.txt,\"2008-11-14 13-05-08\"");
+  EXPECT_EQ(ReadFile(dir / "root/a.txt"), "new content");
+  Run(TsvDeleteFileCommand::Execute, "\"\\a.txt\",ignored,items");
+  EXPECT_FALSE(stdfs::exists(dir / "root/a.txt"));
+}
+
+TEST_F(LocalCommandTest, FolderCommandsAreSilent) {
+  Run(TsvInserDirCommand::Execute, "\\a");
+  Run(TsvInserDirCommand::Execute, "\\a");          // exists: nothing reported
+  Run(TsvInserDirCommand::Execute, "\\x\\y\\z");    // parent missing: nothing reported
+  EXPECT_EQ(Names(root), std::vector<std::string>{"a"});
+  // The parameter is the whole path: no splitting at blanks.
+  Run(TsvInserDirCommand::Execute, "\\a\\new folder");
+  EXPECT_TRUE(stdfs::is_directory(dir / "root/a/new folder"));
+
+  WriteFile(dir / "root/a/new folder/f.txt", "f");
+  Run(TsvDeleteDirCommand::Execute, "\\a");
+  EXPECT_EQ(Names(root), std::vector<std::string>{});
+  Run(TsvDeleteDirCommand::Execute, "\\never");  // nothing there: nothing reported
+}
+
+TEST_F(LocalCommandTest, HostilePathsTouchNothingOutsideTheRoot) {
+  WriteFile(dir / "x", "outside");
+  WriteFile(dir / "src/x", "payload");
+  using Execute = void (*)(const std::string&, const std::string&, const std::string&);
+  for (Execute execute : {Execute(TsvInserDirCommand::Execute), Execute(TsvDeleteDirCommand::Execute),
+                          Execute(TsvInsertFileCommand::Execute), Execute(TsvDeleteFileCommand::Execute),
+                          Execute(TsvUpdateFileCommand::Execute)}) {
+    for (const std::string path : {"\\..\\x", "/etc/x", "C:\\x", "x", "\\"}) {
+      EXPECT_EQ(Fails(execute, path), Format(msg::kForbiddenPath, root + path)) << path;
+    }
+  }
+  EXPECT_EQ(ReadFile(dir / "x"), "outside");
+  EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"root", "src", "x"}));
+  EXPECT_EQ(Names(root), std::vector<std::string>{});
+}
+
+// Commands fetching from the server over the program-wide channel.
+class ChannelCommandTest : public LocalCommandTest {
+ protected:
+  // Starts the peer and opens the program-wide channel to it.
+  void Open(std::vector<ScriptedPeer::Script> scripts) {
+    peer = std::make_unique<ScriptedPeer>(std::move(scripts));
+    client.Host = "127.0.0.1";
+    client.Port = peer->Port();
+    OpenServerChannel(client);
+    SetServerChannel(&client);
+  }
+  // The client closes first: the peer waits for that before it ends.
+  void TearDown() override {
+    SetServerChannel(nullptr);
+    CloseServerChannel(client);
+    peer->Join();
+    EXPECT_EQ(peer->Error(), "");
+  }
+  static void Greet(PeerLink& p) {
+    p.Send("200 ready\r\n");
+    p.ReadLine();
+    p.Send("201 welcome\r\n");
+  }
+
+  TsvTCPClient client;
+  std::unique_ptr<ScriptedPeer> peer;
+};
+
+TEST_F(ChannelCommandTest, InsertFileSendsGetFileAndWritesExactlyTheFramedBytes) {
+  Open({[](PeerLink& p) {
+    Greet(p);
+    EXPECT_EQ(p.ReadLine(), "GetFile my project \\docs\\a b.txt");
+    p.Send("203 file follows\r\n5\r\nabc\r\n");
+    EXPECT_EQ(p.ReadLine(), "GetFile my project \\empty.txt");
+    p.Send("203 file follows\r\n0\r\n");
+  }});
+  test::MakeDirs(dir / "root/docs");
+  TsvInsertFileCommand::Execute(root, "Indy my project", "\"\\docs\\a b.txt\",\"2008-11-14 13-05-08\"");
+  EXPECT_EQ(ReadFile(dir / "root/docs/a b.txt"), "abc\r\n");
+  EXPECT_EQ(MTime(dir / "root/docs/a b.txt"), ExpectedTime("2008-11-14 13-05-08"));
+  TsvInsertFileCommand::Execute(root, "Indy my project", "\\empty.txt");
+  EXPECT_EQ(ReadFile(dir / "root/empty.txt"), "");
+}
+
+TEST_F(ChannelCommandTest, UnwritableTargetStillReadsTheWholeContentSoTheChannelStaysInStep) {
+  Open({[](PeerLink& p) {
+    Greet(p);
+    p.ReadLine();
+    p.Send("203 file follows\r\n6\r\nsecret");
+    EXPECT_EQ(p.ReadLine(), "Sync next");
+    p.Send("202 ok\r\n");
+  }});
+  EXPECT_EQ(MessageOf([&] { TsvInsertFileCommand::Execute(root, "Indy p", "\\nofolder\\a.txt"); }),
+            "Cannot create file \"" + root + "\\nofolder\\a.txt\". No such file or directory");
+  EXPECT_EQ(SendCommand(client, "Sync next", 202), 202);
+  EXPECT_EQ(Names(root), std::vector<std::string>{});
+}
+
+TEST_F(ChannelCommandTest, FetchFailingMidFileLeavesTheOldFileAndNoTemporaryFile) {
+  Open({[](PeerLink& p) {
+    Greet(p);
+    p.ReadLine();
+    p.Send("203 file follows\r\n1000\r\npartial new content");
+    p.Close();
+  }});
+  WriteFile(dir / "root/a.txt", "old content");
+  EXPECT_EQ(MessageOf([&] { TsvInsertFileCommand::Execute(root, "Indy p", "\\a.txt"); }),
+            "Connection Closed Gracefully.");
+  EXPECT_EQ(ReadFile(dir / "root/a.txt"), "old content");
+  EXPECT_EQ(Names(root), std::vector<std::string>{"a.txt"});
+}
+
+TEST_F(ChannelCommandTest, WrongReplyToGetFileFailsWithTheServersText) {
+  Open({[](PeerLink& p) {
+    Greet(p);
+    p.ReadLine();
+    p.Send("550 No such file\r\n");
+  }});
+  EXPECT_EQ(MessageOf([&] { TsvInsertFileCommand::Execute(root, "INDY p", "\\a.txt"); }), "No such file\r\n");
+  EXPECT_EQ(Names(root), std::vector<std::string>{});
+}
+
+}  // namespace
+}  // namespace sv
