@@ -1,0 +1,63 @@
+#include "sync/SyncRun.h"
+
+#include "Comparer/source/StructStreamer.h"
+#include "base/Messages.h"
+#include "platform/FileSystem.h"
+#include "sync/Tasks.h"
+#include "sync/uServerCommands.h"
+
+namespace sv {
+
+namespace {
+
+// Points the program-wide channel at the run's client for the run's duration, so the
+// file commands fetch over the connection that carried the listing.
+class ScopedServerChannel {
+ public:
+  explicit ScopedServerChannel(TsvTCPClient& client) : previous_(ServerChannel()) { SetServerChannel(&client); }
+  ~ScopedServerChannel() { SetServerChannel(previous_); }
+  ScopedServerChannel(const ScopedServerChannel&) = delete;
+  ScopedServerChannel& operator=(const ScopedServerChannel&) = delete;
+
+ private:
+  TsvTCPClient* previous_;
+};
+
+}  // namespace
+
+std::string BuildProjectListing(const std::string& path, TdrEventLog& log) {
+  TDirectory root;
+  TLoader::ScanFolderTree(path, &root, [&log](const std::string& note) { log.Add(note); });
+  return TLoader::BuildListing(root);
+}
+
+std::string ExchangeListing(TsvTCPClient& client, const std::string& name, const std::string& path,
+                            TdrEventLog& log) {
+  // The scan is complete before anything is sent.
+  const std::string listing = BuildProjectListing(path, log);
+  SendCommand(client, std::string(kProtocolWords[pwSync]) + ' ' + name, kSyncCode);
+  WriteFramedDocument(client, listing);
+  std::string tasks;
+  ReadFramedDocument(client, tasks);
+  return tasks;
+}
+
+std::string SynchroniseProject(TsvTCPClient& client, TdrEventLog& log, const std::string& name,
+                               const std::string& path) {
+  TTaskList tasks;
+  log.Add(Format(msg::kProjectSyncStarted, name));
+  tasks.LoadTasks(ExchangeListing(client, name, path, log));
+  if (tasks.TaskCount() < 1) return Format(msg::kNoSyncNeeded, name);
+
+  tasks.SetRootFolder(path);
+  tasks.SetSource("Indy " + name);
+  if (path.empty()) throw Exception(msg::kCannotCreateDirectory);
+  // The outcome is left to the first task that needs the folder.
+  fs::ForceFolders(path);
+
+  ScopedServerChannel channel(client);
+  tasks.RunTasks(false);
+  return Format(msg::kProjectSyncDone, name, tasks.TaskCount());
+}
+
+}  // namespace sv

@@ -1,0 +1,34 @@
+#pragma once
+// One project's synchronisation over an open channel: list the project folder, send the
+// listing, receive the task list document, carry its tasks out. The controller opens
+// the channel, calls SynchroniseProject for each project in turn, logs each result
+// text and closes the channel.
+//
+// Main thread only. Every failure is raised unchanged, after the run's own objects are
+// released.
+#include <string>
+
+#include "eventlog/drLogger.h"
+#include "sync/svTCPClient.h"
+
+namespace sv {
+
+// The listing document of the folder at `path` (a missing folder gives an empty
+// listing). Names that cannot be listed are noted in the log.
+std::string BuildProjectListing(const std::string& path, TdrEventLog& log);
+
+// The "Sync" exchange: builds the listing first, then sends "Sync <name>" (reply 202),
+// writes the listing as a framed document and returns the task list document read back.
+std::string ExchangeListing(TsvTCPClient& client, const std::string& name, const std::string& path,
+                            TdrEventLog& log);
+
+// The whole run of one project: logs "Pokrenuto sinkroniziranje projekta %s", exchanges
+// the listing, and when there are tasks creates the root folder (with every missing
+// folder above it; an empty path fails with "Unable to create directory") and runs them
+// all with the source "Indy <name>", fetching contents over `client`. Returns
+// "Nije potrebna sinkronizacija za projekt %s" or
+// "Sinkronizacija projekta %s završena, %d izmjena" with the number of tasks.
+std::string SynchroniseProject(TsvTCPClient& client, TdrEventLog& log, const std::string& name,
+                               const std::string& path);
+
+}  // namespace sv

@@ -1,0 +1,173 @@
+#include "sync/SyncRun.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "Comparer/source/StructStreamer.h"
+#include "base/Messages.h"
+#include "platform/FileSystem.h"
+#include "platform/Locale.h"
+#include "sync/Failure_test.h"
+#include "sync/ScriptedPeer_test.h"
+#include "sync/TaskBuilder.h"
+#include "sync/uServerCommands.h"
+#include "tests/support/TempDir.h"
+
+namespace sv {
+namespace {
+
+namespace stdfs = std::filesystem;
+using test::MessageOf;
+using test::PeerLink;
+using test::ReadFile;
+using test::ScriptedPeer;
+using test::TempDir;
+using test::WriteFile;
+
+std::int64_t Seconds(std::string_view listingTime) {
+  std::int64_t seconds = 0;
+  EXPECT_TRUE(ListingTimeToUnix(TLoader::ParseTimestamp(listingTime), seconds));
+  return seconds;
+}
+
+std::string Framed(const std::string& doc) { return std::to_string(doc.size()) + "\r\n" + doc; }
+
+void Greet(PeerLink& p) {
+  p.Send("200 ready\r\n");
+  EXPECT_EQ(p.ReadLine(), "Hello");
+  p.Send("201 welcome\r\n");
+}
+
+// A run against a scripted server: the channel is opened before and closed after.
+class SyncRunTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { RegisterFileCommands(); }
+  void SetUp() override {
+    saved_ = UserTimeStyle();
+    TimeStyle style;
+    style.leadingZero = true;
+    style.twentyFourHour = true;
+    SetUserTimeStyle(style);  // the 24-hour locale of the worked example
+  }
+  void TearDown() override { SetUserTimeStyle(saved_); }
+
+  void Start(std::vector<ScriptedPeer::Script> scripts) {
+    peer = std::make_unique<ScriptedPeer>(std::move(scripts));
+    client.Host = "127.0.0.1";
+    client.Port = peer->Port();
+    OpenServerChannel(client);
+  }
+  // Closes the channel and returns every byte the client sent.
+  std::string Finish() {
+    CloseServerChannel(client);
+    peer->Join();
+    EXPECT_EQ(peer->Error(), "");
+    return peer->Received()[0];
+  }
+
+  TempDir dir;
+  TsvTCPClient client;
+  TdrEventLog log;
+  std::unique_ptr<ScriptedPeer> peer;
+
+ private:
+  TimeStyle saved_;
+};
+
+TEST_F(SyncRunTest, WorkedExampleByteForByte) {
+  const std::string root = dir / "drumel";
+  test::MakeDirs(root + "/docs");
+  WriteFile(root + "/plan.txt", "plan");
+  ASSERT_TRUE(fs::SetFileTime(root + "/docs", Seconds("2008-11-14 13-05-08")));
+  ASSERT_TRUE(fs::SetFileTime(root + "/plan.txt", Seconds("2008-11-10 14-30-00")));
+
+  const std::string listing =
+      "<xml>\r\n<directory>\r\n<name>docs</name>\r\n<datemodified>2008-11-14 13-05-08</datemodified>\r\n"
+      "</directory>\r\n<file>\r\n<name>plan.txt</name>\r\n<datemodified>2008-11-10 14-30-00</datemodified>\r\n"
+      "</file>\r\n</xml>";
+  const std::string tasks =
+      "<xml>\r\n<task>insert_file<param>\\docs\\a.txt,&quot;2008-11-14 13-05-08&quot;</param></task>\r\n</xml>";
+  ASSERT_EQ(listing.size(), 199u);
+  ASSERT_EQ(tasks.size(), 97u);
+
+  Start({[&](PeerLink& p) {
+    Greet(p);
+    EXPECT_EQ(p.ReadLine(), "Sync drumel");
+    p.Send("202 send listing\r\n");
+    EXPECT_EQ(p.ReadFramed(), listing);
+    p.Send(Framed(tasks));
+    EXPECT_EQ(p.ReadLine(), "GetFile drumel \\docs\\a.txt");
+    p.Send("203 file follows\r\n5\r\nabc\r\n");
+  }});
+  const int before = log.Count();
+  EXPECT_EQ(SynchroniseProject(client, log, "drumel", root), Format(msg::kProjectSyncDone, "drumel", 1));
+  EXPECT_EQ(Finish(), "Hello\r\nSync drumel\r\n199\r\n" + listing + "GetFile drumel \\docs\\a.txt\r\n");
+
+  EXPECT_EQ(ReadFile(root + "/docs/a.txt"), "abc\r\n");
+  struct stat st {};
+  ASSERT_EQ(::stat((root + "/docs/a.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, Seconds("2008-11-14 13-05-08"));
+  ASSERT_EQ(log.Count(), before + 1);
+  EXPECT_EQ(log.Items(0).Text(), Format(msg::kProjectSyncStarted, "drumel"));
+}
+
+TEST_F(SyncRunTest, MissingRootSendsAnEmptyListingAndIsCreatedForTheFirstTask) {
+  const std::string root = dir / "a/b/proj";
+  Start({[](PeerLink& p) {
+    Greet(p);
+    p.ReadLine();
+    p.Send("202 ok\r\n");
+    EXPECT_EQ(p.ReadFramed(), "<xml></xml>");
+    p.Send(Framed("<xml><task>insert_dir<param>\\sub</param></task></xml>"));
+  }});
+  EXPECT_EQ(SynchroniseProject(client, log, "p", root), Format(msg::kProjectSyncDone, "p", 1));
+  Finish();
+  EXPECT_TRUE(stdfs::is_directory(root + "/sub"));
+}
+
+TEST_F(SyncRunTest, NothingToDoLeavesTheRootUntouched) {
+  const std::string root = dir / "proj";
+  Start({[](PeerLink& p) {
+    Greet(p);
+    for (const char* answer : {"0\r\n", "14\r\n<xml><a/></xml>"}) {
+      p.ReadLine();
+      p.Send("202 ok\r\n");
+      p.ReadFramed();
+      p.Send(answer);
+    }
+  }});
+  // Two projects over one connection: no second greeting or "Hello".
+  EXPECT_EQ(SynchroniseProject(client, log, "my proj", root), Format(msg::kNoSyncNeeded, "my proj"));
+  EXPECT_EQ(SynchroniseProject(client, log, "q", root), Format(msg::kNoSyncNeeded, "q"));
+  EXPECT_EQ(Finish(), "Hello\r\nSync my proj\r\n11\r\n<xml></xml>Sync q\r\n11\r\n<xml></xml>");
+  EXPECT_FALSE(stdfs::exists(root));
+}
+
+TEST_F(SyncRunTest, FailuresPassOutUnchanged) {
+  Start({[](PeerLink& p) {
+    Greet(p);
+    p.ReadLine();
+    p.Send("500 No such project\r\n");
+    p.ReadLine();
+    p.Send("202 ok\r\n");
+    p.ReadFramed();
+    p.Send(Framed("<xml><task>insert_dir<param>\\x</param></task></xml>"));
+    p.ReadLine();
+    p.Send("202 ok\r\n");
+    p.ReadFramed();
+    p.Send(Framed("<xml><task>insert_dir</param></xml>"));
+  }});
+  EXPECT_EQ(MessageOf([&] { SynchroniseProject(client, log, "nope", dir / "p"); }), "No such project\r\n");
+  EXPECT_EQ(MessageOf([&] { SynchroniseProject(client, log, "p", ""); }), "Unable to create directory");
+  EXPECT_EQ(MessageOf([&] { SynchroniseProject(client, log, "p", dir / "p"); }),
+            Format(msg::kTagMismatch, "task", "/param"));
+  // "Sync nope" was refused: no listing followed it.
+  EXPECT_EQ(Finish(), "Hello\r\nSync nope\r\nSync p\r\n11\r\n<xml></xml>Sync p\r\n11\r\n<xml></xml>");
+  EXPECT_EQ(log.Items(0).Text(), Format(msg::kProjectSyncStarted, "p"));
+  EXPECT_FALSE(stdfs::exists(dir / "p"));
+}
+
+}  // namespace
+}  // namespace sv
