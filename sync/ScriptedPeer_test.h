@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -56,6 +57,13 @@ class PeerLink {
   TLineReader reader_;
   std::string received_;
 };
+
+// The server's side of an opening: greeting, "Hello", welcome.
+inline void Greet(PeerLink& p) {
+  p.Send("200 ready\r\n");
+  if (p.ReadLine() != "Hello") throw std::runtime_error("expected Hello");
+  p.Send("201 welcome\r\n");
+}
 
 class ScriptedPeer {
  public:

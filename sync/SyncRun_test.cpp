@@ -20,6 +20,7 @@ namespace {
 
 namespace stdfs = std::filesystem;
 using test::MessageOf;
+using test::Greet;
 using test::PeerLink;
 using test::ReadFile;
 using test::ScriptedPeer;
@@ -33,12 +34,6 @@ std::int64_t Seconds(std::string_view listingTime) {
 }
 
 std::string Framed(const std::string& doc) { return std::to_string(doc.size()) + "\r\n" + doc; }
-
-void Greet(PeerLink& p) {
-  p.Send("200 ready\r\n");
-  EXPECT_EQ(p.ReadLine(), "Hello");
-  p.Send("201 welcome\r\n");
-}
 
 // A run against a scripted server: the channel is opened before and closed after.
 class SyncRunTest : public ::testing::Test {

@@ -10,16 +10,11 @@
 namespace sv {
 namespace {
 
+using test::Greet;
 using test::PeerLink;
 using test::ScriptedPeer;
 
 using test::MessageOf;
-
-void Greet(PeerLink& p) {
-  p.Send("200 ready\r\n");
-  EXPECT_EQ(p.ReadLine(), "Hello");
-  p.Send("201 welcome\r\n");
-}
 
 // A client pointed at the peer.
 struct Client {

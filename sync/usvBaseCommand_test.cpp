@@ -17,6 +17,7 @@ namespace {
 
 namespace stdfs = std::filesystem;
 using test::MessageOf;
+using test::Greet;
 using test::PeerLink;
 using test::ReadFile;
 using test::ScriptedPeer;
@@ -220,12 +221,6 @@ class ChannelCommandTest : public LocalCommandTest {
     peer->Join();
     EXPECT_EQ(peer->Error(), "");
   }
-  static void Greet(PeerLink& p) {
-    p.Send("200 ready\r\n");
-    p.ReadLine();
-    p.Send("201 welcome\r\n");
-  }
-
   TsvTCPClient client;
   std::unique_ptr<ScriptedPeer> peer;
 };
