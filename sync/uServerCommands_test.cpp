@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
 #include <thread>
 
 #include "sync/Failure_test.h"
@@ -158,6 +159,25 @@ TEST(Channel, SilentPeerTimesOutWithTheLoweredLimit) {
   EXPECT_EQ(MessageOf([&] { OpenServerChannel(c.tcp); }), "Socket Error # 110\r\nConnection timed out.");
   EXPECT_FALSE(c.tcp.Connected());
   peer.Join();
+}
+
+TEST(Channel, WriteThatMakesNoProgressTimesOut) {
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  ScriptedPeer peer({[released](PeerLink& p) {
+    Greet(p);
+    p.ReadLine();
+    released.wait();  // reads nothing more until the test is done
+  }});
+  Client c(peer);
+  OpenServerChannel(c.tcp);
+  c.tcp.SetTimeouts(std::chrono::seconds(5), std::chrono::milliseconds(200));
+  c.tcp.WriteLine("Sync big");
+  // Far more than the socket buffers hold: the writes stall.
+  const std::string big(64 << 20, 'x');
+  EXPECT_EQ(MessageOf([&] { WriteFramedDocument(c.tcp, big); }), "Socket Error # 110\r\nConnection timed out.");
+  release.set_value();
+  CloseServerChannel(c.tcp);
 }
 
 TEST(Channel, CancelFromAnotherThreadUnblocksAReadUntilTheNextOpen) {

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <thread>
 
 #include "Comparer/source/StructStreamer.h"
 #include "base/Messages.h"
@@ -265,6 +266,24 @@ TEST_F(ChannelCommandTest, FetchFailingMidFileLeavesTheOldFileAndNoTemporaryFile
   WriteFile(dir / "root/a.txt", "old content");
   EXPECT_EQ(MessageOf([&] { TsvInsertFileCommand::Execute(root, "Indy p", "\\a.txt"); }),
             "Connection Closed Gracefully.");
+  EXPECT_EQ(ReadFile(dir / "root/a.txt"), "old content");
+  EXPECT_EQ(Names(root), std::vector<std::string>{"a.txt"});
+}
+
+TEST_F(ChannelCommandTest, CancelDuringAFetchRemovesTheTemporaryFileAndKeepsTheOldOne) {
+  Open({[](PeerLink& p) {
+    Greet(p);
+    p.ReadLine();
+    p.Send("203 file follows\r\n100000\r\nthe first part of the new content");  // then silence
+  }});
+  WriteFile(dir / "root/a.txt", "old content");
+  std::thread watcher([this] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    client.Cancel();
+  });
+  EXPECT_EQ(MessageOf([&] { TsvInsertFileCommand::Execute(root, "Indy p", "\\a.txt"); }),
+            "Socket Error # 125\r\nOperation canceled.");
+  watcher.join();
   EXPECT_EQ(ReadFile(dir / "root/a.txt"), "old content");
   EXPECT_EQ(Names(root), std::vector<std::string>{"a.txt"});
 }
