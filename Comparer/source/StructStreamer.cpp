@@ -300,9 +300,13 @@ bool TLoader::TryParseTimestamp(std::string_view text, const TimeStyle& style, T
   return false;
 }
 
-bool ListingTimeToUnix(TDateTime value, std::int64_t& unixSeconds) {
+bool InFileTimeRange(TDateTime value) {
   const int year = DecodeDate(value).year;
-  if (year < 1980 || year > 2107) return false;
+  return year >= 1980 && year <= 2107;
+}
+
+bool ListingTimeToUnix(TDateTime value, std::int64_t& unixSeconds) {
+  if (!InFileTimeRange(value)) return false;
   std::int64_t local = DateTimeToUnix(value, 0);
   local -= ((local % 2) + 2) % 2;
   unixSeconds = local - CurrentUtcOffset();

@@ -66,6 +66,10 @@ class TLoader {
   static void AppendFolderContent(std::string& out, const TDirectory& folder, const TimeStyle& style);
 };
 
+// Whether a listing time lies in the years 1980-2107, the range of a file's time in the
+// two-second form; a time outside it cannot be given to a file.
+bool InFileTimeRange(TDateTime value);
+
 // A listing time (local) as POSIX seconds at the UTC offset in force now, its seconds
 // rounded down to even, as a file's time is set. False for years before 1980 or after
 // 2107, which that form cannot hold.

@@ -1,0 +1,65 @@
+#include "server/ServerOptions.h"
+
+#include "base/Exception.h"
+#include "base/IntText.h"
+#include "base/Text.h"
+
+namespace sv {
+
+const char* const kServerUsage =
+    "usage: sorvana-server [--listen HOST:PORT] NAME=FOLDER...\n"
+    "Mirrors each FOLDER to the clients that synchronise the project NAME.\n"
+    "Listens on 127.0.0.1:1974 unless told otherwise; SIGINT or SIGTERM ends it.";
+
+namespace {
+
+void ReadListen(const std::string& value, TServerOptions& options) {
+  const std::size_t colon = value.rfind(':');
+  if (colon == std::string::npos || colon == 0) throw Exception("--listen wants HOST:PORT, not '" + value + "'");
+  std::string host = value.substr(0, colon);
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  std::int32_t port = 0;
+  const std::string portText = value.substr(colon + 1);
+  if (portText.empty() || portText.find_first_not_of("0123456789") != std::string::npos ||
+      !TryStrToInt(portText, port) || port > 65535)
+    throw Exception("bad port '" + portText + "'");
+  options.host = host;
+  options.port = port;
+}
+
+void ReadProject(const std::string& arg, TServerOptions& options) {
+  const std::size_t eq = arg.find('=');
+  if (eq == std::string::npos || eq == 0 || eq + 1 == arg.size())
+    throw Exception("a project is NAME=FOLDER, not '" + arg + "'");
+  TServedProject project;
+  if (!Utf8ToCp1250(arg.substr(0, eq), project.name) || !Utf8ToCp1250(arg.substr(eq + 1), project.folder))
+    throw Exception("'" + arg + "' holds characters that Windows-1250 lacks");
+  for (const TServedProject& p : options.projects)
+    if (SameText(p.name, project.name)) throw Exception("project '" + arg.substr(0, eq) + "' is given twice");
+  options.projects.push_back(std::move(project));
+}
+
+}  // namespace
+
+TServerOptions ParseServerOptions(const std::vector<std::string>& args) {
+  TServerOptions options;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--help" || arg == "-h") {
+      options.help = true;
+    } else if (arg == "--listen") {
+      if (i + 1 == args.size()) throw Exception("--listen wants HOST:PORT");
+      ReadListen(args[++i], options);
+    } else if (arg.rfind("--listen=", 0) == 0) {
+      ReadListen(arg.substr(9), options);
+    } else if (arg.rfind("-", 0) == 0) {
+      throw Exception("unknown option '" + arg + "'");
+    } else {
+      ReadProject(arg, options);
+    }
+  }
+  if (options.projects.empty() && !options.help) throw Exception("no project given");
+  return options;
+}
+
+}  // namespace sv

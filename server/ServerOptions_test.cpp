@@ -1,0 +1,53 @@
+#include "server/ServerOptions.h"
+
+#include <gtest/gtest.h>
+
+#include "base/Exception.h"
+
+namespace sv {
+namespace {
+
+std::string Refusal(const std::vector<std::string>& args) {
+  try {
+    ParseServerOptions(args);
+  } catch (const Exception& e) {
+    return e.Message();
+  }
+  return "accepted";
+}
+
+TEST(ServerOptions, ListenAddressAndProjects) {
+  TServerOptions o = ParseServerOptions({"drumel=/srv/drumel", "\xC4\x8Dvor=/srv/\xC4\x8Dvor"});
+  EXPECT_EQ(o.host, "127.0.0.1");
+  EXPECT_EQ(o.port, 1974);
+  ASSERT_EQ(o.projects.size(), 2u);
+  EXPECT_EQ(o.projects[1].name, "\xE8vor");  // Windows-1250 from here on
+  EXPECT_EQ(o.projects[1].folder, "/srv/\xE8vor");
+  o = ParseServerOptions({"--listen", "0.0.0.0:2000", "a b=/x=y"});
+  EXPECT_EQ(o.host, "0.0.0.0");
+  EXPECT_EQ(o.port, 2000);
+  EXPECT_EQ(o.projects[0].name, "a b");
+  EXPECT_EQ(o.projects[0].folder, "/x=y");
+  o = ParseServerOptions({"--listen=[::1]:0", "p=/p"});
+  EXPECT_EQ(o.host, "::1");
+  EXPECT_EQ(o.port, 0);
+  EXPECT_TRUE(ParseServerOptions({"--help"}).help);
+}
+
+TEST(ServerOptions, BadArgumentsAreNamed) {
+  EXPECT_EQ(Refusal({}), "no project given");
+  EXPECT_EQ(Refusal({"--listen"}), "--listen wants HOST:PORT");
+  EXPECT_EQ(Refusal({"--listen", "localhost", "p=/p"}), "--listen wants HOST:PORT, not 'localhost'");
+  EXPECT_EQ(Refusal({"--listen", "h:70000", "p=/p"}), "bad port '70000'");
+  EXPECT_EQ(Refusal({"--listen", "h:-1", "p=/p"}), "bad port '-1'");
+  EXPECT_EQ(Refusal({"--listen", "h:x10", "p=/p"}), "bad port 'x10'");
+  EXPECT_EQ(Refusal({"--verbose", "p=/p"}), "unknown option '--verbose'");
+  EXPECT_EQ(Refusal({"p"}), "a project is NAME=FOLDER, not 'p'");
+  EXPECT_EQ(Refusal({"=/p"}), "a project is NAME=FOLDER, not '=/p'");
+  EXPECT_EQ(Refusal({"p="}), "a project is NAME=FOLDER, not 'p='");
+  EXPECT_EQ(Refusal({"p=/a", "P=/b"}), "project 'P' is given twice");
+  EXPECT_EQ(Refusal({"\xE6\x97\xA5=/p"}), "'\xE6\x97\xA5=/p' holds characters that Windows-1250 lacks");
+}
+
+}  // namespace
+}  // namespace sv

@@ -1,0 +1,67 @@
+#pragma once
+// One client's conversation with the reference server, apart from the socket: bytes come
+// from a fill callback and go to a write callback, so the same code runs on the wire, in
+// the tests and under the fuzzer. One session belongs to one thread.
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sync/LineReader.h"
+
+namespace sv {
+
+// A project the server mirrors: the name clients ask for and the server's folder (both
+// program text, Windows-1250; the folder in the file-system layer's path form).
+struct TServedProject {
+  std::string name;
+  std::string folder;
+};
+
+class TServerSession {
+ public:
+  using Write = std::function<void(std::string_view bytes)>;
+  using Log = std::function<void(const std::string& line)>;
+
+  // `peer` names the client in the log lines. The projects must outlive the session.
+  TServerSession(const std::vector<TServedProject>& projects, TLineReader::Fill fill, Write write,
+                 Log log, std::string peer);
+
+  // Greets with 200, then answers requests until the client closes the connection or
+  // breaks the protocol (an over-long line, a bad frame length, a listing that is not
+  // well formed, a failed read or write, a file that shrank while it was sent): such a
+  // failure ends the conversation, and the caller closes the connection. Logs one line
+  // per request and one for an end other than the client's close. Never raises.
+  //   Hello               -> 201
+  //   Sync NAME           -> 202, then reads the framed listing and writes the framed
+  //                          task list; 500 for an unknown project, 550 when its folder
+  //                          is missing (an empty answer would empty the client's folder)
+  //   GetFile NAME PATH   -> 203 and the framed content, streamed from the disk; 550 for
+  //                          a path outside the project's folder or a missing file
+  //   anything else       -> 500
+  void Serve();
+
+ private:
+  void Answer(const std::string& line);
+  void Sync(int project, const std::string& request);
+  void GetFile(int project, const std::string& path, const std::string& request);
+  void Reply(int code, const std::string& text, const std::string& request, const std::string& detail = {});
+  std::string ReadListing();
+
+  const std::vector<TServedProject>& projects_;
+  std::vector<std::string> names_;
+  TLineReader reader_;
+  Write write_;
+  Log log_;
+  std::string peer_;
+};
+
+// Resolves a relative path below a folder, each component taken as spelled or, failing
+// that, the entry whose name matches it without regard to case. False unless the result
+// is a regular file. The path must already have passed CheckTaskPath.
+bool ResolveProjectFile(const std::string& folder, const std::string& path, std::string& found);
+
+// Text from a client made safe for one log line: control bytes as '?', at most 200 bytes.
+std::string LogText(std::string_view text);
+
+}  // namespace sv

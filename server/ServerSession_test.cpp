@@ -1,0 +1,140 @@
+#include "server/ServerSession.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "Comparer/source/StructStreamer.h"
+#include "base/Text.h"
+#include "platform/FileSystem.h"
+#include "server/TaskListBuilder.h"
+#include "tests/support/TempDir.h"
+
+namespace sv {
+namespace {
+
+using test::TempDir;
+
+// A session fed from a byte string in pieces of at most `piece` bytes.
+struct Conversation {
+  std::string output;
+  std::vector<std::string> log;
+};
+
+Conversation Talk(const std::vector<TServedProject>& projects, const std::string& input, std::size_t piece = 4096) {
+  Conversation c;
+  std::size_t pos = 0;
+  TServerSession session(
+      projects,
+      [&](char* buffer, std::size_t capacity) {
+        const std::size_t n = std::min({piece, capacity, input.size() - pos});
+        std::copy_n(input.data() + pos, n, buffer);
+        pos += n;
+        return n;
+      },
+      [&](std::string_view bytes) { c.output += bytes; }, [&](const std::string& line) { c.log.push_back(line); },
+      "peer");
+  session.Serve();
+  return c;
+}
+
+std::string Framed(const std::string& document) { return std::to_string(document.size()) + "\r\n" + document; }
+
+class Session : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::MakeDirs(dir / "drumel/docs");
+    test::WriteFile(dir / "drumel/docs/a.txt", "abc\r\n");
+    std::int64_t unix = 0;
+    ASSERT_TRUE(ListingTimeToUnix(EncodeDateTime(2008, 11, 14, 13, 5, 8), unix));
+    ASSERT_TRUE(fs::SetFileTime(dir / "drumel/docs/a.txt", unix));
+    projects = {{"drumel", dir / "drumel"}, {"gone", dir / "missing"}};
+  }
+
+  TempDir dir;
+  std::vector<TServedProject> projects;
+};
+
+TEST_F(Session, TheWholeExchangeAtEveryPieceSize) {
+  TDirectory tree;
+  TLoader::ScanFolderTree(dir / "drumel", &tree);
+  const TTaskListResult expected = BuildTaskList("<xml></xml>", tree, UserTimeStyle());
+  ASSERT_EQ(expected.tasks, 2);
+  const std::string input = "Hello\r\nSync drumel\r\n" + Framed("<xml></xml>") +
+                            "GetFile drumel \\docs\\a.txt\r\nGetFile drumel \\DOCS\\A.TXT\n";
+  const std::string output = "200 sorvana-server ready\r\n201 welcome\r\n202 send listing\r\n" +
+                             Framed(expected.document) + "203 file follows\r\n5\r\nabc\r\n" +
+                             "203 file follows\r\n5\r\nabc\r\n";
+  for (std::size_t piece : {1, 2, 7, 4096}) {
+    const Conversation c = Talk(projects, input, piece);
+    EXPECT_EQ(c.output, output) << piece;
+    EXPECT_EQ(c.log, (std::vector<std::string>{"peer Hello -> 201 welcome",
+                                               "peer Sync drumel -> 202, listing 11 bytes, 2 tasks",
+                                               "peer GetFile drumel \\docs\\a.txt -> 203, 5 bytes",
+                                               "peer GetFile drumel \\DOCS\\A.TXT -> 203, 5 bytes"}));
+  }
+}
+
+TEST_F(Session, RefusalsKeepTheConversationGoing) {
+  test::WriteFile(dir / "secret", "outside");
+  const Conversation c = Talk(projects,
+                              "Sync nobody\r\nSync gone\r\nGetFile nobody \\x\r\nGetFile drumel \\..\\secret\r\n"
+                              "GetFile drumel docs\\a.txt\r\nGetFile drumel \\docs\r\nGetFile drumel \\none\r\n"
+                              "GetFile drumel C:\\x\r\nWhat\x01\r\nHello\r\n");
+  EXPECT_EQ(c.output, Cp("200 sorvana-server ready\r\n"
+                         "500 No such project\r\n"
+                         "550 Project folder unavailable\r\n"
+                         "500 No such project\r\n"
+                         "550 Nedozvoljena putanja '\\..\\secret'\r\n"
+                         "550 Nedozvoljena putanja 'docs\\a.txt'\r\n"
+                         "550 No such file\r\n"
+                         "550 No such file\r\n"
+                         "550 Nedozvoljena putanja 'C:\\x'\r\n"
+                         "500 Unknown command\r\n"
+                         "201 welcome\r\n"));
+  ASSERT_EQ(c.log.size(), 10u);
+  EXPECT_EQ(c.log[8], "peer What? -> 500 Unknown command");
+}
+
+TEST_F(Session, ProtocolFaultsEndTheConnection) {
+  struct Case {
+    std::string input, reason;
+  } cases[] = {
+      {"Sync drumel\r\n12 bytes\r\n", "peer connection ended: '12 bytes' is not a valid integer value"},
+      {"Sync drumel\r\n-1\r\n", "peer connection ended: '-1' is not a valid integer value"},
+      {"Sync drumel\r\n99999999999\r\n", "peer connection ended: '99999999999' is not a valid integer value"},
+      {"Sync drumel\r\n" + Framed("<xml><a<b></xml>") + "Hello\r\n", Cp("peer connection ended: Početak taga u tagu")},
+      {"Sync drumel\r\n10\r\nshort", "peer connection ended: Connection Closed Gracefully."},
+      {std::string(20000, 'x'), "peer connection ended: Max line length exceeded."},
+  };
+  for (const Case& k : cases) {
+    const Conversation c = Talk(projects, k.input);
+    ASSERT_FALSE(c.log.empty());
+    EXPECT_EQ(c.log.back(), k.reason);
+    EXPECT_EQ(c.output.find("201"), std::string::npos);  // nothing answered after the fault
+  }
+  // A close between requests is the ordinary end: nothing is logged.
+  EXPECT_TRUE(Talk(projects, "").log.empty());
+  EXPECT_TRUE(Talk(projects, "Hello").log.empty());  // a partial line is dropped
+}
+
+TEST(ResolveProjectFile, SpellingAndCaseAndKind) {
+  TempDir dir;
+  test::MakeDirs(dir / "Docs/Sub");
+  test::WriteFile(dir / "Docs/Sub/File.TXT", "x");
+  std::string found;
+  ASSERT_TRUE(ResolveProjectFile(dir.path(), "\\docs\\sub\\file.txt", found));
+  EXPECT_EQ(fs::NativePath(found), dir / "Docs/Sub/File.TXT");
+  EXPECT_TRUE(ResolveProjectFile(dir.path(), "\\Docs\\.\\Sub\\\\File.TXT", found));
+  EXPECT_FALSE(ResolveProjectFile(dir.path(), "\\docs\\sub", found));
+  EXPECT_FALSE(ResolveProjectFile(dir.path(), "\\docs\\nothing.txt", found));
+  EXPECT_FALSE(ResolveProjectFile(dir.path(), "\\", found));
+}
+
+TEST(LogText, ControlBytesAndLength) {
+  EXPECT_EQ(LogText("a\r\nb\x7F"), "a??b?");
+  EXPECT_EQ(LogText(std::string(250, 'x')), std::string(200, 'x') + "...");
+}
+
+}  // namespace
+}  // namespace sv

@@ -1,0 +1,238 @@
+#include "server/SyncServer.h"
+
+#include <asio.hpp>
+
+#include <atomic>
+#include <cstdio>
+#include <list>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "base/Exception.h"
+#include "base/Messages.h"
+#include "base/Text.h"
+
+namespace sv {
+namespace {
+
+using asio::ip::tcp;
+
+// One client: its socket on an I/O context of its own, so that every read and write can
+// wait with the idle limit and be cancelled from the listener's thread.
+class Connection {
+ public:
+  explicit Connection(std::chrono::milliseconds idle) : idle_(idle) {}
+
+  tcp::socket& Socket() { return socket_; }
+
+  // Returns 0 at the client's close.
+  std::size_t ReadSome(char* buffer, std::size_t capacity) {
+    return Step([&](auto done) { socket_.async_read_some(asio::buffer(buffer, capacity), done); }, true);
+  }
+
+  void Write(std::string_view bytes) {
+    Step([&](auto done) { asio::async_write(socket_, asio::buffer(bytes.data(), bytes.size()), done); }, false);
+  }
+
+  // Any thread: the current or next step fails at once.
+  void Cancel() {
+    cancelled_ = true;
+    asio::post(io_, [this] { Close(); });
+  }
+
+  void Close() {
+    asio::error_code ignored;
+    socket_.shutdown(tcp::socket::shutdown_both, ignored);
+    socket_.close(ignored);
+  }
+
+  std::string Peer() const {
+    asio::error_code ec;
+    const tcp::endpoint e = socket_.remote_endpoint(ec);
+    return ec ? std::string("?") : e.address().to_string() + ':' + std::to_string(e.port());
+  }
+
+  std::thread thread;
+  std::atomic<bool> done{false};
+
+ private:
+  // Runs one asynchronous step to its end or to the idle limit; raises on failure.
+  template <typename Start>
+  std::size_t Step(Start start, bool endIsZero) {
+    if (cancelled_) throw Exception("Connection cancelled.");
+    std::optional<std::pair<asio::error_code, std::size_t>> result;
+    io_.restart();
+    start([&result](const asio::error_code& ec, std::size_t n) { result.emplace(ec, n); });
+    io_.run_for(idle_);
+    if (!result) {  // no progress in time: abort the step and let its handler run
+      Close();
+      io_.restart();
+      io_.run();
+      throw Exception("Idle time-out.");
+    }
+    const auto [ec, n] = *result;
+    if (endIsZero && ec == asio::error::eof) return 0;
+    if (cancelled_) throw Exception("Connection cancelled.");
+    if (ec) throw Exception(ec.message());
+    return n;
+  }
+
+  std::chrono::milliseconds idle_;
+  std::atomic<bool> cancelled_{false};
+  asio::io_context io_;
+  tcp::socket socket_{io_};
+};
+
+void LogToStderr(const std::string& line) {
+  static std::mutex mutex;
+  const std::string text = Cp1250ToUtf8(line) + '\n';
+  std::scoped_lock lock(mutex);
+  std::fputs(text.c_str(), stderr);
+  std::fflush(stderr);
+}
+
+}  // namespace
+
+struct TSyncServer::Impl {
+  std::vector<TServedProject> projects;
+  std::function<void(const std::string&)> log = LogToStderr;
+  std::chrono::milliseconds idle = std::chrono::seconds(120);
+  asio::io_context io;
+  tcp::acceptor acceptor{io};
+  asio::steady_timer retry{io};
+  std::mutex mutex;  // guards connections
+  std::list<std::shared_ptr<Connection>> connections;
+
+  void Accept();
+  void Admit(const std::shared_ptr<Connection>& connection);
+  void Serve(Connection& connection);
+  void Reap();
+  void CancelAll();
+  void JoinAll();
+};
+
+void TSyncServer::Impl::Accept() {
+  auto connection = std::make_shared<Connection>(idle);
+  acceptor.async_accept(connection->Socket(), [this, connection](const asio::error_code& ec) {
+    if (!acceptor.is_open()) return;  // stopped
+    if (ec) {  // e.g. out of descriptors: try again shortly rather than spin
+      log("accept failed: " + ec.message());
+      retry.expires_after(std::chrono::milliseconds(200));
+      retry.async_wait([this](const asio::error_code& e) {
+        if (!e && acceptor.is_open()) Accept();
+      });
+      return;
+    }
+    Admit(connection);
+    Accept();
+  });
+}
+
+void TSyncServer::Impl::Admit(const std::shared_ptr<Connection>& connection) {
+  Reap();
+  std::scoped_lock lock(mutex);
+  if (connections.size() >= static_cast<std::size_t>(kMaxClients)) {
+    log(connection->Peer() + " refused: too many connections");
+    asio::error_code ignored;
+    asio::write(connection->Socket(), asio::buffer(std::string_view("421 Too many connections\r\n")), ignored);
+    connection->Close();
+    return;
+  }
+  connections.push_back(connection);
+  connection->thread = std::thread([this, connection] {
+    Serve(*connection);
+    connection->done = true;
+  });
+}
+
+void TSyncServer::Impl::Serve(Connection& connection) {
+  TServerSession session(
+      projects, [&connection](char* buffer, std::size_t capacity) { return connection.ReadSome(buffer, capacity); },
+      [&connection](std::string_view bytes) { connection.Write(bytes); }, log, connection.Peer());
+  session.Serve();
+  connection.Close();
+}
+
+// Joins the threads of clients that have finished.
+void TSyncServer::Impl::Reap() {
+  std::list<std::shared_ptr<Connection>> finished;
+  {
+    std::scoped_lock lock(mutex);
+    for (auto it = connections.begin(); it != connections.end();) {
+      auto next = std::next(it);
+      if ((*it)->done) finished.splice(finished.end(), connections, it);
+      it = next;
+    }
+  }
+  for (auto& c : finished) c->thread.join();
+}
+
+void TSyncServer::Impl::CancelAll() {
+  std::scoped_lock lock(mutex);
+  for (auto& c : connections) c->Cancel();
+}
+
+void TSyncServer::Impl::JoinAll() {
+  std::list<std::shared_ptr<Connection>> all;
+  {
+    std::scoped_lock lock(mutex);
+    all.swap(connections);
+  }
+  for (auto& c : all)
+    if (c->thread.joinable()) c->thread.join();
+}
+
+TSyncServer::TSyncServer(std::vector<TServedProject> projects) : impl_(std::make_unique<Impl>()) {
+  impl_->projects = std::move(projects);
+}
+
+TSyncServer::~TSyncServer() {
+  impl_->CancelAll();
+  impl_->JoinAll();
+}
+
+void TSyncServer::SetLog(std::function<void(const std::string&)> log) { impl_->log = std::move(log); }
+void TSyncServer::SetIdleTimeout(std::chrono::milliseconds idle) { impl_->idle = idle; }
+
+void TSyncServer::Listen(const std::string& host, int port) {
+  asio::error_code ec;
+  tcp::resolver resolver(impl_->io);
+  const auto found = resolver.resolve(host, std::to_string(port), tcp::resolver::passive, ec);
+  if (ec || found.empty()) throw Exception(ec ? ec.message() : "Host not found.");
+  const tcp::endpoint endpoint = found.begin()->endpoint();
+  tcp::acceptor& a = impl_->acceptor;
+  a.open(endpoint.protocol(), ec);
+  if (!ec) a.set_option(tcp::acceptor::reuse_address(true), ec);
+  if (!ec) a.bind(endpoint, ec);
+  if (!ec) a.listen(asio::socket_base::max_listen_connections, ec);
+  if (ec) {
+    asio::error_code ignored;
+    a.close(ignored);
+    throw Exception(ec == asio::error::address_in_use ? msg::kCannotBind : ec.message());
+  }
+}
+
+int TSyncServer::Port() const {
+  asio::error_code ec;
+  const tcp::endpoint e = impl_->acceptor.local_endpoint(ec);
+  return ec ? 0 : e.port();
+}
+
+void TSyncServer::Run() {
+  impl_->Accept();
+  impl_->io.run();
+  impl_->CancelAll();
+  impl_->JoinAll();
+}
+
+void TSyncServer::Stop() {
+  asio::post(impl_->io, [impl = impl_.get()] {
+    asio::error_code ignored;
+    impl->acceptor.close(ignored);
+    impl->retry.cancel();
+    impl->CancelAll();
+  });
+}
+
+}  // namespace sv

@@ -1,0 +1,201 @@
+#include "server/SyncServer.h"
+
+#include <gtest/gtest.h>
+
+#include <asio.hpp>
+
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "Comparer/source/StructStreamer.h"
+#include "base/Exception.h"
+#include "platform/FileSystem.h"
+#include "sync/TaskBuilder.h"
+#include "sync/Tasks.h"
+#include "sync/uServerCommands.h"
+#include "tests/support/TempDir.h"
+
+namespace sv {
+namespace {
+
+namespace stdfs = std::filesystem;
+using test::TempDir;
+
+// Every entry below a folder: relative path -> content ("/" for a folder) and time.
+std::map<std::string, std::pair<std::string, std::int64_t>> Snapshot(const std::string& root) {
+  std::map<std::string, std::pair<std::string, std::int64_t>> out;
+  for (const auto& e : stdfs::recursive_directory_iterator(root)) {
+    const std::string rel = stdfs::relative(e.path(), root);
+    const bool folder = e.is_directory();
+    fs::DirEntry info;
+    std::int64_t time = 0;
+    fs::ForEachEntry(e.path().parent_path().string(), [&](const fs::DirEntry& d) {
+      if (fs::NativePath(d.name) == e.path().filename().string()) time = d.mtime;
+    });
+    out[rel] = {folder ? "/" : test::ReadFile(e.path()), folder ? 0 : time - time % 2};
+  }
+  return out;
+}
+
+void Put(const std::string& path, const std::string& content, std::int64_t time) {
+  test::MakeDirs(stdfs::path(path).parent_path());
+  test::WriteFile(path, content);
+  ASSERT_TRUE(fs::SetFileTime(path, time));
+}
+
+class Loopback : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    RegisterFileCommands();
+    test::MakeDirs(dir / "server");
+    test::MakeDirs(dir / "client");
+    server_ = std::make_unique<TSyncServer>(std::vector<TServedProject>{{"drumel", dir / "server"}});
+    server_->SetLog([this](const std::string& line) {
+      std::scoped_lock lock(mutex_);
+      log_.push_back(line);
+    });
+  }
+
+  void Start(std::chrono::milliseconds idle = std::chrono::seconds(120)) {
+    server_->SetIdleTimeout(idle);
+    server_->Listen("127.0.0.1", 0);
+    runner_ = std::thread([this] { server_->Run(); });
+  }
+
+  void TearDown() override { StopAndJoin(); }
+
+  void StopAndJoin() {
+    server_->Stop();
+    if (runner_.joinable()) runner_.join();
+  }
+
+  // One synchronisation of the client folder as the client runs it; returns the task count.
+  int SyncOnce() {
+    TsvTCPClient client;
+    client.Host = "127.0.0.1";
+    client.Port = server_->Port();
+    OpenServerChannel(client);
+    SetServerChannel(&client);
+    TDirectory root;
+    TLoader::ScanFolderTree(dir / "client", &root);
+    SendCommand(client, "Sync drumel", kSyncCode);
+    WriteFramedDocument(client, TLoader::BuildListing(root));
+    std::string document;
+    ReadFramedDocument(client, document);
+    TTaskList tasks;
+    tasks.LoadTasks(document);
+    tasks.SetRootFolder(dir / "client");
+    tasks.SetSource("Indy drumel");
+    tasks.RunTasks(false);
+    SetServerChannel(nullptr);
+    CloseServerChannel(client);
+    return tasks.TaskCount();
+  }
+
+  std::vector<std::string> Log() {
+    std::scoped_lock lock(mutex_);
+    return log_;
+  }
+
+  TempDir dir;
+  std::unique_ptr<TSyncServer> server_;
+
+ private:
+  std::thread runner_;
+  std::mutex mutex_;
+  std::vector<std::string> log_;
+};
+
+TEST_F(Loopback, TheClientFolderBecomesAMirrorRunByRun) {
+  Start();
+  const std::string s = dir / "server";
+  Put(s + "/docs/a.txt", "abc\r\n", 1226664308);
+  Put(s + "/docs/empty.bin", "", 1226664310);
+  test::MakeDirs(s + "/docs/nothing");
+  Put(s + "/name with \"quotes\", commas.txt", "q", 1226664312);
+  Put(s + "/deep/a/b/c.txt", std::string(300000, 'd'), 1226664314);
+  Put(dir / "client/stale.txt", "old", 1000000000);
+  test::MakeDirs(dir / "client/stale/inner");
+
+  EXPECT_EQ(SyncOnce(), 11);  // 2 deletions, 5 folders, 4 files
+  EXPECT_EQ(Snapshot(dir / "client"), Snapshot(s));
+  EXPECT_EQ(SyncOnce(), 0);
+
+  Put(s + "/docs/a.txt", "changed", 1226664400);
+  Put(s + "/new.txt", "added", 1226664402);
+  stdfs::remove_all(s + "/deep");
+  EXPECT_EQ(SyncOnce(), 3);
+  EXPECT_EQ(Snapshot(dir / "client"), Snapshot(s));
+  EXPECT_EQ(SyncOnce(), 0);
+  const std::vector<std::string> log = Log();
+  EXPECT_NE(std::find_if(log.begin(), log.end(),
+                         [](const std::string& l) { return l.find("GetFile drumel \\deep\\a\\b\\c.txt -> 203, 300000 bytes") != std::string::npos; }),
+            log.end());
+}
+
+// Connects to the server and reads its greeting.
+std::unique_ptr<asio::ip::tcp::socket> Greeted(asio::io_context& io, int port) {
+  auto socket = std::make_unique<asio::ip::tcp::socket>(io);
+  socket->connect({asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(port)});
+  char buffer[64];
+  const std::size_t n = socket->read_some(asio::buffer(buffer));
+  EXPECT_EQ(std::string(buffer, n), "200 sorvana-server ready\r\n");
+  return socket;
+}
+
+TEST_F(Loopback, IdleClientsAreCut) {
+  Start(std::chrono::milliseconds(200));
+  asio::io_context io;
+  auto idle = Greeted(io, server_->Port());
+  char buffer[64];
+  asio::error_code ec;
+  idle->read_some(asio::buffer(buffer), ec);  // returns once the server cuts the idle client
+  EXPECT_TRUE(ec == asio::error::eof || ec == asio::error::connection_reset) << ec.message();
+  StopAndJoin();
+  const std::vector<std::string> log = Log();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_NE(log[0].find("connection ended: Idle time-out."), std::string::npos);
+}
+
+TEST_F(Loopback, StopEndsConnectedClients) {
+  Start();
+  asio::io_context io;
+  auto silent = Greeted(io, server_->Port());
+  StopAndJoin();  // comes back although the client stays silent
+  const std::vector<std::string> log = Log();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_NE(log[0].find("connection ended: Connection cancelled."), std::string::npos);
+}
+
+TEST_F(Loopback, ClientsBeyondTheLimitAreTurnedAway) {
+  Start();
+  asio::io_context io;
+  std::vector<std::unique_ptr<asio::ip::tcp::socket>> clients;
+  char buffer[64];
+  for (int i = 0; i < TSyncServer::kMaxClients; ++i) clients.push_back(Greeted(io, server_->Port()));
+  asio::ip::tcp::socket extra(io);
+  extra.connect({asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(server_->Port())});
+  std::string got;
+  asio::error_code ec;
+  while (!ec) {
+    const std::size_t n = extra.read_some(asio::buffer(buffer), ec);
+    got.append(buffer, n);
+  }
+  EXPECT_EQ(got, "421 Too many connections\r\n");
+}
+
+TEST_F(Loopback, AnAddressInUseIsReported) {
+  Start();
+  TSyncServer second({});
+  try {
+    second.Listen("127.0.0.1", server_->Port());
+    FAIL();
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), "Could not bind socket. Address and port are already in use.");
+  }
+}
+
+}  // namespace
+}  // namespace sv
