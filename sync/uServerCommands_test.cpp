@@ -161,6 +161,32 @@ TEST(Channel, SilentPeerTimesOutWithTheLoweredLimit) {
   peer.Join();
 }
 
+TEST(Channel, ConnectThatIsNotAnsweredTimesOut) {
+  // A listener that never accepts, its queue filled: further connection requests go
+  // unanswered, so the connect waits until the lowered limit ends it.
+  asio::io_context io;
+  asio::ip::tcp::acceptor silent(io);
+  silent.open(asio::ip::tcp::v4());
+  silent.bind(asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0));
+  silent.listen(0);
+  std::vector<std::unique_ptr<TsvTCPClient>> fillers;
+  std::string message;
+  for (int i = 0; i < 8 && message.empty(); ++i) {
+    auto tcp = std::make_unique<TsvTCPClient>();
+    tcp->Host = "127.0.0.1";
+    tcp->Port = silent.local_endpoint().port();
+    tcp->SetTimeouts(std::chrono::milliseconds(300), std::chrono::milliseconds(300));
+    try {
+      tcp->Connect();
+    } catch (const Exception& e) {
+      message = e.Message();
+    }
+    fillers.push_back(std::move(tcp));
+  }
+  EXPECT_EQ(message, "Socket Error # 110\r\nConnection timed out.");
+  EXPECT_FALSE(fillers.back()->Connected());
+}
+
 TEST(Channel, WriteThatMakesNoProgressTimesOut) {
   std::promise<void> release;
   std::shared_future<void> released = release.get_future().share();
