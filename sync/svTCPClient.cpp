@@ -64,7 +64,11 @@ struct TsvTCPClient::Impl {
       result->bytes = n;
       result->done = true;
     });
-    io.run_for(limit);
+    // One handler at a time, so a late handler of an abandoned step cannot hold this
+    // step past its own completion.
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!result->done && io.run_one_until(deadline) > 0) {
+    }
     if (!result->done) {
       abort();
       io.restart();
