@@ -1,0 +1,119 @@
+#pragma once
+// TdmDefaultSorvanaC: the client controller of this program. It owns the event log, the
+// settings with the project list, the connection to the server and the web console's
+// listener; it runs one synchronisation of all projects at start and then the poll loop
+// on the main thread, which repeats it every poll interval or when the console asks.
+//
+// Threads: creation, Start, Run, Configure and destruction on the main thread; the
+// ConsoleController operations from the console's request threads; Cancel from any
+// thread. The settings are guarded by one mutex; a synchronisation works on a copy of
+// them taken at its start, so the console may change them meanwhile.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "console/ConsoleController.h"
+#include "controller/dmuCustomSorvanaC.h"
+#include "controller/svSettings.h"
+#include "controller/svSynchronise.h"
+#include "eventlog/drLogger.h"
+
+namespace sv {
+
+class SvCHTTPServer;
+class TApplication;
+class TsvServerLink;
+
+class TdmDefaultSorvanaC : public TdmCustomSorvanaC, public ConsoleController {
+ public:
+  static constexpr int kTickMilliseconds = 200;
+  static constexpr std::int64_t kTicksPerMinute = 60 * 1000 / kTickMilliseconds;
+
+  // Builds the parts (the console listener on port 1976, not yet listening) and runs the
+  // creation handler: the first log entry, the connection handed to the file commands,
+  // the settings loaded from the file found from programFolder. A failure in the handler
+  // is shown through application.ShowError, and creation completes with what was set up.
+  // The application outlives the controller.
+  TdmDefaultSorvanaC(TApplication& application, std::string programFolder);
+  // Stops the listener first (no request runs afterwards), then releases the rest. The
+  // settings are not saved.
+  ~TdmDefaultSorvanaC() override;
+
+  // The settings file (see svSettings.h). LoadSettings replaces the settings only when
+  // the whole file was read; it raises the file's failure.
+  std::string SettingsFilePath();
+  void LoadSettings();
+
+  // The listener's port setting (the server port + 2 once settings are loaded). Any thread.
+  std::int32_t ConsolePort();
+  bool SyncRunning() const { return syncRunning_; }
+  bool SyncRequested() const { return syncRequested_; }
+
+  // ConsoleController, any thread.
+  std::string ServerAddress() override;
+  void SetServerAddress(const std::string& address) override;
+  std::int32_t ServerPort() override;
+  void SetServerPort(std::int32_t port) override;
+  std::int32_t PollInterval() override;
+  void SetPollInterval(std::int32_t minutes) override;
+  int ProjectCount() override;
+  std::string FirstProjectPath() override;
+  void SetFirstProjectPath(const std::string& path) override;
+  TDateTime LastAttempt() override { return times_.lastAttempt; }
+  TDateTime LastSuccess() override { return times_.lastSuccess; }
+  void RequestSync() override;
+  void SaveSettings() override;
+  void CreateProjectRoot(const std::string& path) override;
+  TdrEventLog& EventLog() override { return eventLog_; }
+
+ protected:
+  // Activates the console listener; raises when its port cannot be bound.
+  void DoStart(THostObject* host, bool& proceed) override;
+  // One synchronisation, then the poll loop until the application terminates.
+  void DoRun(THostObject* host) override;
+  // Opens the console's index page, at the listener's current port setting.
+  void DoConfigure() override;
+  void DoCancel() override;
+  std::string DoConsoleAddress() override;
+
+  // One synchronisation of every project (svSynchronise.h) on a copy of the settings.
+  // The poll loop reaches the server only through this call; tests replace it.
+  virtual void SynchroniseAll();
+  // Whether a timed synchronisation is due after `ticks` ticks of the loop.
+  bool ThresholdReached(std::int64_t ticks);
+  TApplication& Application() { return application_; }
+
+ private:
+  void DataModuleCreate();
+  void StandaloneLoop();
+  // A loop synchronisation: SyncRunning around it, both flags cleared after it.
+  void RunLoopSynchronisation();
+  TsvSettings CopySettings();
+  // Runs use(settings_) under the settings mutex and returns what it returns.
+  template <typename Use>
+  auto WithSettings(Use use) {
+    std::scoped_lock lock(settingsMutex_);
+    return use(settings_);
+  }
+
+  TApplication& application_;
+  const std::string programFolder_;
+  TdrEventLog eventLog_;
+  TSyncTimes times_;
+
+  std::mutex settingsMutex_;  // guards settings_
+  TsvSettings settings_;
+  std::mutex saveMutex_;      // one save at a time, in the order the copies were taken
+
+  std::mutex flagMutex_;      // makes RequestSync's test and set one step against the loop
+  std::atomic<bool> syncRunning_{false};
+  std::atomic<bool> syncRequested_{false};
+
+  std::unique_ptr<TsvServerLink> svTCPClient_;
+  // Declared last so that it goes first: no request thread outlives what it reads.
+  std::unique_ptr<SvCHTTPServer> SvCHTTPServer_;
+};
+
+}  // namespace sv

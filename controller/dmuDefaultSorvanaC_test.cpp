@@ -1,0 +1,307 @@
+#include "controller/dmuDefaultSorvanaC.h"
+
+#include <gtest/gtest.h>
+
+#include <asio.hpp>
+
+#include <climits>
+#include <functional>
+#include <stdexcept>
+#include <thread>
+
+#include "base/Messages.h"
+#include "base/Text.h"
+#include "controller/Application.h"
+#include "controller/TestSupport.h"
+#include "platform/ProgramPaths.h"
+#include "tests/support/TempDir.h"
+
+namespace sv {
+namespace {
+
+// An application whose ticks cost no time: Sleep only counts, and the program is
+// "terminated" after a set number of ticks.
+class FakeApplication : public TApplication {
+ public:
+  bool Terminated() override { return sleeps >= endAfter; }
+  void ProcessMessages() override {}
+  void Sleep(int milliseconds) override {
+    EXPECT_EQ(milliseconds, 200);
+    ++sleeps;
+    if (onSleep) onSleep(sleeps);
+  }
+  void OpenUrl(const std::string& url) override { urls.push_back(url); }
+  void ShowError(const std::string& message) override { errors.push_back(message); }
+
+  int sleeps = 0;
+  int endAfter = 0;
+  std::function<void(int)> onSleep;
+  std::vector<std::string> urls, errors;
+};
+
+// The controller with its synchronisation replaced: it records at which tick each one
+// ran and whether the loop flagged it as running.
+class LoopController : public TdmDefaultSorvanaC {
+ public:
+  using TdmDefaultSorvanaC::TdmDefaultSorvanaC;
+  using TdmDefaultSorvanaC::SynchroniseAll;
+
+  struct Sync {
+    int tick;
+    bool running;
+  };
+  std::vector<Sync> syncs;
+  std::function<void()> during;
+
+ protected:
+  void SynchroniseAll() override {
+    syncs.push_back({static_cast<FakeApplication&>(Application()).sleeps, SyncRunning()});
+    if (during) during();
+  }
+};
+
+// A loopback port where nothing listens: one the system just handed out and took back.
+int UnusedPort() {
+  asio::io_context io;
+  asio::ip::tcp::acceptor acceptor(io, {asio::ip::make_address("127.0.0.1"), 0});
+  return acceptor.local_endpoint().port();
+}
+
+std::vector<int> Ticks(const LoopController& c) {
+  std::vector<int> ticks;
+  for (auto& s : c.syncs) ticks.push_back(s.tick);
+  return ticks;
+}
+
+class Controller : public ::testing::Test {
+ protected:
+  std::string ConfigFile() const { return config_ / "drumel/sorvana/svClient.xml"; }
+  void WriteSettings(const std::string& text) {
+    test::MakeDirs(config_ / "drumel/sorvana");
+    test::WriteFile(ConfigFile(), text);
+  }
+  std::unique_ptr<LoopController> Make() { return std::make_unique<LoopController>(app_, program_.path()); }
+  // A controller with the given poll interval that runs for `ticks` ticks.
+  std::unique_ptr<LoopController> RunFor(std::int32_t pollInterval, int ticks) {
+    auto c = Make();
+    c->SetPollInterval(pollInterval);
+    app_.endAfter = ticks;
+    c->Run(nullptr);
+    return c;
+  }
+
+  test::TempDir program_, config_;
+  test::ScopedEnv xdg_{"XDG_CONFIG_HOME", config_.path()};
+  FakeApplication app_;
+};
+
+TEST_F(Controller, CreationLogsItsStepsAndLoadsTheSettings) {
+  WriteSettings("<xml><serversettings><serveradress>sync.example</serveradress>"
+                "<defaultport>2000</defaultport></serversettings><projects><project>"
+                "<name>drumel</name><path>/srv/drumel</path></project></projects></xml>");
+  auto c = Make();
+  EXPECT_EQ(test::Entries(c->EventLog()),
+            (std::vector<std::string>{"Inicijalizacija podataka", "Lociranje konfiguracijske datoteke",
+                                      "Dohvat postavki iz " + ConfigFile(), "Dohvat postavki spajanja",
+                                      "Dohvat projekata", "Dohvat projekta drumel"}));
+  EXPECT_EQ(c->ServerAddress(), "sync.example");
+  EXPECT_EQ(c->ServerPort(), 2000);
+  EXPECT_EQ(c->ConsolePort(), 2002);
+  EXPECT_EQ(c->PollInterval(), 60);
+  EXPECT_EQ(c->FirstProjectPath(), "/srv/drumel");
+  EXPECT_EQ(c->LastAttempt(), 0);
+  EXPECT_EQ(c->LastSuccess(), 0);
+  EXPECT_EQ(c->Service(), nullptr);
+  EXPECT_TRUE(app_.errors.empty());
+}
+
+TEST_F(Controller, WithoutASettingsFileTheDefaultsApply) {
+  auto c = Make();
+  EXPECT_EQ(c->ServerPort(), 1974);
+  EXPECT_EQ(c->ConsolePort(), 1976);
+  EXPECT_EQ(c->PollInterval(), 60);
+  ASSERT_EQ(c->ProjectCount(), 1);
+  EXPECT_EQ(c->FirstProjectPath(), HomeFolder() + "/drumel");
+  EXPECT_EQ(c->SettingsFilePath(), ConfigFile());
+}
+
+TEST_F(Controller, AFailureDuringCreationIsShownAndCreationCompletes) {
+  WriteSettings("<xml><serversettings><defaultport>2000</defaultport></xml>");
+  auto c = Make();
+  EXPECT_EQ(app_.errors, (std::vector<std::string>{Cp("Tag serversettings završava na tag /xml")}));
+  EXPECT_EQ(c->ServerAddress(), "");
+  EXPECT_EQ(c->ServerPort(), 1974);
+  EXPECT_EQ(c->ConsolePort(), 1976);
+  EXPECT_EQ(c->PollInterval(), 0);
+  EXPECT_EQ(c->ProjectCount(), 0);
+  EXPECT_EQ(c->FirstProjectPath(), "");
+  c->SetFirstProjectPath("/ignored");
+  EXPECT_EQ(c->ProjectCount(), 0);
+}
+
+TEST_F(Controller, ATimedSynchronisationIsDueEveryPollIntervalAfterTheFirst) {
+  auto c = RunFor(1, 700);
+  // The first runs before the loop; the loop's tick 300 comes after 299 sleeps.
+  EXPECT_EQ(Ticks(*c), (std::vector<int>{0, 299, 599}));
+  EXPECT_FALSE(c->syncs[0].running);
+  EXPECT_TRUE(c->syncs[1].running);
+  EXPECT_FALSE(c->SyncRunning());
+}
+
+TEST_F(Controller, AnIntervalOfZeroOrLessMakesEveryTickDue) {
+  EXPECT_EQ(Ticks(*RunFor(0, 3)), (std::vector<int>{0, 0, 1, 2}));
+  app_.sleeps = 0;
+  EXPECT_EQ(Ticks(*RunFor(-7, 2)), (std::vector<int>{0, 0, 1}));
+}
+
+TEST_F(Controller, TheLargestIntervalDoesNotOverflowIntoEveryTick) {
+  EXPECT_EQ(Ticks(*RunFor(INT32_MAX, 1000)), (std::vector<int>{0}));
+}
+
+TEST_F(Controller, ARequestIsServedAtTheNextTickAndRestartsTheCount) {
+  auto c = Make();
+  c->SetPollInterval(1);
+  app_.endAfter = 400;
+  app_.onSleep = [&](int sleeps) {
+    if (sleeps == 5) c->RequestSync();
+  };
+  c->Run(nullptr);
+  EXPECT_EQ(Ticks(*c), (std::vector<int>{0, 5, 305}));
+  EXPECT_FALSE(c->SyncRequested());
+}
+
+TEST_F(Controller, ARequestDuringTheFirstSynchronisationIsServedRightAfterIt) {
+  auto c = Make();
+  c->SetPollInterval(1);
+  app_.endAfter = 3;
+  c->during = [&] {
+    if (c->syncs.size() == 1) c->RequestSync();
+  };
+  c->Run(nullptr);
+  EXPECT_EQ(Ticks(*c), (std::vector<int>{0, 0}));
+}
+
+TEST_F(Controller, ARequestDuringALoopSynchronisationIsRefused) {
+  auto c = Make();
+  app_.endAfter = 2;
+  std::vector<std::string> refusals;
+  c->during = [&] {
+    try {
+      c->RequestSync();
+    } catch (const Exception& e) {
+      refusals.push_back(e.Message());
+    }
+  };
+  c->SetPollInterval(1);
+  c->Run(nullptr);
+  // The first synchronisation accepts the request; the loop's, which serves it, refuses.
+  EXPECT_EQ(Ticks(*c), (std::vector<int>{0, 0}));
+  EXPECT_EQ(refusals, (std::vector<std::string>{Cp("Sinhronizacija se već izvršava")}));
+  EXPECT_FALSE(c->SyncRequested());
+}
+
+TEST_F(Controller, AForeignFailureClearsTheFlagsAndLeavesTheLoop) {
+  auto c = Make();
+  c->SetPollInterval(0);
+  app_.endAfter = 10;
+  c->during = [&] {
+    if (c->syncs.size() == 2) throw std::logic_error("broken");
+  };
+  EXPECT_THROW(c->Run(nullptr), std::logic_error);
+  EXPECT_EQ(c->syncs.size(), 2u);
+  EXPECT_FALSE(c->SyncRunning());
+  c->RequestSync();
+  EXPECT_TRUE(c->SyncRequested());
+}
+
+TEST_F(Controller, RunAfterTerminationSynchronisesOnceAndReturns) {
+  auto c = RunFor(60, 0);
+  EXPECT_EQ(Ticks(*c), (std::vector<int>{0}));
+  EXPECT_EQ(app_.sleeps, 0);
+}
+
+TEST_F(Controller, ConfigureOpensTheConsoleAtThePortNowSet) {
+  auto c = Make();
+  c->Configure();
+  c->SetServerPort(2000);
+  EXPECT_EQ(c->ConsolePort(), 2002);
+  c->Configure();
+  EXPECT_EQ(app_.urls, (std::vector<std::string>{"http://localhost:1976/index.html",
+                                                 "http://localhost:2002/index.html"}));
+  EXPECT_EQ(c->ConsoleAddress(), "http://localhost:2002/index.html");
+}
+
+TEST_F(Controller, SavingWritesWhatTheConsoleSet) {
+  auto c = Make();
+  c->SetServerAddress("10.1.1.1");
+  c->SetServerPort(2100);
+  c->SetPollInterval(5);
+  c->SetFirstProjectPath("/srv/p");
+  c->SaveSettings();
+  EXPECT_EQ(test::ReadFile(ConfigFile()),
+            "<xml>\r\n<serversettings>\r\n<serveradress>10.1.1.1</serveradress>\r\n"
+            "<defaultport>2100</defaultport>\r\n<defaultpollinterval>5</defaultpollinterval>\r\n"
+            "</serversettings>\r\n<projects>\r\n<project>\r\n<name>drumel</name>\r\n"
+            "<path>/srv/p</path>\r\n</project>\r\n</projects>\r\n</xml>\r\n");
+  auto again = Make();
+  EXPECT_EQ(again->ServerAddress(), "10.1.1.1");
+  EXPECT_EQ(again->ConsolePort(), 2102);
+}
+
+// The console's threads change and save the settings while loop synchronisations copy
+// them; the ThreadSanitizer build holds this test to having no race.
+TEST_F(Controller, ConsoleThreadsMayChangeAndSaveWhileTheLoopRuns) {
+  auto c = Make();
+  c->SetPollInterval(0);
+  app_.endAfter = 200;
+  std::string seen;
+  c->during = [&] { seen = c->ServerAddress() + c->FirstProjectPath(); };
+  std::thread console([&] {
+    for (int i = 0; i < 50; ++i) {
+      c->SetServerAddress("host" + std::to_string(i));
+      c->SetFirstProjectPath("/srv/" + std::to_string(i));
+      c->SetServerPort(2000 + i);
+      c->SaveSettings();
+      try {
+        c->RequestSync();
+      } catch (const Exception&) {
+      }
+    }
+  });
+  c->Run(nullptr);
+  console.join();
+  EXPECT_NE(test::ReadFile(ConfigFile()).find("<serveradress>host49</serveradress>"), std::string::npos);
+}
+
+// The real synchronisation, against a loopback port where nothing listens.
+TEST_F(Controller, AnUnreachableServerIsLoggedAndTheLoopGoesOn) {
+  WriteSettings("<xml><serversettings><serveradress>127.0.0.1</serveradress>"
+                "<defaultport>" + std::to_string(UnusedPort()) + "</defaultport>"
+                "<defaultpollinterval>0</defaultpollinterval>"
+                "</serversettings></xml>");
+  TdmDefaultSorvanaC c(app_, program_.path());
+  app_.endAfter = 1;
+  c.Run(nullptr);
+  std::vector<std::string> entries = test::Entries(c.EventLog());
+  ASSERT_GE(entries.size(), 2u);
+  EXPECT_EQ(entries.back(), "Socket Error # 111\r\nConnection refused.");
+  EXPECT_EQ(entries[entries.size() - 2], entries.back());
+  EXPECT_GT(c.LastAttempt(), 0);
+  EXPECT_EQ(c.LastSuccess(), 0);
+}
+
+TEST(CustomController, RunWithoutAnImplementationRaises) {
+  TdmCustomSorvanaC base;
+  bool proceed = true;
+  base.Start(nullptr, proceed);
+  EXPECT_TRUE(proceed);
+  try {
+    base.Run(nullptr);
+    FAIL() << "no error";
+  } catch (const ENoSorvanaCImplementation& e) {
+    EXPECT_EQ(e.Message(), Cp("Nema implementacije klijentskog servisa"));
+  }
+}
+
+}  // namespace
+}  // namespace sv
