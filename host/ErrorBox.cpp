@@ -1,0 +1,23 @@
+#include "host/ErrorBox.h"
+
+#include "base/Text.h"
+
+namespace sv {
+
+std::string ApplicationTitle(std::string_view programFileName) {
+  std::string title = LowerCase(programFileName.substr(0, programFileName.find('.')));
+  if (!title.empty()) title[0] = static_cast<char>(UpperCase(static_cast<unsigned char>(title[0])));
+  return title;
+}
+
+std::string ErrorBoxText(std::string_view message) {
+  std::string text(message);
+  if (!text.empty() && static_cast<unsigned char>(text.back()) > '.') text += '.';
+  return text;
+}
+
+std::string ErrorBoxLine(std::string_view caption, std::string_view message) {
+  return std::string(caption) + ": " + ErrorBoxText(message);
+}
+
+}  // namespace sv

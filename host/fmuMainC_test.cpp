@@ -1,0 +1,161 @@
+#include "host/fmuMainC.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <deque>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "base/Messages.h"
+#include "base/Text.h"
+#include "host/LinuxApplication.h"
+#include "host/SignalWatcher.h"
+
+namespace sv {
+namespace {
+
+// Hands out the scripted signals one per wait, then waits briefly and reports none.
+class ScriptedSignals {
+ public:
+  explicit ScriptedSignals(std::deque<HostSignal> script) : script_(std::move(script)) {}
+  HostSignal operator()(int) {
+    std::scoped_lock lock(mutex_);
+    if (script_.empty()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      return HostSignal::kNone;
+    }
+    HostSignal next = script_.front();
+    script_.pop_front();
+    return next;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::deque<HostSignal> script_;
+};
+
+// A controller that records the host's calls; its Run pumps like the poll loop until
+// the application terminates.
+class FakeController : public TdmCustomSorvanaC {
+ public:
+  FakeController(TLinuxApplication& app, std::vector<std::string>& calls, std::atomic<int>& cancels)
+      : app_(app), calls_(calls), cancels_(cancels) {}
+  std::function<void(bool&)> start = [](bool&) {};
+  std::function<void()> configure;
+
+ protected:
+  void DoStart(THostObject*, bool& proceed) override {
+    calls_.push_back("start");
+    start(proceed);
+  }
+  void DoRun(THostObject*) override {
+    calls_.push_back("run");
+    while (!app_.Terminated()) {
+      app_.Sleep(5);
+      app_.ProcessMessages();
+    }
+  }
+  void DoConfigure() override {
+    calls_.push_back("configure");
+    if (configure) configure();
+  }
+  void DoCancel() override { ++cancels_; }
+  std::string DoConsoleAddress() override { return "http://localhost:1976/index.html"; }
+
+ private:
+  TLinuxApplication& app_;
+  std::vector<std::string>& calls_;
+  std::atomic<int>& cancels_;
+};
+
+class Host : public ::testing::Test {
+ protected:
+  int Run(std::deque<HostSignal> script) {
+    ScriptedSignals signals(std::move(script));
+    return RunProgram(app_, [this] {
+      auto c = std::make_unique<FakeController>(app_, calls_, cancels_);
+      setUp_(*c);
+      return c;
+    }, std::ref(signals));
+  }
+
+  std::ostringstream out_, err_;
+  TLinuxApplication app_{"Sorvana-client", out_, err_};
+  std::vector<std::string> calls_;
+  std::function<void(FakeController&)> setUp_ = [](FakeController&) {};
+  std::atomic<int> cancels_{0};
+};
+
+TEST_F(Host, QuitEndsTheRunningControllerWithStatusZero) {
+  EXPECT_EQ(Run({HostSignal::kNone, HostSignal::kQuit}), 0);
+  EXPECT_EQ(calls_, (std::vector<std::string>{"start", "run"}));
+  EXPECT_EQ(out_.str(), "Sorvana Client 9X\nConfigure: http://localhost:1976/index.html\n");
+  EXPECT_EQ(err_.str(), "");
+  EXPECT_GE(cancels_.load(), 1);  // a running synchronisation would have been cancelled
+}
+
+TEST_F(Host, AFailingStartIsShownAndEndsTheProgramWithStatusOne) {
+  setUp_ = [](FakeController& c) { c.start = [](bool&) { throw Exception(msg::kCannotBind); }; };
+  EXPECT_EQ(Run({}), 1);
+  EXPECT_EQ(calls_, (std::vector<std::string>{"start"}));
+  EXPECT_EQ(err_.str(), "Sorvana-client: Could not bind socket. Address and port are already in use.\n");
+  EXPECT_EQ(out_.str(), "Sorvana Client 9X\n");
+
+  err_.str("");
+  setUp_ = [](FakeController& c) { c.start = [](bool&) { throw std::runtime_error("out of memory"); }; };
+  EXPECT_EQ(Run({}), 1);
+  EXPECT_EQ(err_.str(), "Sorvana-client: out of memory.\n");
+}
+
+TEST_F(Host, AStartThatClearsTheFlagLeavesOnlyTheMenu) {
+  setUp_ = [](FakeController& c) { c.start = [](bool& proceed) { proceed = false; }; };
+  EXPECT_EQ(Run({HostSignal::kConfigure, HostSignal::kQuit}), 0);
+  EXPECT_EQ(calls_, (std::vector<std::string>{"start", "configure"}));
+}
+
+TEST_F(Host, ConfigureRunsOnTheMainThreadAndItsFailureIsShownWithoutEndingTheProgram) {
+  std::thread::id mainThread = std::this_thread::get_id(), configureThread;
+  setUp_ = [&](FakeController& c) {
+    c.configure = [&] {
+      configureThread = std::this_thread::get_id();
+      throw Exception(Cp("Greška"));
+    };
+  };
+  EXPECT_EQ(Run({HostSignal::kConfigure, HostSignal::kNone, HostSignal::kQuit}), 0);
+  EXPECT_EQ(calls_, (std::vector<std::string>{"start", "run", "configure"}));
+  EXPECT_EQ(configureThread, mainThread);
+  EXPECT_EQ(err_.str(), "Sorvana-client: Greška.\n");  // printed in UTF-8
+}
+
+TEST(LinuxApplication, AnAddressThatCannotBeOpenedIsPrinted) {
+  std::ostringstream out, err;
+  TLinuxApplication app("T", out, err);
+  std::vector<std::string> opened;
+  app.SetOpener([&](const std::string& url) {
+    opened.push_back(url);
+    return url.find("ok") != std::string::npos;
+  });
+  app.OpenUrl("http://localhost:1/ok");
+  app.OpenUrl("http://localhost:2/index.html");
+  EXPECT_EQ(opened.size(), 2u);
+  EXPECT_EQ(out.str(), "http://localhost:2/index.html\n");
+}
+
+TEST(LinuxApplication, TerminateWakesASleepingLoopAtOnce) {
+  std::ostringstream out, err;
+  TLinuxApplication app("T", out, err);
+  std::thread quitter([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    app.Terminate();
+  });
+  // A sleep far longer than any test run: it can only end through the wake.
+  app.Sleep(24 * 60 * 60 * 1000);
+  EXPECT_TRUE(app.Terminated());
+  quitter.join();
+  app.RunMessageLoop();  // returns at once once terminated
+}
+
+}  // namespace
+}  // namespace sv
