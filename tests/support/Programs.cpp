@@ -1,0 +1,283 @@
+#include "tests/support/Programs.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include "tests/support/Loopback.h"
+#include "tests/support/TempDir.h"
+
+namespace sv::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool StartsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
+
+std::string Unescape(const std::string& html) {
+  static const std::pair<const char*, const char*> kEntities[] = {
+      {"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&#39;", "'"}, {"&#039;", "'"}, {"&amp;", "&"}};
+  std::string out;
+  for (std::size_t i = 0; i < html.size();) {
+    bool replaced = false;
+    for (auto [entity, text] : kEntities) {
+      if (html.compare(i, std::strlen(entity), entity) == 0) {
+        out += text;
+        i += std::strlen(entity);
+        replaced = true;
+        break;
+      }
+    }
+    if (!replaced) out += html[i++];
+  }
+  return out;
+}
+
+// The texts of the event rows of a rendered event-log page: the third paragraph of
+// each row (number, time, text).
+std::vector<std::string> EventRows(const std::string& page) {
+  std::vector<std::string> texts;
+  for (std::size_t row = page.find("<TR VALIGN=TOP>"); row != std::string::npos;
+       row = page.find("<TR VALIGN=TOP>", row + 1)) {
+    std::size_t at = row;
+    std::string text;
+    for (int paragraph = 0; paragraph < 3 && at != std::string::npos; ++paragraph) {
+      at = page.find("<P>", at);
+      if (at == std::string::npos) break;
+      std::size_t end = page.find("</P>", at);
+      text = page.substr(at + 3, end - at - 3);
+      at = end;
+    }
+    texts.push_back(Unescape(text));
+  }
+  return texts;
+}
+
+std::string PercentEncode(const std::string& text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    if (std::isalnum(c)) {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
+// The entry after which a synchronisation's own entries follow.
+bool IsSyncMarker(const std::string& text) {
+  return text == "Pokrenuta sinkronizacija" || StartsWith(text, "Dohvat projekta ") ||
+         StartsWith(text, "Nema definiranih projekata");
+}
+
+std::string SettingsText(int serverPort, int pollInterval, const std::vector<Project>& projects) {
+  std::string text = "<xml>\r\n<serversettings>\r\n<serveradress>127.0.0.1</serveradress>\r\n<defaultport>" +
+                     std::to_string(serverPort) + "</defaultport>\r\n<defaultpollinterval>" +
+                     std::to_string(pollInterval) + "</defaultpollinterval>\r\n</serversettings>\r\n<projects>\r\n";
+  for (const Project& p : projects)
+    text += "<project>\r\n<name>" + p.name + "</name>\r\n<path>" + p.path + "</path>\r\n</project>\r\n";
+  return text + "</projects>\r\n</xml>\r\n";
+}
+
+}  // namespace
+
+Ports PickPorts() {
+  Ports ports{FreePortPair(), 0};
+  do {
+    ports.server = FreePort();
+  } while (ports.server == ports.client || ports.server == ports.client + 2);
+  return ports;
+}
+
+std::vector<std::string> HomeEnvironment(const std::string& home) {
+  MakeDirs(home + "/.config");
+  MakeDirs(home + "/.local/share");
+  return {"HOME=" + home, "XDG_CONFIG_HOME=" + home + "/.config", "XDG_DATA_HOME=" + home + "/.local/share"};
+}
+
+// ---- ServerProgram
+
+ServerProgram::ServerProgram(int port, std::vector<Project> projects, std::vector<std::string> env)
+    : port_(port), projects_(std::move(projects)), env_(std::move(env)) {}
+
+void ServerProgram::Start() {
+  std::vector<std::string> args{"--listen", "127.0.0.1:" + std::to_string(port_)};
+  for (const Project& p : projects_) args.push_back(p.name + "=" + p.path);
+  process_ = std::make_unique<ChildProcess>(SV_BIN_DIR "/sorvana-server", args, env_);
+  auto until = std::chrono::steady_clock::now() + kProgramLimit;
+  while (!WaitUntilListening(port_, milliseconds(100))) {
+    if (process_->WaitExit(milliseconds(0)) || std::chrono::steady_clock::now() >= until)
+      throw std::runtime_error("sorvana-server did not start: " + process_->Err());
+  }
+}
+
+void ServerProgram::Kill() {
+  if (!process_) return;
+  process_->Signal(SIGKILL);
+  process_->WaitExit(kProgramLimit);
+}
+
+// ---- ClientProgram
+
+ClientProgram::ClientProgram(const std::string& folder, int serverPort, int pollInterval,
+                             const std::vector<Project>& projects, std::vector<std::string> env)
+    : program_(folder + "/sorvana-client"), consolePort_(serverPort + 2), env_(std::move(env)) {
+  MakeDirs(folder);
+  fs::copy_file(SV_BIN_DIR "/sorvana-client", program_, fs::copy_options::overwrite_existing);
+  WriteFile(folder + "/svClient.xml", SettingsText(serverPort, pollInterval, projects));
+}
+
+void ClientProgram::Start() {
+  process_ = std::make_unique<ChildProcess>(program_, std::vector<std::string>{}, env_);
+  const std::string console = "Configure: http://localhost:" + std::to_string(consolePort_) + "/index.html\n";
+  if (!process_->WaitForOut(console, kProgramLimit))
+    throw std::runtime_error("sorvana-client did not start: " + process_->Out() + process_->Err());
+}
+
+bool ClientProgram::RequestSync() {
+  return HttpPost(consolePort_, "/index.html", "akcija=Sinhroniziraj").status == 302;
+}
+
+void ClientProgram::RequestSyncUntilAccepted() {
+  // Refused only in the moment between a synchronisation's end and the loop's next tick.
+  auto until = std::chrono::steady_clock::now() + kProgramLimit;
+  while (!RequestSync()) {
+    if (std::chrono::steady_clock::now() >= until) throw std::runtime_error("synchronisation never accepted");
+    std::this_thread::sleep_for(milliseconds(50));
+  }
+}
+
+std::vector<std::string> ClientProgram::Events(const std::string& filter) {
+  return EventRows(HttpGet(consolePort_, "/eventlog.html?page=1&filter=" + PercentEncode(filter)).body);
+}
+
+std::vector<std::string> ClientProgram::AwaitSyncEntries() {
+  auto until = std::chrono::steady_clock::now() + kProgramLimit;
+  for (;;) {
+    std::vector<std::string> events = Events();
+    std::vector<std::string> entries;
+    for (const std::string& e : events) {
+      if (IsSyncMarker(e)) break;
+      entries.insert(entries.begin(), e);
+    }
+    // A run is over once its newest entry is neither a start nor the request itself.
+    if (!entries.empty() && !StartsWith(events.front(), "Pokrenut")) return entries;
+    if (std::chrono::steady_clock::now() >= until) throw std::runtime_error("no end of synchronisation logged");
+    std::this_thread::sleep_for(milliseconds(20));
+  }
+}
+
+// ---- Rig
+
+namespace {
+
+std::vector<Project> Projects(const std::vector<std::string>& names, const std::string& folder) {
+  std::vector<Project> projects;
+  for (const std::string& name : names) projects.push_back({name, folder + "/" + name});
+  return projects;
+}
+
+}  // namespace
+
+Rig::Rig(const std::string& dir, const std::vector<std::string>& names, int pollInterval, bool proxied)
+    : dir_(dir),
+      names_(names),
+      ports_(PickPorts()),
+      proxied_(proxied),
+      env_(HomeEnvironment(dir + "/home")),
+      server_(proxied ? ports_.server : ports_.client, Projects(names, dir + "/server"), env_),
+      client_(dir + "/client", ports_.client, pollInterval, Projects(names, dir + "/client"), env_) {
+  for (const std::string& name : names) MakeDirs(ServerRoot(name));
+}
+
+std::string Rig::Mirrored(const std::string& name) const {
+  return TreeDifference(Snapshot(ServerRoot(name)), Snapshot(ClientRoot(name)), true);
+}
+
+void Rig::StartServer() {
+  server_.Start();
+  if (proxied_ && !proxy_) proxy_ = std::make_unique<TcpProxy>(ports_.client, ports_.server);
+}
+
+void Rig::StartClient() {
+  client_.Start();
+  if (proxied_ && !proxy_->WaitFinished(1, kProgramLimit)) throw std::runtime_error("no first synchronisation");
+}
+
+// ---- Trees
+
+std::uint64_t ContentHash(const std::string& bytes) {
+  std::uint64_t hash = 1469598103934665603ull;  // 64-bit FNV-1a
+  for (unsigned char c : bytes) hash = (hash ^ c) * 1099511628211ull;
+  return hash;
+}
+
+Tree Snapshot(const std::string& root) {
+  Tree tree;
+  std::error_code error;
+  for (fs::recursive_directory_iterator it(root, error), end; !error && it != end; it.increment(error)) {
+    struct stat st {};
+    if (lstat(it->path().c_str(), &st) != 0) continue;
+    TreeEntry entry;
+    entry.folder = S_ISDIR(st.st_mode);
+    entry.mtime = st.st_mtim.tv_sec;
+    if (!entry.folder) {
+      std::string content = ReadFile(it->path());
+      entry.size = content.size();
+      entry.hash = ContentHash(content);
+    }
+    tree[fs::relative(it->path(), root).string()] = entry;
+  }
+  return tree;
+}
+
+std::string TreeDifference(const Tree& expected, const Tree& actual, bool times) {
+  std::ostringstream out;
+  for (const auto& [path, e] : expected) {
+    auto it = actual.find(path);
+    if (it == actual.end()) {
+      out << "missing: " << path << "\n";
+    } else if (it->second.folder != e.folder) {
+      out << "kind differs: " << path << "\n";
+    } else if (it->second.size != e.size || it->second.hash != e.hash) {
+      out << "content differs: " << path << " (" << it->second.size << " bytes, expected " << e.size << ")\n";
+    } else if (times && !e.folder && it->second.mtime / 2 != e.mtime / 2) {
+      out << "time differs: " << path << " (" << it->second.mtime << ", expected " << e.mtime << ")\n";
+    }
+  }
+  for (const auto& [path, e] : actual)
+    if (!expected.count(path)) out << "unexpected: " << path << "\n";
+  return out.str();
+}
+
+void SetModificationTime(const std::string& path, std::int64_t seconds) {
+  timespec t[2] = {{seconds, 0}, {seconds, 0}};
+  if (utimensat(AT_FDCWD, path.c_str(), t, 0) != 0) throw std::runtime_error("cannot set the time of " + path);
+}
+
+void Put(const std::string& root, const std::string& relative, const std::string& content, std::int64_t time) {
+  const std::string path = root + "/" + relative;
+  MakeDirs(fs::path(path).parent_path());
+  WriteFile(path, content);
+  SetModificationTime(path, time);
+}
+
+std::string RandomBytes(std::size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = static_cast<char>(random());
+  return bytes;
+}
+
+}  // namespace sv::test
