@@ -16,32 +16,38 @@
 namespace sv {
 namespace {
 
-// Hands out the scripted signals one per wait, then waits briefly and reports none.
+// Hands out the scripted signals one per wait, each once its condition holds, then
+// waits briefly and reports none.
 class ScriptedSignals {
  public:
-  explicit ScriptedSignals(std::deque<HostSignal> script) : script_(std::move(script)) {}
+  struct Step {
+    HostSignal signal;
+    std::function<bool()> when = [] { return true; };
+  };
+  explicit ScriptedSignals(std::deque<Step> script) : script_(std::move(script)) {}
   HostSignal operator()(int) {
     std::scoped_lock lock(mutex_);
-    if (script_.empty()) {
+    if (script_.empty() || !script_.front().when()) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
       return HostSignal::kNone;
     }
-    HostSignal next = script_.front();
+    HostSignal next = script_.front().signal;
     script_.pop_front();
     return next;
   }
 
  private:
   std::mutex mutex_;
-  std::deque<HostSignal> script_;
+  std::deque<Step> script_;
 };
 
 // A controller that records the host's calls; its Run pumps like the poll loop until
 // the application terminates.
 class FakeController : public TdmCustomSorvanaC {
  public:
-  FakeController(TLinuxApplication& app, std::vector<std::string>& calls, std::atomic<int>& cancels)
-      : app_(app), calls_(calls), cancels_(cancels) {}
+  FakeController(TLinuxApplication& app, std::vector<std::string>& calls, std::atomic<int>& cancels,
+                 std::atomic<int>& configures)
+      : app_(app), calls_(calls), cancels_(cancels), configures_(configures) {}
   std::function<void(bool&)> start = [](bool&) {};
   std::function<void()> configure;
 
@@ -59,6 +65,7 @@ class FakeController : public TdmCustomSorvanaC {
   }
   void DoConfigure() override {
     calls_.push_back("configure");
+    ++configures_;
     if (configure) configure();
   }
   void DoCancel() override { ++cancels_; }
@@ -68,14 +75,15 @@ class FakeController : public TdmCustomSorvanaC {
   TLinuxApplication& app_;
   std::vector<std::string>& calls_;
   std::atomic<int>& cancels_;
+  std::atomic<int>& configures_;
 };
 
 class Host : public ::testing::Test {
  protected:
-  int Run(std::deque<HostSignal> script) {
+  int Run(std::deque<ScriptedSignals::Step> script) {
     ScriptedSignals signals(std::move(script));
     return RunProgram(app_, [this] {
-      auto c = std::make_unique<FakeController>(app_, calls_, cancels_);
+      auto c = std::make_unique<FakeController>(app_, calls_, cancels_, configures_);
       setUp_(*c);
       return c;
     }, std::ref(signals));
@@ -85,11 +93,15 @@ class Host : public ::testing::Test {
   TLinuxApplication app_{"Sorvana-client", out_, err_};
   std::vector<std::string> calls_;
   std::function<void(FakeController&)> setUp_ = [](FakeController&) {};
-  std::atomic<int> cancels_{0};
+  std::atomic<int> cancels_{0}, configures_{0};
+  // A quit that comes only after "Configure" has been handled.
+  ScriptedSignals::Step QuitAfterConfigure() {
+    return {HostSignal::kQuit, [this] { return configures_ > 0; }};
+  }
 };
 
 TEST_F(Host, QuitEndsTheRunningControllerWithStatusZero) {
-  EXPECT_EQ(Run({HostSignal::kNone, HostSignal::kQuit}), 0);
+  EXPECT_EQ(Run({{HostSignal::kNone}, {HostSignal::kQuit}}), 0);
   EXPECT_EQ(calls_, (std::vector<std::string>{"start", "run"}));
   EXPECT_EQ(out_.str(), "Sorvana Client 9X\nConfigure: http://localhost:1976/index.html\n");
   EXPECT_EQ(err_.str(), "");
@@ -111,7 +123,7 @@ TEST_F(Host, AFailingStartIsShownAndEndsTheProgramWithStatusOne) {
 
 TEST_F(Host, AStartThatClearsTheFlagLeavesOnlyTheMenu) {
   setUp_ = [](FakeController& c) { c.start = [](bool& proceed) { proceed = false; }; };
-  EXPECT_EQ(Run({HostSignal::kConfigure, HostSignal::kQuit}), 0);
+  EXPECT_EQ(Run({{HostSignal::kConfigure}, QuitAfterConfigure()}), 0);
   EXPECT_EQ(calls_, (std::vector<std::string>{"start", "configure"}));
 }
 
@@ -123,7 +135,7 @@ TEST_F(Host, ConfigureRunsOnTheMainThreadAndItsFailureIsShownWithoutEndingThePro
       throw Exception(Cp("Greška"));
     };
   };
-  EXPECT_EQ(Run({HostSignal::kConfigure, HostSignal::kNone, HostSignal::kQuit}), 0);
+  EXPECT_EQ(Run({{HostSignal::kConfigure}, QuitAfterConfigure()}), 0);
   EXPECT_EQ(calls_, (std::vector<std::string>{"start", "run", "configure"}));
   EXPECT_EQ(configureThread, mainThread);
   EXPECT_EQ(err_.str(), "Sorvana-client: Greška.\n");  // printed in UTF-8
