@@ -3,9 +3,13 @@
 # and sorvana-client from a folder of its own (the program copied there with its
 # svClient.xml beside it), which keeps a local copy of that project in step.
 # Open the console address the client prints; Ctrl+C ends both programs.
+# SV_BIN_DIR=folder runs the programs found there instead of building build/bin.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/build.sh
+if [[ -z "${SV_BIN_DIR:-}" ]]; then
+  scripts/build.sh
+fi
+bin=${SV_BIN_DIR:-build/bin}
 
 listening() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 # A server port with the console port (server port + 2) free as well.
@@ -16,13 +20,13 @@ demo=$(mktemp -d "${TMPDIR:-/tmp}/sorvana-demo-XXXXXX")
 mkdir -p "$demo/server/drumel/docs" "$demo/client"
 echo "Dobrodošli u Sorvana demo." >"$demo/server/drumel/citaj.txt"
 echo "Prvi dokument." >"$demo/server/drumel/docs/a.txt"
-cp build/bin/sorvana-client "$demo/client/"
+cp "$bin/sorvana-client" "$demo/client/"
 printf '%s\r\n' '<xml>' '<serversettings>' '<serveradress>127.0.0.1</serveradress>' \
   "<defaultport>$port</defaultport>" '<defaultpollinterval>1</defaultpollinterval>' \
   '</serversettings>' '<projects>' '<project>' '<name>drumel</name>' \
   "<path>$demo/client/drumel</path>" '</project>' '</projects>' '</xml>' >"$demo/client/svClient.xml"
 
-build/bin/sorvana-server --listen "127.0.0.1:$port" "drumel=$demo/server/drumel" &
+"$bin/sorvana-server" --listen "127.0.0.1:$port" "drumel=$demo/server/drumel" &
 server=$!
 trap 'kill "$server" 2>/dev/null || true; wait "$server" 2>/dev/null || true' EXIT
 
