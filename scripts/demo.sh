@@ -26,20 +26,30 @@ printf '%s\r\n' '<xml>' '<serversettings>' '<serveradress>127.0.0.1</serveradres
   '</serversettings>' '<projects>' '<project>' '<name>drumel</name>' \
   "<path>$demo/client/drumel</path>" '</project>' '</projects>' '</xml>' >"$demo/client/svClient.xml"
 
-"$bin/sorvana-server" --listen "127.0.0.1:$port" "drumel=$demo/server/drumel" &
+"$bin/sorvana-server" --listen "127.0.0.1:$port" "drumel=$demo/server/drumel" 2>"$demo/server.log" &
 server=$!
 trap 'kill "$server" 2>/dev/null || true; wait "$server" 2>/dev/null || true' EXIT
+# The client synchronises at once when it starts: let the server listen first.
+for ((i = 0; i < 100; i++)); do
+  listening "$port" && break
+  kill -0 "$server" 2>/dev/null || { cat "$demo/server.log" >&2; exit 1; }
+  sleep 0.1
+done
+listening "$port" || { echo "sorvana-server does not listen on port $port" >&2; exit 1; }
 
 cat <<TEXT
 Demo folder:    $demo
 Server project: $demo/server/drumel  (change files here)
+Server log:     $demo/server.log
 Client copy:    $demo/client/drumel  (synchronised every minute, or at once with
                 "Sinhroniziraj" in the console)
+Console:        http://localhost:$((port + 2))/index.html
 "Configure" is SIGUSR1:  kill -USR1 <client pid>;  Ctrl+C quits.
 TEXT
 "$demo/client/sorvana-client" &
 client=$!
 echo "Client pid:     $client"
-# Ctrl+C reaches the script; hand it on as the client's "Quit".
+# Ctrl+C reaches the script (background programs ignore it); hand it on as the
+# client's "Quit", and the server goes when the script ends.
 trap 'kill -TERM "$client" 2>/dev/null || true' INT TERM
 wait "$client" || wait "$client" || true
