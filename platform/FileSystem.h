@@ -23,7 +23,8 @@ struct DirEntry {
 };
 
 // Calls visit for every entry of the folder except "." and "..", hidden ones included,
-// in the order the system yields them. False (and no call) when the folder cannot be
+// in the order the system yields them. Only folders and regular files are entries (links
+// followed); devices, pipes, sockets and dangling links are passed over. False (and no call) when the folder cannot be
 // opened. visit may recurse into ForEachEntry.
 bool ForEachEntry(std::string_view folder, const std::function<void(const DirEntry&)>& visit);
 

@@ -128,9 +128,9 @@ bool ForEachEntry(std::string_view folder, const std::function<void(const DirEnt
     if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
     struct stat st {};
     // Links are followed: a link to a folder is a folder with its target's identity.
-    // A dangling link is still listed, with the link's own facts.
-    if (::fstatat(dirFd, name, &st, 0) != 0 && ::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-      continue;  // vanished between readdir and stat
+    // What cannot be read as a file or a folder cannot travel: a dangling link, an
+    // entry gone since readdir, a device, a pipe (opening one would wait for a writer).
+    if (::fstatat(dirFd, name, &st, 0) != 0 || !(S_ISDIR(st.st_mode) || S_ISREG(st.st_mode))) continue;
     entry.nameIsExact = NameTravels(name, entry.name);
     FillFromStat(st, entry);
     visit(entry);
