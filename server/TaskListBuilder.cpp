@@ -200,8 +200,31 @@ class Comparison {
 
   bool SameTime(const std::string& listed, TDateTime server) const {
     TDateTime client = 0;
-    if (!TLoader::TryParseTimestamp(listed, clientStyle_, client)) return false;
+    if (!TLoader::TryParseTimestamp(listed, clientStyle_, client)) return SameOnTwelveHourDial(listed, server);
     return std::llround(client * 86400.0) == std::llround(server * 86400.0);
+  }
+
+  // A time listed with designators this server does not know: the same when the date,
+  // minutes and seconds agree and the hour agrees on a 12-hour dial. Without this, such
+  // a client would fetch every file again at every run.
+  static bool SameOnTwelveHourDial(const std::string& listed, TDateTime server) {
+    std::vector<int> numbers;
+    for (std::size_t i = 0; i < listed.size() && numbers.size() <= 6;) {
+      if (listed[i] < '0' || listed[i] > '9') {
+        ++i;
+        continue;
+      }
+      int n = 0;
+      for (int digits = 0; i < listed.size() && listed[i] >= '0' && listed[i] <= '9'; ++i)
+        if (++digits <= 4) n = n * 10 + (listed[i] - '0');
+      numbers.push_back(n);
+    }
+    if (numbers.size() != 6) return false;
+    const DateParts d = DecodeDate(server);
+    const TimeParts t = DecodeTime(server);
+    const int dial = t.hour % 12 == 0 ? 12 : t.hour % 12;
+    return numbers[0] == d.year && numbers[1] == d.month && numbers[2] == d.day && numbers[3] == dial &&
+           numbers[4] == t.minute && numbers[5] == t.second;
   }
 
   const TimeStyle& clientStyle_;

@@ -95,6 +95,16 @@ TEST_F(TaskListBuilding, EqualTreesNeedNothing) {
   twelve.am = "AM";
   twelve.pm = "PM";
   EXPECT_EQ(Build(twelve).tasks, 0);
+  // Designators the server does not know: the numbers decide, the hour on a 12-hour dial.
+  twelve.am = Cp("prije podne");
+  twelve.pm = Cp("poslije podne");
+  EXPECT_EQ(BuildTaskList(Cp("<xml><directory><name>docs</name><file><name>a.txt</name>"
+                             "<datemodified>2008-11-14 poslije podne 1-05-08</datemodified></file></directory></xml>"),
+                          server, TwentyFour()).tasks, 0);
+  EXPECT_EQ(BuildTaskList(Cp("<xml><directory><name>docs</name><file><name>a.txt</name>"
+                             "<datemodified>2008-11-14 poslije podne 1-05-10</datemodified></file></directory></xml>"),
+                          server, TwentyFour()).tasks, 1);
+  EXPECT_EQ(Build(twelve).tasks, 0);
   // Listed times have even seconds; the comparison is to the second.
   client.DirectoryAt(0)->FileAt(0)->SetTimestamp(kT1 + 0.0001 / 86400);
   EXPECT_EQ(Build().tasks, 0);
