@@ -168,5 +168,46 @@ TEST(HostilePeer, TaskPathsNeverLeaveTheProjectFolder) {
   EXPECT_EQ(ReadFile(root + "/ok.txt"), "fine");
 }
 
+// A peer that asks for a file to be replaced (update_file) and ends the connection
+// after a part of the new content: the local file keeps its old content, no temporary
+// file stays, and the replacement succeeds once the peer sends the whole content.
+TEST(ScriptedPeer, AnUpdateCutShortLeavesTheOldFile) {
+  TempDir dir;
+  const std::vector<std::string> env = HomeEnvironment(dir / "home");
+  const std::string root = dir / "client/drumel";
+  Put(root, "keep.txt", "the old content", 1600000000);
+  const Tree before = Snapshot(root);
+  const std::string update = "<xml>\r\n<task>update_file<param>\\keep.txt,&quot;2020-01-01 10-00-00&quot;</param></task>\r\n</xml>";
+  const std::string content(100000, 'n');
+
+  const int port = PickPorts().client;
+  ScriptedServer peer(port, [&](int connection, PeerLink& link) {
+    if (connection != 1) {
+      // The run at start has nothing to do; later runs get the whole content.
+      ServeSynchronisation(link, {{"drumel", connection == 0 ? "" : update}}, {{"\\keep.txt", content}});
+      return;
+    }
+    link.WriteLine("200 scripted peer");
+    link.ReadLine();
+    link.WriteLine("201 welcome");
+    link.ReadLine();
+    link.WriteLine("202 send listing");
+    link.ReadFrame();
+    link.WriteFrame(update);
+    link.ReadLine();
+    link.Write("203 file follows\r\n" + std::to_string(content.size()) + "\r\n" + content.substr(0, 4000));
+  });
+  ClientProgram client(dir / "client", port, 60, {{"drumel", root}}, env);
+  client.Start();
+  ASSERT_TRUE(peer.WaitFinished(1, kProgramLimit));
+
+  EXPECT_EQ(client.SynchroniseThrough(peer),
+            (std::vector<std::string>{kStarted + "drumel", "Connection Closed Gracefully."}));
+  EXPECT_EQ(TreeDifference(before, Snapshot(root), true), "");
+
+  EXPECT_EQ(client.SynchroniseThrough(peer), (std::vector<std::string>{kStarted + "drumel", Done("drumel", 1)}));
+  EXPECT_EQ(ReadFile(root + "/keep.txt"), content);
+}
+
 }  // namespace
 }  // namespace sv::test
