@@ -102,7 +102,7 @@ async function main() {
       '--disable-background-networking', '--disable-component-update', '--disable-sync'],
   });
   const page = context.pages()[0] || await context.newPage();
-  const cell = (label) => page.locator(`tr:has(td:text-is("${label}")) td`).last().innerText();
+  const cell = (label) => page.locator(`tr:has(td > p:text-is("${label}")) td`).last().innerText();
 
   try {
     await page.goto(`${base}/index.html`);
