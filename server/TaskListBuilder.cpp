@@ -175,12 +175,13 @@ class Comparison {
     std::reverse(stack.begin() + static_cast<std::ptrdiff_t>(firstPushed), stack.end());
     for (const auto& [f, match] : files) {
       const std::string path = work.path + '\\' + PathName(*f, match);
-      // A changed file is sent as insert_file too: that replaces the client's file only
-      // once the new content is whole, where update_file would delete it first and lose
-      // it when the connection breaks during the fetch.
-      if (!match || (InFileTimeRange(f->Timestamp()) &&
-                     !SameTime(ChildValue(*match->node, "datemodified"), f->Timestamp())))
+      // A file the client lacks is inserted; one it lists with another time is updated
+      // (the client replaces it only once the new content is whole).
+      if (!match)
         writer_.File("insert_file", path, f);
+      else if (InFileTimeRange(f->Timestamp()) &&
+               !SameTime(ChildValue(*match->node, "datemodified"), f->Timestamp()))
+        writer_.File("update_file", path, f);
     }
   }
 

@@ -22,12 +22,10 @@ struct TTaskListResult {
 //    name that changes kind is freed before it is used again;
 //  - insert_dir for each folder the client lacks, outer folders first, followed later by
 //    its content;
-//  - insert_file for each file the client lacks or lists with a time other than the
-//    server's (times read with `clientStyle`, compared to the second), with the server's
-//    time as "path","timestamp", double quotes in names doubled. A changed file is not
-//    sent as update_file: that deletes the client's file before the new content is
-//    fetched, so a connection broken meanwhile would lose it; insert_file replaces it
-//    only once the new content is whole.
+//  - insert_file for each file the client lacks, and update_file for each file it lists
+//    with a time other than the server's (times read with `clientStyle`, compared to the
+//    second), both with the server's time as "path","timestamp", double quotes in names
+//    doubled.
 // Names are compared without regard to case, as the client's own lookups compare, and
 // without the blanks a listing drops around them; an entry the client has under another
 // spelling keeps the client's spelling in the paths sent. Paths begin with '\'.

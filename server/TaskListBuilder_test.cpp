@@ -116,8 +116,8 @@ TEST_F(TaskListBuilding, ChangedFilesAreReplacedWithTheServersTime) {
   File(&server, "b.txt", kT1);
   File(&client, "b.txt", kT1 + 2.0 / 86400);
   EXPECT_EQ(Tasks(Build()), (std::vector<Task>{
-                                {"insert_file", "\"\\a.txt\",\"2009-01-02 03-04-06\""},
-                                {"insert_file", "\"\\b.txt\",\"2008-11-14 13-05-08\""},
+                                {"update_file", "\"\\a.txt\",\"2009-01-02 03-04-06\""},
+                                {"update_file", "\"\\b.txt\",\"2008-11-14 13-05-08\""},
                             }));
 }
 
@@ -148,7 +148,7 @@ TEST_F(TaskListBuilding, NamesCompareWithoutCaseAndKeepTheClientsSpelling) {
   File(DOCS, "README.TXT", kT1);
   File(&client, Cp("ČOVJEK.TXT"));
   EXPECT_EQ(Tasks(Build()), (std::vector<Task>{
-                                {"insert_file", "\"\\DOCS\\README.TXT\",\"2009-01-02 03-04-06\""},
+                                {"update_file", "\"\\DOCS\\README.TXT\",\"2009-01-02 03-04-06\""},
                                 {"insert_file", "\"\\DOCS\\new.txt\",\"2008-11-14 13-05-08\""},
                             }));
 }
@@ -165,7 +165,7 @@ TEST_F(TaskListBuilding, ParametersSplitBackIntoPathAndTime) {
   EXPECT_EQ(items[0], "\\" + awkward);
   EXPECT_EQ(TLoader::ParseTimestamp(items[1]), kT1);
   items = SplitParameter(tasks[1].parameter);
-  EXPECT_EQ(tasks[1].command, "insert_file");
+  EXPECT_EQ(tasks[1].command, "update_file");
   EXPECT_EQ(items[0], "\\ lead.txt");
 }
 
