@@ -140,7 +140,14 @@ void TsvDeleteFileCommand::Execute(const std::string& root, const std::string&, 
 
 void TsvUpdateFileCommand::Execute(const std::string& root, const std::string& source,
                                    const std::string& parameter) {
-  TsvDeleteFileCommand::Execute(root, source, parameter);
+  // The outcome of deleting and then inserting, without the gap between the two: the
+  // file must be deletable (else the deletion's failure, before anything is fetched),
+  // and the insert then replaces it only once the new content is whole, so a fetch that
+  // fails leaves the old file rather than none.
+  const std::vector<std::string> items = SplitParameter(parameter);
+  const std::string& path = PathItem(items);
+  CheckTaskPath(root, path);
+  if (!fs::CanDeleteFile(root + path)) throw Exception(Format(msg::kCannotDelete, root + path));
   TsvInsertFileCommand::Execute(root, source, parameter);
 }
 

@@ -173,6 +173,23 @@ TEST_F(LocalCommandTest, DeleteAndUpdateFile) {
   EXPECT_FALSE(stdfs::exists(dir / "root/a.txt"));
 }
 
+TEST_F(LocalCommandTest, ReadOnlyFilesStayAndAFailedUpdateKeepsTheOldFile) {
+  WriteFile(dir / "root/ro.txt", "keep");
+  ::chmod((dir / "root/ro.txt").c_str(), 0444);
+  EXPECT_EQ(Fails(TsvDeleteFileCommand::Execute, "\\ro.txt"), Format(msg::kCannotDelete, root + "\\ro.txt"));
+  EXPECT_EQ(Fails(TsvUpdateFileCommand::Execute, "\\ro.txt"), Format(msg::kCannotDelete, root + "\\ro.txt"));
+  EXPECT_EQ(ReadFile(dir / "root/ro.txt"), "keep");
+
+  // The new content cannot be had: the old file is still there, whole.
+  WriteFile(dir / "root/old.txt", "old");
+  EXPECT_EQ(Fails(TsvUpdateFileCommand::Execute, "\\old.txt"),
+            "Cannot open file \"" + source + "\\old.txt\". No such file or directory");
+  EXPECT_EQ(ReadFile(dir / "root/old.txt"), "old");
+  // So does an update whose time item cannot be read.
+  EXPECT_EQ(Fails(TsvUpdateFileCommand::Execute, "\\old.txt,never"), "'never' is not a valid date and time");
+  EXPECT_EQ(ReadFile(dir / "root/old.txt"), "old");
+}
+
 TEST_F(LocalCommandTest, FolderCommandsAreSilent) {
   Run(TsvInserDirCommand::Execute, "\\a");
   Run(TsvInserDirCommand::Execute, "\\a");          // exists: nothing reported

@@ -178,14 +178,26 @@ bool ForceFolders(std::string_view path) {
   return ::stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool DeleteFile(std::string_view path) {
-  const std::string native = NativePath(path);
+bool CanDeleteFile(std::string_view path) {
   struct stat st {};
+  if (::stat(NativePath(path).c_str(), &st) != 0) return Failed();
   // A folder (or a link to one) is not a file: it stays.
-  if (::stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (S_ISDIR(st.st_mode)) {
     tLastError = EISDIR;
     return false;
   }
+  if (S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0) {
+    tLastError = EACCES;
+    return false;
+  }
+  return true;
+}
+
+bool DeleteFile(std::string_view path) {
+  const std::string native = NativePath(path);
+  struct stat st {};
+  // A dangling link has nothing to stat, yet it can go.
+  if (::lstat(native.c_str(), &st) == 0 && !S_ISLNK(st.st_mode) && !CanDeleteFile(path)) return false;
   return ::unlink(native.c_str()) == 0 || Failed();
 }
 
