@@ -28,9 +28,18 @@ std::string TextOf(const std::string& line) { return line.size() > 4 ? line.subs
 }  // namespace
 
 TReply ReadReply(const std::function<std::string()>& nextLine) {
+  // A peer that never ends its reply must not make us hold it all: past kMaxReplyBytes
+  // (blank lines counted) the reply fails as an overlong line does.
+  std::size_t bytes = 0;
+  const auto next = [&]() {
+    std::string l = nextLine();
+    bytes += l.size() + 2;
+    if (bytes > kMaxReplyBytes) throw Exception(msg::kMaxLineLength);
+    return l;
+  };
   std::string line;
   do {
-    line = Trim(nextLine());
+    line = Trim(next());
   } while (line.empty());
 
   TReply reply;
@@ -38,7 +47,7 @@ TReply ReadReply(const std::function<std::string()>& nextLine) {
   reply.text.push_back(TextOf(line));
   // Continuation lines are taken as they come, untrimmed; only the first one's code counts.
   while (!EndsReply(line)) {
-    line = nextLine();
+    line = next();
     reply.text.push_back(TextOf(line));
   }
   reply.numericCode = CodeValue(reply.code);

@@ -34,7 +34,9 @@ class EReplyError : public Exception {
 // bytes or with a blank as its fourth byte ends the reply, any other fourth byte
 // continues it. A code that is neither empty nor a number 100-999 raises
 // "Reply Code is not valid: %s".
+// A reply longer than kMaxReplyBytes in all raises "Max line length exceeded.".
 TReply ReadReply(const std::function<std::string()>& nextLine);
+constexpr std::size_t kMaxReplyBytes = std::size_t{1} << 20;
 
 // Returns the reply's numeric code when it is `expected`; raises EReplyError otherwise.
 int CheckReply(const TReply& reply, int expected);

@@ -49,6 +49,14 @@ TEST(Reply, ContinuationByFourthByteUntilALineEndsIt) {
   EXPECT_EQ(MessageOf([] { ReadReply(Lines({"200-more"})); }), "Connection Closed Gracefully.");
 }
 
+TEST(Reply, AReplyThatNeverEndsIsRefusedOnceTooLong) {
+  const std::string line(1000, 'x');
+  const auto endless = [&line]() { return "200-" + line; };
+  EXPECT_EQ(MessageOf([&] { ReadReply(endless); }), "Max line length exceeded.");
+  const auto blanks = []() { return std::string(100, ' '); };
+  EXPECT_EQ(MessageOf([&] { ReadReply(blanks); }), "Max line length exceeded.");
+}
+
 TEST(Reply, CodeMustBeEmptyOrFrom100To999) {
   EXPECT_EQ(MessageOf([] { ReadReply(Lines({"OK"})); }), "Reply Code is not valid: OK");
   EXPECT_EQ(MessageOf([] { ReadReply(Lines({"099 low"})); }), "Reply Code is not valid: 099");
