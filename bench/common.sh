@@ -1,0 +1,108 @@
+# Shared by the comparison scripts in bench/*/run.sh (sourced, not run).
+#
+#   SV_BENCH_BUILD  build folder for the Release build (default: build-bench)
+#   SV_JOBS         parallel compile jobs (default: 2)
+
+SV_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD=${SV_BENCH_BUILD:-$SV_ROOT/build-bench}
+BIN=$BUILD/bin
+
+# SV_WORK := a fresh work folder, removed at exit after every process given to
+# sv_track has been ended.
+sv_pids=()
+sv_workdir() {
+  SV_WORK=$(mktemp -d "${TMPDIR:-/tmp}/sv-bench-$1-XXXXXX")
+  trap sv_cleanup EXIT
+  trap 'exit 130' INT TERM  # so that an interrupted run tidies up too
+}
+sv_track() { sv_pids+=("$@"); }
+sv_cleanup() {
+  local pid
+  for pid in "${sv_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$SV_WORK"
+}
+
+# Builds the named targets in the Release build.
+sv_build() {
+  cmake -S "$SV_ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DSV_BENCH=ON >/dev/null
+  cmake --build "$BUILD" -j "${SV_JOBS:-2}" --target "$@" >/dev/null
+}
+
+# Checks that the peer tools are installed (SV_BENCH_TOOLS=1 scripts/setup.sh).
+sv_need() {
+  local tool
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null 2>&1 || {
+      echo "missing $tool: run SV_BENCH_TOOLS=1 scripts/setup.sh" >&2
+      exit 1
+    }
+  done
+}
+
+# A loopback port that is free, and the one two above it as well (a client's console).
+sv_free_port() {
+  python3 - <<'PY'
+import socket
+def free(p):
+    s = socket.socket()
+    try:
+        s.bind(("127.0.0.1", p)); return True
+    except OSError:
+        return False
+    finally:
+        s.close()
+while True:
+    s = socket.socket(); s.bind(("127.0.0.1", 0)); p = s.getsockname()[1]; s.close()
+    if p < 65533 and free(p) and free(p + 2):
+        print(p); break
+PY
+}
+
+# Waits until something listens on 127.0.0.1:PORT (at most 30 s).
+sv_wait_listening() {
+  local i
+  for ((i = 0; i < 300; i++)); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
+    sleep 0.1
+  done
+  echo "nothing listens on port $1" >&2
+  return 1
+}
+
+# Writes a client settings file: sv_settings FILE PORT POLL NAME PATH
+sv_settings() {
+  printf '%s\r\n' '<xml>' '<serversettings>' '<serveradress>127.0.0.1</serveradress>' \
+    "<defaultport>$2</defaultport>" "<defaultpollinterval>$3</defaultpollinterval>" \
+    '</serversettings>' '<projects>' '<project>' "<name>$4</name>" "<path>$5</path>" \
+    '</project>' '</projects>' '</xml>' >"$1"
+}
+
+# Runs a command and sets SV_MS (wall time in milliseconds) and SV_KB (its peak
+# resident memory in KiB, from /usr/bin/time). Output goes to $SV_LOG when set; a
+# command that fails ends the script.
+sv_timed() {
+  local start end memory status=0
+  memory=$(mktemp)
+  start=$(date +%s%N)
+  /usr/bin/time -f %M -o "$memory" "$@" >>"${SV_LOG:-/dev/null}" 2>&1 || status=$?
+  end=$(date +%s%N)
+  if ((status != 0)); then
+    echo "failed ($status): $*" >&2
+    [[ -n ${SV_LOG:-} ]] && tail -n 20 "$SV_LOG" >&2
+    exit 1
+  fi
+  SV_MS=$(((end - start) / 1000000))
+  SV_KB=$(tail -n 1 "$memory")
+  rm -f "$memory"
+}
+
+# The median of the numbers given.
+sv_median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+# a / b with two decimals.
+sv_ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
+
+sv_machine() {
+  echo "$(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) CPU ($(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')), $(free -g | awk '/Mem:/ { print $2 }') GiB RAM, Linux $(uname -r)"
+}
