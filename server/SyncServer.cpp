@@ -124,6 +124,10 @@ void TSyncServer::Impl::Accept() {
       });
       return;
     }
+    // Replies go out as a line and then a frame; without this every file would wait
+    // for the client's delayed acknowledgement.
+    asio::error_code ignored;
+    connection->Socket().set_option(tcp::no_delay(true), ignored);
     Admit(connection);
     Accept();
   });
