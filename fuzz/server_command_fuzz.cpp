@@ -11,16 +11,32 @@
 #include <string_view>
 #include <vector>
 
+#include <stdlib.h>
+
 #include "server/ServerCommand.h"
 #include "server/ServerSession.h"
 
 namespace {
 
+// The project folder of this run, removed when the fuzzer exits.
+std::filesystem::path& ProjectRoot() {
+  static std::filesystem::path root;
+  return root;
+}
+
+void RemoveProjectRoot() {
+  std::error_code ignored;
+  std::filesystem::remove_all(ProjectRoot(), ignored);
+}
+
 // A project folder made once per run: two folders and two files.
 const std::vector<sv::TServedProject>& Projects() {
   static const std::vector<sv::TServedProject> projects = [] {
     namespace stdfs = std::filesystem;
-    const stdfs::path root = stdfs::temp_directory_path() / ("server_fuzz." + std::to_string(std::rand()));
+    char name[] = "/tmp/server_fuzz.XXXXXX";
+    const stdfs::path root = ::mkdtemp(name) ? stdfs::path(name) : stdfs::temp_directory_path() / "server_fuzz";
+    ProjectRoot() = root;
+    std::atexit(RemoveProjectRoot);
     stdfs::create_directories(root / "docs" / "sub");
     std::ofstream(root / "docs" / "a.txt") << "abc\r\n";
     std::ofstream(root / "docs" / "sub" / "b b.txt") << "b";

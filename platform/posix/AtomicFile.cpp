@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdio>
 #include <random>
+#include <vector>
 
 #include "base/Exception.h"
 #include "base/Messages.h"
@@ -16,6 +17,8 @@
 namespace sv::fs {
 
 namespace {
+
+constexpr std::size_t kBufferSize = 256 * 1024;
 
 std::function<void(const std::string&)>& CommitHook() {
   static std::function<void(const std::string&)> hook;
@@ -46,6 +49,9 @@ struct AtomicFile::Impl {
   bool durable = false;
   bool committed = false;
   mode_t keepMode = 0;  // mode of a replaced target; 0 for a new file
+  std::vector<char> buffer;  // written content not yet handed to the system
+
+  void WriteOut(const char* data, std::size_t size);
 
   // Refuses a target that is a folder or read-only (by its mode bits, so that it holds
   // for a privileged user too), then creates the temporary file.
@@ -95,12 +101,11 @@ AtomicFile::~AtomicFile() {
   if (!impl_->committed && !impl_->temp.empty()) ::unlink(impl_->temp.c_str());
 }
 
-void AtomicFile::Write(const char* data, std::size_t size) {
-  Impl& m = *impl_;
-  while (size > 0 && m.fd >= 0 && m.error == 0) {
-    const ssize_t n = ::write(m.fd, data, size);
+void AtomicFile::Impl::WriteOut(const char* data, std::size_t size) {
+  while (size > 0 && fd >= 0 && error == 0) {
+    const ssize_t n = ::write(fd, data, size);
     if (n < 0) {
-      if (errno != EINTR) m.Fail(errno);
+      if (errno != EINTR) Fail(errno);
       continue;
     }
     data += n;
@@ -108,8 +113,23 @@ void AtomicFile::Write(const char* data, std::size_t size) {
   }
 }
 
+void AtomicFile::Write(const char* data, std::size_t size) {
+  Impl& m = *impl_;
+  if (m.fd < 0 || m.error != 0) return;  // discarding: see the constructor
+  // Content arrives in the channel's small pieces; gathering them saves system calls.
+  if (m.buffer.size() + size > kBufferSize) {
+    m.WriteOut(m.buffer.data(), m.buffer.size());
+    m.buffer.clear();
+    if (size >= kBufferSize) return m.WriteOut(data, size);
+  }
+  if (m.buffer.capacity() == 0) m.buffer.reserve(kBufferSize);
+  m.buffer.insert(m.buffer.end(), data, data + size);
+}
+
 void AtomicFile::Commit() {
   Impl& m = *impl_;
+  m.WriteOut(m.buffer.data(), m.buffer.size());
+  m.buffer.clear();
   if (m.error == 0 && m.durable && ::fsync(m.fd) != 0) m.Fail(errno);
   m.CloseFile();
   if (m.error != 0) m.Raise();
