@@ -3,6 +3,7 @@
 #include "Comparer/source/StructStreamer.h"
 #include "base/Messages.h"
 #include "platform/FileSystem.h"
+#include "sync/TaskPlan.h"
 #include "sync/Tasks.h"
 #include "sync/uServerCommands.h"
 
@@ -11,17 +12,37 @@ namespace sv {
 namespace {
 
 // Points the program-wide channel at the run's client for the run's duration, so the
-// file commands fetch over the connection that carried the listing.
+// file commands fetch over the connection that carried the listing, and has the
+// contents they fetch reported to the run's observer.
 class ScopedServerChannel {
  public:
-  explicit ScopedServerChannel(TsvTCPClient& client) : previous_(ServerChannel()) { SetServerChannel(&client); }
-  ~ScopedServerChannel() { SetServerChannel(previous_); }
+  ScopedServerChannel(TsvTCPClient& client, TSyncObserver* observer)
+      : previous_(ServerChannel()), previousObserver_(ContentObserver()) {
+    SetServerChannel(&client);
+    SetContentObserver(observer);
+  }
+  ~ScopedServerChannel() {
+    SetServerChannel(previous_);
+    SetContentObserver(previousObserver_);
+  }
   ScopedServerChannel(const ScopedServerChannel&) = delete;
   ScopedServerChannel& operator=(const ScopedServerChannel&) = delete;
 
  private:
   TsvTCPClient* previous_;
+  TSyncObserver* previousObserver_;
 };
+
+// All tasks in order, one at a time, so that the observer hears of each before it runs
+// and may stop the run between two of them.
+void RunTasksObserved(TTaskList& tasks, const std::string& name, TSyncObserver& observer) {
+  while (tasks.RunCursor() < tasks.TaskCount()) {
+    const int done = tasks.RunCursor();
+    if (observer.StopRequested()) throw ESyncStopped(Format(msg::kStoppedInProject, done, tasks.TaskCount(), name));
+    observer.TaskStarted(done, tasks.TaskCount(), TaskPath(*tasks.TaskAt(done)));
+    tasks.RunTasks(true);
+  }
+}
 
 }  // namespace
 
@@ -43,7 +64,7 @@ std::string ExchangeListing(TsvTCPClient& client, const std::string& name, const
 }
 
 std::string SynchroniseProject(TsvTCPClient& client, TdrEventLog& log, const std::string& name,
-                               const std::string& path) {
+                               const std::string& path, TSyncObserver* observer) {
   TTaskList tasks;
   log.Add(Format(msg::kProjectSyncStarted, name));
   tasks.LoadTasks(ExchangeListing(client, name, path, log));
@@ -55,8 +76,12 @@ std::string SynchroniseProject(TsvTCPClient& client, TdrEventLog& log, const std
   // The outcome is left to the first task that needs the folder.
   fs::ForceFolders(path);
 
-  ScopedServerChannel channel(client);
-  tasks.RunTasks(false);
+  ScopedServerChannel channel(client, observer);
+  if (observer) {
+    RunTasksObserved(tasks, name, *observer);
+  } else {
+    tasks.RunTasks(false);
+  }
   return Format(msg::kProjectSyncDone, name, tasks.TaskCount());
 }
 

@@ -11,6 +11,7 @@
 
 #include "sync/LineReader.h"
 #include "sync/Reply.h"
+#include "sync/SyncObserver.h"
 #include "sync/svTCPClient.h"
 
 namespace sv {
@@ -56,12 +57,17 @@ void WriteFramedDocument(TsvTCPClient& client, std::string_view bytes);
 // byte of the document is read.
 void ReadFramedDocument(TsvTCPClient& client, std::string& out);
 // Reads one framed document of any length, handing its bytes to sink as they arrive
-// (file contents: streamed, never held whole).
+// (file contents: streamed, never held whole). The content observer, when set, is told
+// the length and then the running total after each piece.
 void ReadFramedDocument(TsvTCPClient& client, const ByteSink& sink);
 
 // The program-wide channel that the file commands use; set by the controller when it
 // is created and cleared before the client goes. Main thread.
 void SetServerChannel(TsvTCPClient* client);
 TsvTCPClient* ServerChannel();
+// The observer told of file contents as they arrive (above); none when nullptr. Set by
+// the synchronisation run around a project's tasks. Main thread.
+void SetContentObserver(TSyncObserver* observer);
+TSyncObserver* ContentObserver();
 
 }  // namespace sv
