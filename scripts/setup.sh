@@ -5,9 +5,9 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config clang-14 libclang-rt-14-dev libfuzzer-14-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   libasio-dev libpcre2-dev libacl1-dev libglib2.0-dev acl
-  python3 nodejs npm chromium
+  python3 nodejs npm chromium systemd
 )
 if [[ "${SV_BENCH_TOOLS:-0}" == 1 ]]; then
   packages+=(rsync socat nginx-light wrk)
