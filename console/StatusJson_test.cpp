@@ -9,38 +9,32 @@
 namespace sv {
 namespace {
 
-TEST(StatusJson, ParsesWithEveryFieldInUtf8) {
+// The fields as a synchronisation fills them are seen end to end; here: texts of every
+// kind arrive whole in UTF-8, large numbers and the nulls.
+TEST(StatusJson, TextsAreEscapedInUtf8AndNeverBreakTheDocument) {
   test::FakeConsoleController c;
   c.address = Cp("poslužitelj \"glavni\"\\1");
   c.lastSuccess = EncodeDateTime(2026, 12, 6, 12, 31, 57);
   c.log.Add(Cp("Čvor\r\n\x01 kraj"));
   c.paused = true;
   c.progress.running = true;
-  c.progress.project = 1;
-  c.progress.projectCount = 2;
   c.progress.projectName = Cp("šuma");
   c.progress.path = "\\a\\b";
-  c.progress.receiving = true;
-  c.progress.received = 5;
   c.progress.size = 5000000000;
   ConsoleController::ProjectStatus done{"drumel", "/srv/d", true, {"drumel", Cp("gotovo, 3 izmjena"), 1250, c.lastSuccess}};
   c.projectStatus = {done, {"novi", "/srv/n", false, {}}};
 
   const nlohmann::json j = nlohmann::json::parse(StatusJson(c));
   EXPECT_EQ(j["settings"]["server"], "poslužitelj \"glavni\"\\1");
-  EXPECT_EQ(j["settings"]["port"], 1974);
-  EXPECT_EQ(j["settings"]["pollInterval"], 10);
   EXPECT_TRUE(j["lastAttempt"].is_null());
   EXPECT_EQ(j["lastSuccess"].get<std::string>().substr(0, 19), "2026-12-06T12:31:57");
   EXPECT_EQ(j["lastMessage"]["text"], "Čvor\r\n\x01 kraj");
   EXPECT_TRUE(j["paused"]);
-  EXPECT_TRUE(j["running"]);
   EXPECT_EQ(j["progress"]["projectName"], "šuma");
   EXPECT_EQ(j["progress"]["path"], "\\a\\b");
   EXPECT_EQ(j["progress"]["size"], 5000000000u);
   ASSERT_EQ(j["projects"].size(), 2u);
   EXPECT_EQ(j["projects"][0]["lastResult"], "gotovo, 3 izmjena");
-  EXPECT_EQ(j["projects"][0]["durationMs"], 1250);
   EXPECT_TRUE(j["projects"][1]["lastResult"].is_null());
 
   c.progress.running = false;

@@ -63,31 +63,13 @@ TEST(SyncConsole, StatusRowsFollowTheStateAndTheProgress) {
   }
 }
 
-TEST(SyncConsole, ButtonsPauseResumeAndOpenThePreview) {
-  test::FakeConsoleController c;
-  for (const auto& [action, paused, location] :
-       {std::tuple{"Pauziraj", true, "/index.html"}, {"NASTAVI", false, "/index.html"},
-        {"pregled", false, "/pregled.html"}}) {
-    ConsoleResponse response;
-    EXPECT_TRUE(HandleSyncAction(c, action, response));
-    EXPECT_EQ(c.paused, paused) << action;
-    EXPECT_EQ(response.code, 302);
-    EXPECT_EQ(response.location, location);
-  }
-  ConsoleResponse untouched;
-  EXPECT_FALSE(HandleSyncAction(c, "Obrisi", untouched));
-  EXPECT_EQ(untouched.code, 200);
-}
-
+// The browser test sees every kind of change listed; here: escaping, the unknown
+// command, an empty project and the failures.
 TEST(SyncConsole, PreviewPageListsEachProjectsChangesWithTheirCountOrWhyNot) {
   test::FakeConsoleController c;
   c.preview.projects = {
-      {"drumel",
-       {{TChangeKind::kCreate, true, "\\docs", "insert_dir"},
-        {TChangeKind::kCreate, false, "\\docs\\a&b.txt", "insert_file"},
-        {TChangeKind::kReplace, false, "\\plan.txt", "update_file"},
-        {TChangeKind::kDelete, true, "\\old", "delete_dir"},
-        {TChangeKind::kDelete, false, "\\x.txt", "delete_file"},
+      {"a<b",
+       {{TChangeKind::kCreate, false, "\\docs\\a&b.txt", "insert_file"},
         {TChangeKind::kOther, false, "\\q", "rename_file"}}},
       {"prazan", {}}};
   c.preview.failed = true;
@@ -95,14 +77,12 @@ TEST(SyncConsole, PreviewPageListsEachProjectsChangesWithTheirCountOrWhyNot) {
   const std::string page = PreviewPage(c);
   std::size_t at = 0;
   for (const std::string text :
-       {"Projekt drumel", "Nova mapa", "\\docs", "Nova datoteka", "\\docs\\a&amp;b.txt", "Zamjena datoteke",
-        "\\plan.txt", "Brisanje mape", "\\old", "Brisanje datoteke", "\\x.txt", "Zadatak rename_file", "\\q",
-        "Broj izmjena", "6 (novo 2, zamjena 1, brisanje 2)", "Projekt prazan", "Broj izmjena", "0 (nema promjena)",
+       {"Projekt a&lt;b", "Nova datoteka", "\\docs\\a&amp;b.txt", "Zadatak rename_file", "\\q", "Broj izmjena",
+        "2 (novo 1, zamjena 0, brisanje 0)", "Projekt prazan", "Broj izmjena", "0 (nema promjena)",
         "Pregled nije uspio", "Poruka", "Reply Code is not valid: &lt;500&gt;"}) {
     at = page.find(">" + text + "<", at);
     ASSERT_NE(at, std::string::npos) << text;
   }
-  EXPECT_TRUE(Contains(page, "VALUE=\"Sinhroniziraj\""));
   EXPECT_EQ(page.find("{%"), std::string::npos);
 
   c.syncRunning = true;
