@@ -40,7 +40,7 @@ TEST(SyncConsole, StatusRowsFollowTheStateAndTheProgress) {
       {awaiting, true, Cp("Pauzirano, sinhronizacija se zaustavlja nakon tekuće datoteke"),
        {"Projekt", "a&lt;b (2 od 3)", "Zadatak", "dohvat popisa zadataka"}},
       {receiving, false, "Sinhronizacija u tijeku",
-       {"a&lt;b (2 od 3)", "4 od 9", "Datoteka", "\\x&amp;y.bin", "Primljeno", "40 od 160 bajtova (25 %)"}},
+       {"a&lt;b (2 od 3)", "4 od 9", "Putanja", "\\x&amp;y.bin", "Primljeno", "40 od 160 bajtova (25 %)"}},
   };
   for (const Case& c : cases) {
     test::FakeConsoleController controller;

@@ -329,7 +329,7 @@ async function synchronisationControls() {
     check('the running synchronisation refreshes the page', await refreshes());
     check('progress names the project', await cell('Projekt') === 'velik (1 od 1)', await cell('Projekt'));
     check('progress names the task', /^\d+ od 20$/.test(await cell('Zadatak')), await cell('Zadatak'));
-    check('progress names the file', (await cell('Datoteka')).startsWith('\\podaci\\f'), await cell('Datoteka'));
+    check('progress names the file', (await cell('Putanja')).startsWith('\\podaci\\f'), await cell('Putanja'));
     check('progress counts the bytes', / od 393216 bajtova \(\d+ %\)$/.test(await cell('Primljeno')), await cell('Primljeno'));
     await shoot('status-progress.png');
 
