@@ -63,10 +63,13 @@ void LoadConnectionSettings(TsvXMLNode& root, TsvSettings& settings, TdrEventLog
   log.Add(msg::kLoadingConnection);
   TsvXMLNode& server = *root.FindOrAddChild("serversettings", true);
   settings.serverAddress = ChildValue(server, "serveradress");
-  settings.serverPort = StrToIntDef(ChildValue(server, "defaultport"), kDefaultServerPort);
+  const std::string portText = ChildValue(server, "defaultport");
+  settings.serverPort = StrToIntDef(portText, kDefaultServerPort);
   // A port whose console port would not be a port could never be reached to mend it.
-  if (settings.serverPort < kLowestServerPort || settings.serverPort > kHighestServerPort)
+  if (settings.serverPort < kLowestServerPort || settings.serverPort > kHighestServerPort) {
+    log.Add(Format(msg::kBadPort, portText));
     settings.serverPort = kDefaultServerPort;
+  }
   settings.pollInterval = StrToIntDef(ChildValue(server, "defaultpollinterval"), kDefaultPollInterval);
 }
 

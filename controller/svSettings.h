@@ -59,7 +59,9 @@ std::string NormaliseLineBreaks(std::string_view text);
 // parser's error; settings are then left unchanged.
 void LoadSettings(const SystemPath& programFolder, const std::string& defaultProjectPath,
                   TsvSettings& settings, TdrEventLog& log);
-// The two halves of LoadSettings, applied to a parsed document root.
+// The two halves of LoadSettings, applied to a parsed document root. A port that is a
+// number outside kLowestServerPort..kHighestServerPort is logged as "Neispravan port %s"
+// and replaced by 1974, as text that is no number is (silently).
 void LoadConnectionSettings(TsvXMLNode& root, TsvSettings& settings, TdrEventLog& log);
 void LoadProjects(TsvXMLNode& root, const std::string& defaultProjectPath,
                   TsvProjectList& projects, TdrEventLog& log);

@@ -117,19 +117,27 @@ TEST_F(SettingsFile, NumbersFollowTheIntegerTextRuleWithDefaultsForTheRest) {
 }
 
 // The console listens on the server port + 2; a port that would put it outside the
-// port range would keep the user from ever reaching the console to mend it.
-TEST_F(SettingsFile, APortThatLeavesNoConsolePortIsReplacedByTheDefault) {
-  auto port = [&](const std::string& text) {
-    return LoadConfigFile("<xml><serversettings><defaultport>" + text +
-                          "</defaultport></serversettings></xml>").serverPort;
+// port range would keep the user from ever reaching the console to mend it. The log says
+// why the port in the file was not taken; text that is no number stays silent.
+TEST_F(SettingsFile, APortThatLeavesNoConsolePortIsReplacedByTheDefaultAndLogged) {
+  const struct {
+    const char* text;
+    std::int32_t port;
+    bool logged;
+  } cases[] = {
+      {"65533", 65533, false}, {"1", 1, false},          {"abc", 1974, false},
+      {"65534", 1974, true},   {"70000", 1974, true},    {"0", 1974, true},
+      {"-2", 1974, true},      {"2147483647", 1974, true}, {"$FFFF", 1974, true},
   };
-  EXPECT_EQ(port("65533"), 65533);
-  EXPECT_EQ(port("1"), 1);
-  EXPECT_EQ(port("65534"), 1974);
-  EXPECT_EQ(port("70000"), 1974);
-  EXPECT_EQ(port("0"), 1974);
-  EXPECT_EQ(port("-2"), 1974);
-  EXPECT_EQ(port("2147483647"), 1974);
+  for (const auto& c : cases) {
+    const TsvSettings s = LoadConfigFile("<xml><serversettings><defaultport>" + std::string(c.text) +
+                                         "</defaultport></serversettings></xml>");
+    EXPECT_EQ(s.serverPort, c.port) << c.text;
+    const std::vector<std::string> entries = test::Entries(log_);
+    const auto connection = std::find(entries.rbegin(), entries.rend(), msg::kLoadingConnection);
+    ASSERT_NE(connection, entries.rend());
+    EXPECT_EQ(*(connection - 1), c.logged ? Format(msg::kBadPort, c.text) : msg::kLoadingProjects) << c.text;
+  }
 }
 
 // The program's folder and the configuration folder are the system's own paths: found
