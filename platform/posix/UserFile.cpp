@@ -88,11 +88,11 @@ bool TakeOver(int fd, const std::string& target, const struct stat& old) {
 
 // A new file beside the target with a short name of its own; -1 when none can be made.
 int CreateTemporary(const std::string& target, std::string& name) {
-  static thread_local std::mt19937 random{std::random_device{}()};
+  static thread_local std::mt19937 generator{std::random_device{}()};
   static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   for (int attempt = 0; attempt < 10; ++attempt) {
     name = FolderOf(target) + "/.sv";
-    for (int i = 0; i < 8; ++i) name += kLetters[random() % (sizeof kLetters - 1)];
+    for (int i = 0; i < 8; ++i) name += kLetters[generator() % (sizeof kLetters - 1)];
     const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
