@@ -24,12 +24,10 @@ namespace {
 
 // Reads the settings as the client does, but from the file named.
 void ReadSettings(const std::string& path, sv::TsvSettings& settings, sv::TdrEventLog& log) {
-  std::string programPath;
-  sv::Utf8ToCp1250(path, programPath);
   sv::TsvXMLNode root;
-  root.Parse(sv::NormaliseLineBreaks(sv::fs::ReadFile(programPath)));
+  root.Parse(sv::NormaliseLineBreaks(sv::fs::ReadFile(sv::SystemPath(path))));
   sv::LoadConnectionSettings(root, settings, log);
-  sv::LoadProjects(root, sv::HomeFolder() + "/drumel", settings.projects, log);
+  sv::LoadProjects(root, sv::HomeFolderText() + "/drumel", settings.projects, log);
 }
 
 void PrintOldestFirst(sv::TdrEventLog& log) {

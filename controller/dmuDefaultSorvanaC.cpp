@@ -20,7 +20,7 @@ std::int32_t ConsolePortFor(std::int32_t serverPort) {
 
 }  // namespace
 
-TdmDefaultSorvanaC::TdmDefaultSorvanaC(TApplication& application, std::string programFolder)
+TdmDefaultSorvanaC::TdmDefaultSorvanaC(TApplication& application, SystemPath programFolder)
     : application_(application),
       programFolder_(std::move(programFolder)),
       svTCPClient_(std::make_unique<TsvServerLink>()),
@@ -49,11 +49,12 @@ void TdmDefaultSorvanaC::DataModuleCreate() {
   LoadSettings();
 }
 
-std::string TdmDefaultSorvanaC::SettingsFilePath() { return sv::SettingsFilePath(programFolder_); }
+SystemPath TdmDefaultSorvanaC::SettingsFilePath() { return sv::SettingsFilePath(programFolder_); }
 
 void TdmDefaultSorvanaC::LoadSettings() {
   TsvSettings loaded;
-  sv::LoadSettings(programFolder_, HomeFolder() + "/drumel", loaded, eventLog_);
+  // Program text: the settings file stores it and the console shows it.
+  sv::LoadSettings(programFolder_, HomeFolderText() + "/drumel", loaded, eventLog_);
   std::scoped_lock lock(settingsMutex_);
   settings_ = std::move(loaded);
   SvCHTTPServer_->SetDefaultPort(ConsolePortFor(settings_.serverPort));

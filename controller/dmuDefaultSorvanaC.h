@@ -41,17 +41,18 @@ class TdmDefaultSorvanaC : public TdmCustomSorvanaC, public ConsoleController {
 
   // Builds the parts (the console listener on port 1976, not yet listening) and runs the
   // creation handler: the first log entry, the connection handed to the file commands,
-  // the settings loaded from the file found from programFolder. A failure in the handler
+  // the settings loaded from the file found from programFolder (the system's own path of
+  // the program's folder, see ProgramPaths.h). A failure in the handler
   // is shown through application.ShowError, and creation completes with what was set up.
   // The application outlives the controller.
-  TdmDefaultSorvanaC(TApplication& application, std::string programFolder);
+  TdmDefaultSorvanaC(TApplication& application, SystemPath programFolder);
   // Stops the listener first (no request runs afterwards), then releases the rest. The
   // settings are not saved.
   ~TdmDefaultSorvanaC() override;
 
   // The settings file (see svSettings.h). LoadSettings replaces the settings only when
   // the whole file was read; it raises the file's failure.
-  std::string SettingsFilePath();
+  SystemPath SettingsFilePath();
   void LoadSettings();
 
   // The listener's port setting (the server port + 2 once settings are loaded). Any thread.
@@ -121,7 +122,7 @@ class TdmDefaultSorvanaC : public TdmCustomSorvanaC, public ConsoleController {
   }
 
   TApplication& application_;
-  const std::string programFolder_;
+  const SystemPath programFolder_;
   TdrEventLog eventLog_;
   TSyncTimes times_;
 

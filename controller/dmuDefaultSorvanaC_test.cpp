@@ -99,7 +99,9 @@ class Controller : public ::testing::Test {
     test::MakeDirs(config_ / "drumel/sorvana");
     test::WriteFile(ConfigFile(), text);
   }
-  std::unique_ptr<LoopController> Make() { return std::make_unique<LoopController>(app_, program_.path()); }
+  std::unique_ptr<LoopController> Make() {
+    return std::make_unique<LoopController>(app_, SystemPath(program_.path()));
+  }
   // A controller with the given poll interval that runs for `ticks` ticks.
   std::unique_ptr<LoopController> RunFor(std::int32_t pollInterval, int ticks) {
     auto c = Make();
@@ -140,8 +142,8 @@ TEST_F(Controller, WithoutASettingsFileTheDefaultsApply) {
   EXPECT_EQ(c->ConsolePort(), 1976);
   EXPECT_EQ(c->PollInterval(), 60);
   ASSERT_EQ(c->ProjectCount(), 1);
-  EXPECT_EQ(c->FirstProjectPath(), HomeFolder() + "/drumel");
-  EXPECT_EQ(c->SettingsFilePath(), ConfigFile());
+  EXPECT_EQ(c->FirstProjectPath(), HomeFolderText() + "/drumel");
+  EXPECT_EQ(c->SettingsFilePath().Native(), ConfigFile());
 }
 
 TEST_F(Controller, AFailureDuringCreationIsShownAndCreationCompletes) {
@@ -357,7 +359,7 @@ TEST_F(Controller, AnUnreachableServerIsLoggedAndTheLoopGoesOn) {
                 "<defaultport>" + std::to_string(UnusedPort()) + "</defaultport>"
                 "<defaultpollinterval>0</defaultpollinterval>"
                 "</serversettings></xml>");
-  TdmDefaultSorvanaC c(app_, program_.path());
+  TdmDefaultSorvanaC c(app_, SystemPath(program_.path()));
   app_.endAfter = 1;
   c.Run(nullptr);
   std::vector<std::string> entries = test::Entries(c.EventLog());

@@ -5,9 +5,9 @@
 #include "base/Text.h"
 #include "eventlog/drLogger.h"
 #include "markup/svXMLParser.h"
-#include "platform/AtomicFile.h"
 #include "platform/FileSystem.h"
 #include "platform/ProgramPaths.h"
+#include "platform/UserFile.h"
 
 namespace sv {
 namespace {
@@ -23,17 +23,12 @@ void SetChildValue(TsvXMLNode& parent, std::string_view name, std::string_view v
   parent.FindOrAddChild(name, true)->SetValue(value);
 }
 
-std::string FolderOf(const std::string& path) {
-  std::size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash);
-}
-
 }  // namespace
 
-std::string SettingsFilePath(const std::string& programFolder) {
-  std::string besideProgram = programFolder + "/svClient.xml";
-  if (fs::FileExists(besideProgram)) return besideProgram;
-  return ConfigFolder() + "/drumel/sorvana/svClient.xml";
+SystemPath SettingsFilePath(const SystemPath& programFolder) {
+  SystemPath besideProgram = programFolder / "svClient.xml";
+  if (!programFolder.empty() && fs::FileExists(besideProgram)) return besideProgram;
+  return ConfigFolder() / "drumel/sorvana/svClient.xml";
 }
 
 std::string NormaliseLineBreaks(std::string_view text) {
@@ -51,13 +46,13 @@ std::string NormaliseLineBreaks(std::string_view text) {
   return out;
 }
 
-void LoadSettings(const std::string& programFolder, const std::string& defaultProjectPath,
+void LoadSettings(const SystemPath& programFolder, const std::string& defaultProjectPath,
                   TsvSettings& settings, TdrEventLog& log) {
   log.Add(msg::kLocatingSettings);
   TsvXMLNode root;
-  std::string path = SettingsFilePath(programFolder);
+  const SystemPath path = SettingsFilePath(programFolder);
   if (fs::FileExists(path)) {
-    log.Add(Format(msg::kLoadingSettingsFrom, path));
+    log.Add(Format(msg::kLoadingSettingsFrom, path.Text()));
     root.Parse(NormaliseLineBreaks(fs::ReadFile(path)));
   }
   LoadConnectionSettings(root, settings, log);
@@ -68,10 +63,13 @@ void LoadConnectionSettings(TsvXMLNode& root, TsvSettings& settings, TdrEventLog
   log.Add(msg::kLoadingConnection);
   TsvXMLNode& server = *root.FindOrAddChild("serversettings", true);
   settings.serverAddress = ChildValue(server, "serveradress");
-  settings.serverPort = StrToIntDef(ChildValue(server, "defaultport"), kDefaultServerPort);
+  const std::string portText = ChildValue(server, "defaultport");
+  settings.serverPort = StrToIntDef(portText, kDefaultServerPort);
   // A port whose console port would not be a port could never be reached to mend it.
-  if (settings.serverPort < kLowestServerPort || settings.serverPort > kHighestServerPort)
+  if (settings.serverPort < kLowestServerPort || settings.serverPort > kHighestServerPort) {
+    log.Add(Format(msg::kBadPort, portText));
     settings.serverPort = kDefaultServerPort;
+  }
   settings.pollInterval = StrToIntDef(ChildValue(server, "defaultpollinterval"), kDefaultPollInterval);
 }
 
@@ -113,13 +111,13 @@ std::string SettingsText(const TsvSettings& settings, TdrEventLog& log) {
   return NormaliseLineBreaks(root.AsText());
 }
 
-void SaveSettings(const std::string& programFolder, const TsvSettings& settings, TdrEventLog& log) {
+void SaveSettings(const SystemPath& programFolder, const TsvSettings& settings, TdrEventLog& log) {
   log.Add(msg::kSavingSettings);
   std::string text = SettingsText(settings, log);
-  std::string path = SettingsFilePath(programFolder);
+  const SystemPath path = SettingsFilePath(programFolder);
   // A failure here shows as the file's creation error below.
-  fs::ForceFolders(FolderOf(path));
-  fs::WriteFileAtomic(path, text);
+  fs::ForceFolders(path.Folder());
+  fs::RewriteUserFile(path, text);
 }
 
 }  // namespace sv

@@ -1,16 +1,22 @@
 #pragma once
-// The file-system layer. Paths above this layer are Windows-1250 text in which both '\'
-// and '/' separate components (relative paths on the wire use '\'); here they are turned
-// into the disk's form (UTF-8, '/'). Names read from the disk come back as Windows-1250.
-// Failures that the program reports are raised as Exception with the promised texts.
+// The file-system layer. Paths above this layer are program text: Windows-1250 in which
+// both '\' and '/' separate components (relative paths on the wire use '\'); here they
+// are turned into the disk's form (UTF-8, '/'). A leading "~" stands for the home folder,
+// so that a path below a home folder that program text cannot name can still be written
+// (see HomeFolderText). Names read from the disk come back as Windows-1250. The folders
+// the system names for us travel as SystemPath and are used as they are. Failures that
+// the program reports are raised as Exception with the promised texts.
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
 
+#include "platform/SystemPath.h"
+
 namespace sv::fs {
 
-// The disk form of a program path: '\' becomes '/', Windows-1250 becomes UTF-8.
+// The disk form of a program path: '\' becomes '/', Windows-1250 becomes UTF-8, and a
+// "~" that is the whole path or its first component becomes the home folder.
 std::string NativePath(std::string_view path);
 
 // One entry of a folder listing.
@@ -33,11 +39,13 @@ bool FolderInfo(std::string_view path, DirEntry& info);
 
 bool FolderExists(std::string_view path);
 bool FileExists(std::string_view path);  // a regular file (links followed)
+bool FileExists(const SystemPath& path);
 
 // Creates one folder level; false when it was not created (exists, parent missing, ...).
 bool CreateFolder(std::string_view path);
 // Creates the folder and every missing folder above it; true when it exists afterwards.
 bool ForceFolders(std::string_view path);
+bool ForceFolders(const SystemPath& path);
 // Deletes a file; false when it was not deleted. A folder is not a file, and a read-only
 // file (no write permission bit at all) is kept, as the program's users expect of it.
 bool DeleteFile(std::string_view path);
@@ -49,6 +57,7 @@ bool SetFileTime(std::string_view path, std::int64_t unixSeconds);
 
 // Reads a whole file; raises "Cannot open file "%s". %s" when it cannot be opened.
 std::string ReadFile(std::string_view path);
+std::string ReadFile(const SystemPath& path);  // the message shows path.Text()
 // Streams a file's content to sink in chunks; raises as ReadFile.
 void ReadFileChunks(std::string_view path, const std::function<void(const char*, std::size_t)>& sink);
 // Streams a file of a size known beforehand: opens it, tells `opened` its size, then

@@ -14,6 +14,7 @@
 #include "base/Exception.h"
 #include "base/Messages.h"
 #include "base/Text.h"
+#include "platform/ProgramPaths.h"
 
 namespace sv::fs {
 namespace {
@@ -62,9 +63,9 @@ void FillFromStat(const struct stat& st, DirEntry& entry) {
   entry.inode = st.st_ino;
 }
 
-// Opens a file for reading or raises the promised text with the program path.
-int OpenForReading(std::string_view path) {
-  const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+// Opens a file for reading or raises the promised text with the path as shown.
+int OpenForReading(const std::string& native, std::string_view path) {
+  const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     tLastError = errno;
     throw Exception(Format(msg::kCannotOpenFile, path, ErrorText(errno)));
@@ -101,6 +102,13 @@ std::uint64_t StreamFrom(int fd, std::string_view path, std::uint64_t limit,
   return done;
 }
 
+void ReadChunks(const std::string& native, std::string_view path,
+                const std::function<void(const char*, std::size_t)>& sink) {
+  Fd fd(OpenForReading(native, path));
+  RefuseFolder(fd.get(), path);
+  StreamFrom(fd.get(), path, UINT64_MAX, sink);
+}
+
 // Converts a name from the disk; true when the Windows-1250 form names the same entry
 // again: every character converted (malformed UTF-8 is not) and no backslash, which
 // separates path components above this layer.
@@ -114,7 +122,9 @@ std::string NativePath(std::string_view path) {
   std::string utf8 = Cp1250ToUtf8(path);
   for (char& c : utf8)
     if (c == '\\') c = '/';
-  return utf8;
+  if (utf8.empty() || utf8[0] != '~' || (utf8.size() > 1 && utf8[1] != '/')) return utf8;
+  const std::string home = HomeFolder().Native();
+  return home.empty() ? utf8 : home + utf8.substr(1);
 }
 
 bool ForEachEntry(std::string_view folder, const std::function<void(const DirEntry&)>& visit) {
@@ -154,17 +164,21 @@ bool FolderExists(std::string_view path) {
   return ::stat(NativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool FileExists(std::string_view path) {
+bool FileExists(std::string_view path) { return FileExists(SystemPath(NativePath(path))); }
+
+bool FileExists(const SystemPath& path) {
   struct stat st {};
-  return ::stat(NativePath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  return ::stat(path.Native().c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool CreateFolder(std::string_view path) {
   return ::mkdir(NativePath(path).c_str(), 0777) == 0 || Failed();
 }
 
-bool ForceFolders(std::string_view path) {
-  std::string native = NativePath(path);
+bool ForceFolders(std::string_view path) { return ForceFolders(SystemPath(NativePath(path))); }
+
+bool ForceFolders(const SystemPath& path) {
+  std::string native = path.Native();
   while (native.size() > 1 && native.back() == '/') native.pop_back();
   if (native.empty()) return false;
   struct stat st {};
@@ -213,15 +227,20 @@ std::string ReadFile(std::string_view path) {
   return content;
 }
 
+std::string ReadFile(const SystemPath& path) {
+  std::string content;
+  ReadChunks(path.Native(), path.Text(),
+             [&](const char* data, std::size_t size) { content.append(data, size); });
+  return content;
+}
+
 void ReadFileChunks(std::string_view path, const std::function<void(const char*, std::size_t)>& sink) {
-  Fd fd(OpenForReading(path));
-  RefuseFolder(fd.get(), path);
-  StreamFrom(fd.get(), path, UINT64_MAX, sink);
+  ReadChunks(NativePath(path), path, sink);
 }
 
 std::uint64_t ReadFileSized(std::string_view path, const std::function<void(std::uint64_t)>& opened,
                             const std::function<void(const char*, std::size_t)>& sink) {
-  Fd fd(OpenForReading(path));
+  Fd fd(OpenForReading(NativePath(path), path));
   RefuseFolder(fd.get(), path);
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) {

@@ -6,17 +6,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "base/Text.h"
-
 namespace sv {
 namespace {
-
-// Disk text (UTF-8) as program text; characters Windows-1250 lacks become '?'.
-std::string ProgramText(const std::string& utf8) {
-  std::string out;
-  Utf8ToCp1250(utf8, out);
-  return out;
-}
 
 std::string ProgramFilePath() {
   std::vector<char> buffer(256);
@@ -35,17 +26,14 @@ std::string Environment(const char* name) {
 
 }  // namespace
 
-std::string ProgramFolder() {
-  std::string path = ProgramFilePath();
-  return ProgramText(path.substr(0, path.rfind('/') == std::string::npos ? 0 : path.rfind('/')));
-}
+SystemPath ProgramFolder() { return SystemPath(ProgramFilePath()).Folder(); }
 
 std::string ProgramFileName() {
   std::string path = ProgramFilePath();
-  return ProgramText(path.substr(path.rfind('/') + 1));
+  return SystemPath(path.substr(path.rfind('/') + 1)).Text();
 }
 
-std::string HomeFolder() {
+SystemPath HomeFolder() {
   std::string home = Environment("HOME");
   if (home.empty()) {
     struct passwd entry {};
@@ -55,15 +43,20 @@ std::string HomeFolder() {
       home = found->pw_dir;
   }
   while (home.size() > 1 && home.back() == '/') home.pop_back();
-  return ProgramText(home);
+  return SystemPath(home);
 }
 
-std::string ConfigFolder() {
+std::string HomeFolderText() {
+  std::string text;
+  return HomeFolder().ExactText(text) ? text : "~";
+}
+
+SystemPath ConfigFolder() {
   // A relative XDG folder is to be ignored, as the desktop's base-directory rules say.
   std::string config = Environment("XDG_CONFIG_HOME");
-  if (config.empty() || config[0] != '/') return HomeFolder() + "/.config";
+  if (config.empty() || config[0] != '/') return HomeFolder() / ".config";
   while (config.size() > 1 && config.back() == '/') config.pop_back();
-  return ProgramText(config);
+  return SystemPath(config);
 }
 
 }  // namespace sv

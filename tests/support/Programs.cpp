@@ -138,8 +138,14 @@ ClientProgram::ClientProgram(const std::string& folder, int serverPort, int poll
   WriteFile(folder + "/svClient.xml", SettingsText(serverPort, pollInterval, projects));
 }
 
-void ClientProgram::Start() {
-  process_ = std::make_unique<ChildProcess>(program_, std::vector<std::string>{}, env_);
+void ClientProgram::Start(const std::vector<std::string>& launcher) {
+  if (launcher.empty()) {
+    process_ = std::make_unique<ChildProcess>(program_, std::vector<std::string>{}, env_);
+  } else {
+    std::vector<std::string> args(launcher.begin() + 1, launcher.end());
+    args.push_back(program_);
+    process_ = std::make_unique<ChildProcess>(launcher[0], args, env_);
+  }
   const std::string console = "Configure: http://localhost:" + std::to_string(consolePort_) + "/index.html\n";
   if (!process_->WaitForOut(console, kProgramLimit))
     throw std::runtime_error("sorvana-client did not start: " + process_->Out() + process_->Err());

@@ -60,8 +60,10 @@ class ClientProgram {
   // minutes and the projects in order.
   ClientProgram(const std::string& folder, int serverPort, int pollInterval,
                 const std::vector<Project>& projects, std::vector<std::string> env);
-  // Starts it and waits for its start lines (the console listens then).
-  void Start();
+  // Starts it and waits for its start lines (the console listens then). A launcher (a
+  // program and its arguments, the client's path appended) starts it instead, for
+  // example as another user.
+  void Start(const std::vector<std::string>& launcher = {});
   ChildProcess& Process() { return *process_; }
   int ConsolePort() const { return consolePort_; }
 
