@@ -56,8 +56,10 @@ void ReadFramedDocument(TsvTCPClient& client, std::string& out) {
                      [&out](const char* data, std::size_t size) { out.append(data, size); });
 }
 
-void ReadFramedDocument(TsvTCPClient& client, const ByteSink& sink) {
+void ReadFramedDocument(TsvTCPClient& client, const ByteSink& sink,
+                        const std::function<void(std::uint64_t)>& announced) {
   const std::int64_t length = ReadFrameLength(client, std::numeric_limits<std::int64_t>::max());
+  if (announced) announced(static_cast<std::uint64_t>(length));
   client.ReadExactly(static_cast<std::uint64_t>(length), sink);
 }
 
