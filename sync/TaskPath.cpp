@@ -1,7 +1,8 @@
 #include "sync/TaskPath.h"
 
+#include <map>
+#include <set>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "base/Exception.h"
 #include "base/Messages.h"
@@ -13,11 +14,12 @@ namespace sv {
 // Folded name -> the one local name of that fold, or "" when several share it.
 using FoldedNames = std::unordered_map<std::string, std::string>;
 
+// Ordered, so that what lay below a removed folder is one range.
 struct TScopedNameCache::Names {
   // Keyed by the folder's path as matching forms it: root + matched path + '\'.
-  std::unordered_map<std::string, FoldedNames> folders;
+  std::map<std::string, FoldedNames> folders;
   // Links on the way found not to lead to the root or above it.
-  std::unordered_set<std::string> harmlessLinks;
+  std::set<std::string> harmlessLinks;
 };
 
 namespace {
@@ -74,14 +76,14 @@ const std::string& KeyOf(const std::pair<const std::string, Value>& entry) {
 }
 
 // Forgets what was known of `path` and below it.
-template <typename Container>
-void ForgetBelow(Container& known, const std::string& path) {
-  for (auto it = known.begin(); it != known.end();) {
-    const std::string& key = KeyOf(*it);
-    const bool below =
-        key.compare(0, path.size(), path) == 0 && (key.size() == path.size() || key[path.size()] == '\\');
-    it = below ? known.erase(it) : std::next(it);
-  }
+template <typename Ordered>
+void ForgetBelow(Ordered& known, const std::string& path) {
+  known.erase(path);
+  const std::string prefix = path + '\\';
+  const auto first = known.lower_bound(prefix);
+  auto last = first;
+  while (last != known.end() && KeyOf(*last).compare(0, prefix.size(), prefix) == 0) ++last;
+  known.erase(first, last);
 }
 
 }  // namespace

@@ -133,8 +133,10 @@ void TsvInsertFileCommand::Execute(const std::string& root, const std::string& s
 void TsvDeleteFileCommand::Execute(const std::string& root, const std::string&, const std::string& parameter) {
   const std::string path = LocalPath(root, PathItem(SplitParameter(parameter)));
   const std::string file = root + path;
-  // A link goes to the trash itself, as delete_dir moves one.
-  const bool gone = fs::KindOf(file) == fs::EntryKind::kLink ? fs::MoveToTrash(file) : fs::DeleteFile(file);
+  // A link goes to the trash itself, as delete_dir moves one; where there is no trash it
+  // is deleted, which never touches what it points to.
+  const bool link = fs::KindOf(file) == fs::EntryKind::kLink;
+  const bool gone = (link && fs::MoveToTrash(file)) || fs::DeleteFile(file);
   if (!gone) throw Exception(Format(msg::kCannotDelete, file));
   NoteLocalChange(root, path, false);
 }
