@@ -30,6 +30,11 @@ inline const std::string kCannotDelete = Cp("Brisanje '%s' nije moguće");
 inline const std::string kForbiddenPath = Cp("Nedozvoljena putanja '%s'");
 // A name that cannot travel in Windows-1250 (or holds a backslash) is left out of a listing.
 inline const std::string kNameLeftOut = Cp("Naziv '%s' nije moguće prenijeti, izostavljen je iz popisa");
+// A link back to a folder that holds it, and (for the reference server) a link that
+// leads out of the project, are left out of a listing.
+inline const std::string kLinkUpward = Cp("Poveznica '%s' vodi na direktorij iznad sebe, izostavljena je iz popisa");
+inline const std::string kLinkOutside =
+    Cp("Poveznica '%s' vodi izvan direktorija projekta, izostavljena je iz popisa");
 
 // Pause and preview of synchronisations.
 inline const std::string kPaused = Cp("Sinhronizacija pauzirana");

@@ -37,7 +37,8 @@ class TServerSession {
   //                          task list; 500 for an unknown project, 550 when its folder
   //                          is missing (an empty answer would empty the client's folder)
   //   GetFile NAME PATH   -> 203 and the framed content, streamed from the disk; 550 for
-  //                          a path outside the project's folder or a missing file
+  //                          a path outside the project's folder, a missing file, or one
+  //                          that a link places outside the folder
   //   anything else       -> 500
   void Serve();
 
@@ -56,9 +57,10 @@ class TServerSession {
   std::string peer_;
 };
 
-// Resolves a relative path below a folder, each component taken as spelled or, failing
-// that, the entry whose name matches it without regard to case. False unless the result
-// is a regular file. The path must already have passed CheckTaskPath.
+// Resolves a task path below a folder as the client matches its own (MatchLocalNames:
+// each component as spelled or, failing that, the one entry whose name matches it
+// without regard to case). False unless the path may travel and the result is a regular
+// file that lies inside the folder once every link is resolved.
 bool ResolveProjectFile(const std::string& folder, const std::string& path, std::string& found);
 
 // Text from a client made safe for one log line: control bytes as '?', at most 200 bytes.

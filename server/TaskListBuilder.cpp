@@ -9,6 +9,7 @@
 #include "base/Messages.h"
 #include "base/Text.h"
 #include "markup/svXMLParser.h"
+#include "sync/TaskPath.h"
 
 namespace sv {
 namespace {
@@ -194,7 +195,9 @@ class Comparison {
 
   bool Travels(const TBaseFile& entry, bool folder) {
     const std::string& name = entry.Name();
-    const bool ok = !Trim(name).empty() && !(folder && static_cast<unsigned char>(name.back()) <= 0x20);
+    // The client's own rule first, so that no task is sent that it would refuse.
+    const bool ok = NameMayTravel(name) && !Trim(name).empty() &&
+                    !(folder && static_cast<unsigned char>(name.back()) <= 0x20);
     if (!ok && note_) note_(Format(msg::kNameLeftOut, entry.FullPath()));
     return ok;
   }

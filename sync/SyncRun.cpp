@@ -1,8 +1,12 @@
 #include "sync/SyncRun.h"
 
+#include <mutex>
+#include <unordered_set>
+
 #include "Comparer/source/StructStreamer.h"
 #include "base/Messages.h"
 #include "platform/FileSystem.h"
+#include "sync/TaskPath.h"
 #include "sync/TaskPlan.h"
 #include "sync/Tasks.h"
 #include "sync/uServerCommands.h"
@@ -44,11 +48,23 @@ void RunTasksObserved(TTaskList& tasks, const std::string& name, TSyncObserver& 
   }
 }
 
+// The same name or link would otherwise be noted at every synchronisation, at a poll
+// interval of 0 five times a second. The texts noted stay for the program's run.
+void NoteOnce(TdrEventLog& log, const std::string& note) {
+  static std::mutex mutex;
+  static std::unordered_set<std::string> noted;
+  {
+    std::scoped_lock lock(mutex);
+    if (!noted.insert(note).second) return;
+  }
+  log.Add(note);
+}
+
 }  // namespace
 
 std::string BuildProjectListing(const std::string& path, TdrEventLog& log) {
   TDirectory root;
-  TLoader::ScanFolderTree(path, &root, [&log](const std::string& note) { log.Add(note); });
+  TLoader::ScanFolderTree(path, &root, [&log](const std::string& note) { NoteOnce(log, note); });
   return TLoader::BuildListing(root);
 }
 
@@ -77,6 +93,7 @@ std::string SynchroniseProject(TsvTCPClient& client, TdrEventLog& log, const std
   fs::ForceFolders(path);
 
   ScopedServerChannel channel(client, observer);
+  TScopedNameCache names;
   if (observer) {
     RunTasksObserved(tasks, name, *observer);
   } else {

@@ -15,7 +15,7 @@
 namespace sv {
 
 // The listing document of the folder at `path` (a missing folder gives an empty
-// listing). Names that cannot be listed are noted in the log.
+// listing). Names and links left out are noted in the log, each once per program run.
 std::string BuildProjectListing(const std::string& path, TdrEventLog& log);
 
 // The "Sync" exchange: builds the listing first, then sends "Sync <name>" (reply 202),

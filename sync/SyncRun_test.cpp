@@ -206,5 +206,19 @@ TEST_F(SyncRunTest, AnObserverHearsEachTaskAndItsBytesAndStopsTheRunBetweenTasks
   EXPECT_EQ(ContentObserver(), nullptr);
 }
 
+TEST(BuildProjectListing, WhatIsLeftOutIsNotedOncePerProgramRun) {
+  TempDir dir;
+  WriteFile(dir / "once-\xE6\x97\xA5.txt", "");  // no Windows-1250 form
+  stdfs::create_directory_symlink(dir.path(), dir / "once-up");
+  TdrEventLog log;
+  const int before = log.Count();
+  for (int run = 0; run < 3; ++run) EXPECT_EQ(BuildProjectListing(dir.path(), log), "<xml></xml>");
+  ASSERT_EQ(log.Count(), before + 2);
+  std::vector<std::string> notes = {log.Items(0).Text(), log.Items(1).Text()};
+  std::sort(notes.begin(), notes.end());
+  EXPECT_EQ(notes, (std::vector<std::string>{Format(msg::kNameLeftOut, "once-?.txt"),
+                                             Format(msg::kLinkUpward, "\\once-up")}));
+}
+
 }  // namespace
 }  // namespace sv

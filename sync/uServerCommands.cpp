@@ -57,9 +57,11 @@ void ReadFramedDocument(TsvTCPClient& client, std::string& out) {
                      [&out](const char* data, std::size_t size) { out.append(data, size); });
 }
 
-void ReadFramedDocument(TsvTCPClient& client, const ByteSink& sink) {
+void ReadFramedDocument(TsvTCPClient& client, const ByteSink& sink,
+                        const std::function<void(std::uint64_t)>& announced) {
   const std::uint64_t length =
       static_cast<std::uint64_t>(ReadFrameLength(client, std::numeric_limits<std::int64_t>::max()));
+  if (announced) announced(length);
   TSyncObserver* observer = ContentObserver();
   if (!observer) {
     client.ReadExactly(length, sink);

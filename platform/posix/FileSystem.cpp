@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "base/Exception.h"
@@ -143,6 +145,11 @@ bool ForEachEntry(std::string_view folder, const std::function<void(const DirEnt
     if (::fstatat(dirFd, name, &st, 0) != 0 || !(S_ISDIR(st.st_mode) || S_ISREG(st.st_mode))) continue;
     entry.nameIsExact = NameTravels(name, entry.name);
     FillFromStat(st, entry);
+    entry.isLink = d->d_type == DT_LNK;
+    if (d->d_type == DT_UNKNOWN) {  // some file systems do not tell the type in readdir
+      struct stat own {};
+      entry.isLink = ::fstatat(dirFd, name, &own, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(own.st_mode);
+    }
     visit(entry);
   }
   return true;
@@ -171,6 +178,24 @@ bool FileExists(const SystemPath& path) {
   return ::stat(path.Native().c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+EntryKind KindOf(std::string_view path) {
+  struct stat st {};
+  if (::lstat(NativePath(path).c_str(), &st) != 0) return EntryKind::kNone;
+  if (S_ISLNK(st.st_mode)) return EntryKind::kLink;
+  if (S_ISDIR(st.st_mode)) return EntryKind::kFolder;
+  return S_ISREG(st.st_mode) ? EntryKind::kFile : EntryKind::kOther;
+}
+
+bool LiesWithin(std::string_view path, std::string_view folder) {
+  char inner[PATH_MAX], outer[PATH_MAX];
+  if (!::realpath(NativePath(path).c_str(), inner) || !::realpath(NativePath(folder).c_str(), outer)) return false;
+  const std::string_view in(inner), out(outer);
+  // Whole components only: /srv/p does not hold /srv/project.
+  return in.substr(0, out.size()) == out && (in.size() == out.size() || out == "/" || in[out.size()] == '/');
+}
+
+bool HasDriveLetters() { return false; }
+
 bool CreateFolder(std::string_view path) {
   return ::mkdir(NativePath(path).c_str(), 0777) == 0 || Failed();
 }
@@ -193,9 +218,10 @@ bool ForceFolders(const SystemPath& path) {
 }
 
 bool CanDeleteFile(std::string_view path) {
+  const std::string native = NativePath(path);
   struct stat st {};
-  if (::stat(NativePath(path).c_str(), &st) != 0) return Failed();
-  // A folder (or a link to one) is not a file: it stays.
+  if (::lstat(native.c_str(), &st) != 0) return Failed();
+  // A folder is not a file: it stays. A link is neither; it can go itself.
   if (S_ISDIR(st.st_mode)) {
     tLastError = EISDIR;
     return false;
@@ -204,15 +230,24 @@ bool CanDeleteFile(std::string_view path) {
     tLastError = EACCES;
     return false;
   }
+  // Removing an entry takes write and search access to its folder; in a sticky folder
+  // (like /tmp) also owning the entry or the folder.
+  const std::size_t slash = native.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string(".") : native.substr(0, slash + 1);
+  struct stat dir {};
+  if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0 || ::stat(folder.c_str(), &dir) != 0)
+    return Failed();
+  const uid_t me = ::geteuid();
+  if ((dir.st_mode & S_ISVTX) && me != 0 && me != st.st_uid && me != dir.st_uid) {
+    tLastError = EPERM;
+    return false;
+  }
   return true;
 }
 
 bool DeleteFile(std::string_view path) {
-  const std::string native = NativePath(path);
-  struct stat st {};
-  // A dangling link has nothing to stat, yet it can go.
-  if (::lstat(native.c_str(), &st) == 0 && !S_ISLNK(st.st_mode) && !CanDeleteFile(path)) return false;
-  return ::unlink(native.c_str()) == 0 || Failed();
+  if (!CanDeleteFile(path)) return false;
+  return ::unlink(NativePath(path).c_str()) == 0 || Failed();
 }
 
 bool SetFileTime(std::string_view path, std::int64_t unixSeconds) {
