@@ -49,7 +49,7 @@ std::vector<Task> Tasks(const TTaskListResult& result) {
   EXPECT_EQ(list.TaskCount(), result.tasks);
   std::vector<Task> tasks;
   for (int i = 0; i < list.TaskCount(); ++i)
-    tasks.push_back({list.TaskAt(i)->CommandName(), list.TaskAt(i)->Parameter()});
+    tasks.push_back({std::string(list.TaskAt(i)->CommandName()), std::string(list.TaskAt(i)->Parameter())});
   return tasks;
 }
 
