@@ -14,7 +14,6 @@
 #include "controller/ServerLink.h"
 #include "controller/svSettings.h"
 #include "eventlog/drLogger.h"
-#include "markup/svXMLParser.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
 #include "platform/ProgramPaths.h"
@@ -26,10 +25,8 @@ namespace {
 void ReadSettings(const std::string& path, sv::TsvSettings& settings, sv::TdrEventLog& log) {
   std::string programPath;
   sv::Utf8ToCp1250(path, programPath);
-  sv::TsvXMLNode root;
-  root.Parse(sv::NormaliseLineBreaks(sv::fs::ReadFile(programPath)));
-  sv::LoadConnectionSettings(root, settings, log);
-  sv::LoadProjects(root, sv::HomeFolder() + "/drumel", settings.projects, log);
+  sv::ReadSettingsDocument(sv::NormaliseLineBreaks(sv::fs::ReadFile(programPath)), sv::HomeFolder() + "/drumel",
+                           settings, log);
 }
 
 void PrintOldestFirst(sv::TdrEventLog& log) {
