@@ -30,6 +30,8 @@ inline const std::string kCannotDelete = Cp("Brisanje '%s' nije moguće");
 inline const std::string kForbiddenPath = Cp("Nedozvoljena putanja '%s'");
 // A name that cannot travel in Windows-1250 (or holds a backslash) is left out of a listing.
 inline const std::string kNameLeftOut = Cp("Naziv '%s' nije moguće prenijeti, izostavljen je iz popisa");
+// Memory ran out during a synchronisation (on the server: during one client's connection).
+inline const std::string kOutOfMemory = Cp("Sinkronizacija prekinuta: nema dovoljno memorije");
 
 // Markup.
 inline const std::string kTagInTag = Cp("Početak taga u tagu");

@@ -1,6 +1,9 @@
 #include "controller/svSynchronise.h"
 
+#include <new>
+
 #include "base/Exception.h"
+#include "base/Messages.h"
 #include "eventlog/drLogger.h"
 
 namespace sv {
@@ -32,6 +35,9 @@ void SynchroniseAllProjects(TServerLink& link, const TsvSettings& settings, TdrE
     link.Close();
   } catch (const Exception& e) {
     log.Add(e.Message());
+  } catch (const std::bad_alloc&) {
+    // What ran out is released by now: the document or file being handled.
+    log.Add(msg::kOutOfMemory);
   }
 }
 

@@ -39,8 +39,10 @@ struct TSyncTimes {
 // Works on `settings`, a copy taken at the start so the console may change the settings
 // meanwhile. Records the attempt, opens the link, synchronises each project in order logging its
 // line, records the success and closes the link (also after a failure). The first
-// failure ends the run: its message is logged and it goes no further. Failures that are
-// not the program's own Exception pass on, after the link is closed.
+// failure ends the run: its message is logged and it goes no further; running out of
+// memory is such a failure too, logged as "Sinkronizacija prekinuta: nema dovoljno
+// memorije". Other failures that are not the program's own Exception pass on, after the
+// link is closed.
 void SynchroniseAllProjects(TServerLink& link, const TsvSettings& settings, TdrEventLog& log,
                             TSyncTimes& times, const std::function<TDateTime()>& now);
 
