@@ -47,6 +47,8 @@ inline const std::string kStoppedInProject =
 inline const std::string kStoppedBeforeProject = Cp("Sinhronizacija zaustavljena zbog pauze prije projekta %s");
 inline const std::string kPreviewStarted = Cp("Pregled sljedeće sinhronizacije");
 inline const std::string kPreviewClosed = Cp("Pregled nije moguć: program se zatvara");
+// Memory ran out during a synchronisation (on the server: during one client's connection).
+inline const std::string kOutOfMemory = Cp("Sinkronizacija prekinuta: nema dovoljno memorije");
 
 // Markup.
 inline const std::string kTagInTag = Cp("Početak taga u tagu");

@@ -26,7 +26,6 @@
 namespace sv {
 
 class TdrEventLog;
-class TsvXMLNode;
 
 constexpr std::int32_t kDefaultServerPort = 1974;
 constexpr std::int32_t kDefaultPollInterval = 60;
@@ -59,12 +58,14 @@ std::string NormaliseLineBreaks(std::string_view text);
 // parser's error; settings are then left unchanged.
 void LoadSettings(const SystemPath& programFolder, const std::string& defaultProjectPath,
                   TsvSettings& settings, TdrEventLog& log);
-// The two halves of LoadSettings, applied to a parsed document root. A port that is a
-// number outside kLowestServerPort..kHighestServerPort is logged as "Neispravan port %s"
-// and replaced by 1974, as text that is no number is (silently).
-void LoadConnectionSettings(TsvXMLNode& root, TsvSettings& settings, TdrEventLog& log);
-void LoadProjects(TsvXMLNode& root, const std::string& defaultProjectPath,
-                  TsvProjectList& projects, TdrEventLog& log);
+// LoadSettings on a document's text (its line ends already CR LF): the connection
+// settings, then the projects, each step logged. A port that is a number outside
+// kLowestServerPort..kHighestServerPort is logged as "Neispravan port %s" and replaced by
+// 1974, as text that is no number is (silently). Raises the markup parser's error before
+// anything is changed. Keeps nothing of the document but the settings it holds, so a
+// file of any shape is read in about three times its size.
+void ReadSettingsDocument(std::string_view document, const std::string& defaultProjectPath,
+                          TsvSettings& settings, TdrEventLog& log);
 
 // Rewrites the settings file found from programFolder from the settings alone, creating
 // its folder when missing. The file stays what the user made of it (a link, its owner and

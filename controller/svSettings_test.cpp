@@ -179,6 +179,25 @@ TEST_F(SettingsFile, NamesAreFoundInAnyCaseAndOnlyTheFirstOfEachCounts) {
   EXPECT_EQ(s.projects.Project(0).Path, "/srv/a");
 }
 
+// Only the elements at their place count, as the markup tree would hold them.
+TEST_F(SettingsFile, ValuesAreTakenFromTheirPlaceInTheDocumentOnly) {
+  const struct {
+    const char* document;
+    const char* address;
+    const char* firstProject;
+  } cases[] = {
+      {"<xml><projects><project><x><name>deep</name></x><name>a</name><path>/p</path></project>", "", "a"},
+      {"<xml><serversettings><x><serveradress>deep</serveradress></x>top</serversettings></xml>", "", "drumel"},
+      {"<xml></xml><again><serversettings><serveradress>h</serveradress></serversettings>"
+       "<projects><project><name>b</name><path>/b</path>", "h", "b"},  // the top element reopened; left open
+  };
+  for (const auto& c : cases) {
+    TsvSettings s = LoadConfigFile(c.document);
+    EXPECT_EQ(s.serverAddress, c.address) << c.document;
+    EXPECT_EQ(s.projects.Project(0).Name, c.firstProject) << c.document;
+  }
+}
+
 TEST_F(SettingsFile, ProjectsWithoutNameOrPathAreSkippedAndDuplicatesKept) {
   TsvSettings s = LoadConfigFile(
       "<xml><projects>"

@@ -1,6 +1,7 @@
 #include "controller/svSynchronise.h"
 
 #include <chrono>
+#include <new>
 
 #include "base/Exception.h"
 #include "base/Messages.h"
@@ -41,6 +42,9 @@ std::string SynchroniseObserved(TServerLink& link, const TsvProject& project, in
   } catch (const Exception& e) {
     observer.ProjectFinished(project.Name, e.Message(), MillisecondsSince(start));
     throw;
+  } catch (const std::bad_alloc&) {
+    observer.ProjectFinished(project.Name, msg::kOutOfMemory, MillisecondsSince(start));
+    throw;
   }
 }
 
@@ -62,6 +66,9 @@ void SynchroniseAllProjects(TServerLink& link, const TsvSettings& settings, TdrE
     });
   } catch (const Exception& e) {
     log.Add(e.Message());
+  } catch (const std::bad_alloc&) {
+    // What ran out is released by now: the document or file being handled.
+    log.Add(msg::kOutOfMemory);
   }
 }
 
@@ -80,6 +87,10 @@ TSyncPreview PreviewAllProjects(TServerLink& link, const TsvSettings& settings, 
     log.Add(e.Message());
     preview.failed = true;
     preview.failure = e.Message();
+  } catch (const std::bad_alloc&) {
+    log.Add(msg::kOutOfMemory);
+    preview.failed = true;
+    preview.failure = msg::kOutOfMemory;
   }
   return preview;
 }

@@ -45,11 +45,12 @@ struct TSyncTimes {
 // Works on `settings`, a copy taken at the start so the console may change the settings
 // meanwhile. Records the attempt, opens the link, synchronises each project in order logging its
 // line, records the success and closes the link (also after a failure). The first
-// failure ends the run: its message is logged and it goes no further. Failures that are
-// not the program's own Exception pass on, after the link is closed. The observer (may
-// be none) hears of each project's start and end, and may stop the run before a project
-// (ESyncStopped, "Sinhronizacija zaustavljena zbog pauze prije projekta %s") or between
-// two tasks; a stop ends the run as a failure does.
+// failure ends the run: its message is logged and it goes no further; running out of
+// memory is such a failure too, logged as "Sinkronizacija prekinuta: nema dovoljno
+// memorije". Other failures that are not the program's own Exception pass on, after the
+// link is closed. The observer (may be none) hears of each project's start and end, and
+// may stop the run before a project (ESyncStopped, "Sinhronizacija zaustavljena zbog
+// pauze prije projekta %s") or between two tasks; a stop ends the run as a failure does.
 void SynchroniseAllProjects(TServerLink& link, const TsvSettings& settings, TdrEventLog& log,
                             TSyncTimes& times, const std::function<TDateTime()>& now,
                             TSyncObserver* observer = nullptr);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
 #include <stdexcept>
 
 #include "base/Exception.h"
@@ -25,6 +26,7 @@ class ScriptedLink : public TServerLink {
     calls.push_back("sync " + name + " " + path);
     if (name == failProject) throw Exception("Reply Code is not valid: OK");
     if (name == crashProject) throw std::logic_error("not ours");
+    if (name == exhaustingProject) throw std::bad_alloc();
     return "done " + name;
   }
   std::string ExchangeListing(const std::string& name, const std::string& path, TdrEventLog&) override {
@@ -37,7 +39,7 @@ class ScriptedLink : public TServerLink {
 
   std::vector<std::string> calls;
   bool failOpen = false;
-  std::string failProject, crashProject;
+  std::string failProject, crashProject, exhaustingProject;
 };
 
 class SynchroniseAll : public ::testing::Test {
@@ -93,6 +95,19 @@ TEST_F(SynchroniseAll, WithoutProjectsTheConnectionIsOpenedAndClosed) {
   EXPECT_EQ(link_.calls, (std::vector<std::string>{"open sync.example:1974", "close"}));
   EXPECT_EQ(log_.Count(), 0);
   EXPECT_EQ(times_.lastSuccess, 102);
+}
+
+TEST_F(SynchroniseAll, RunningOutOfMemoryFailsOnlyThatRunWithItsMessage) {
+  link_.exhaustingProject = "b";
+  Run();
+  EXPECT_EQ(link_.calls.back(), "close");
+  EXPECT_EQ(test::Entries(log_), (std::vector<std::string>{"done a", msg::kOutOfMemory}));
+  EXPECT_EQ(test::Entries(log_).back(), Cp("Sinkronizacija prekinuta: nema dovoljno memorije"));
+  EXPECT_EQ(times_.lastSuccess, 0);
+  link_.exhaustingProject.clear();
+  Run();
+  EXPECT_EQ(test::Entries(log_).back(), "done c");
+  EXPECT_EQ(times_.lastSuccess, 103);  // attempt 102, success 103
 }
 
 TEST_F(SynchroniseAll, AForeignFailurePassesOnAfterTheConnectionIsClosed) {

@@ -1,6 +1,7 @@
 #include "server/ServerSession.h"
 
 #include <cstdint>
+#include <new>
 
 #include "Comparer/source/StructStreamer.h"
 #include "base/Messages.h"
@@ -34,9 +35,18 @@ void TServerSession::Serve() {
       Answer(line);
     }
   } catch (const Exception& e) {
-    log_(peer_ + " connection ended: " + LogText(e.Message()));
-  } catch (const std::exception& e) {  // e.g. no memory for a document: end this client only
-    log_(peer_ + " connection ended: " + LogText(e.what()));
+    LogEnd(e.Message());
+  } catch (const std::bad_alloc&) {  // what ran out is released by now; other clients go on
+    LogEnd(msg::kOutOfMemory);
+  } catch (const std::exception& e) {
+    LogEnd(e.what());
+  }
+}
+
+void TServerSession::LogEnd(std::string_view reason) noexcept {
+  try {
+    log_(peer_ + " connection ended: " + LogText(reason));
+  } catch (...) {  // no memory even for the line: the end itself matters more
   }
 }
 

@@ -29,9 +29,10 @@ class TServerSession {
 
   // Greets with 200, then answers requests until the client closes the connection or
   // breaks the protocol (an over-long line, a bad frame length, a listing that is not
-  // well formed, a failed read or write, a file that shrank while it was sent): such a
-  // failure ends the conversation, and the caller closes the connection. Logs one line
-  // per request and one for an end other than the client's close. Never raises.
+  // well formed, a failed read or write, a file that shrank while it was sent, no memory
+  // left for what the client sends or asks): such a failure ends the conversation, and
+  // the caller closes the connection. Logs one line per request and one for an end other
+  // than the client's close. Never raises.
   //   Hello               -> 201
   //   Sync NAME           -> 202, then reads the framed listing and writes the framed
   //                          task list; 500 for an unknown project, 550 when its folder
@@ -44,6 +45,7 @@ class TServerSession {
 
  private:
   void Answer(const std::string& line);
+  void LogEnd(std::string_view reason) noexcept;
   void Sync(int project, const std::string& request);
   void GetFile(int project, const std::string& path, const std::string& request);
   void Reply(int code, const std::string& text, const std::string& request, const std::string& detail = {});

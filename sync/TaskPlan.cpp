@@ -2,6 +2,7 @@
 
 #include "platform/FileSystem.h"
 #include "sync/TaskBuilder.h"
+#include "sync/TaskPath.h"
 #include "sync/Tasks.h"
 #include "sync/usvBaseCommand.h"
 
@@ -34,19 +35,19 @@ const CommandFacts* FactsOf(const TBaseTask& task) {
 }
 
 std::string PathOf(const TBaseTask& task, const CommandFacts* facts) {
-  if (!facts || facts->folder) return task.Parameter();
+  if (!facts || facts->folder) return std::string(task.Parameter());
   const std::vector<std::string> items = SplitParameter(task.Parameter());
   return items.empty() ? std::string() : items[0];
 }
 
 // Whether a file stands at the task's path; paths the run would refuse are not looked up.
+// It is looked up as the run would address it: cut, tidied and matched to the local names.
 bool FileStands(const std::string& root, const std::string& path) {
   try {
-    CheckTaskPath(root, path);
+    return fs::FileExists(root + MatchLocalNames(root, CheckTaskPath(root, path)));
   } catch (const Exception&) {
     return false;
   }
-  return fs::FileExists(root + path);
 }
 
 }  // namespace
