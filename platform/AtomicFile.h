@@ -18,23 +18,42 @@ class AtomicFile {
   // discards what it is given, and Commit raises "Cannot create file "%s". %s" with
   // `path` and the system's text; so a caller can still consume its input.
   // `durable` also flushes the content to the disk before the rename (settings); content
-  // that can be fetched again goes without that wait.
-  explicit AtomicFile(std::string_view path, bool durable = false);
+  // that can be fetched again goes without that wait. `targetIsNew` says the caller has
+  // just found nothing at `path`, so it is not looked at again: the new file gets the
+  // usual mode and replaces whatever appeared there meanwhile.
+  explicit AtomicFile(std::string_view path, bool durable = false, bool targetIsNew = false);
   // Removes the temporary file unless Commit succeeded.
   ~AtomicFile();
   AtomicFile(const AtomicFile&) = delete;
   AtomicFile& operator=(const AtomicFile&) = delete;
 
   // Says that `size` bytes are coming, before the first Write: raises "Cannot create file
-  // "%s". %s" with the system's text for a full disk when they do not fit in the free
-  // space of the target's file system, so nothing is written. Does nothing when the
-  // writer is already discarding (Commit reports why) or the space cannot be told.
+  // "%s". %s" with the system's text for a full disk when more than kBufferSize of them do
+  // not fit in the free space of the target's file system, so nothing is written.
+  // Content that fits in the buffer is held until Commit, which writes it in one piece:
+  // a full disk then fails that write, with the same message, and nothing stays behind.
+  // Does nothing when the writer is already discarding (Commit reports why) or the space
+  // cannot be told.
   void Reserve(std::uint64_t size);
-  // Appends bytes; a write failure is remembered and reported by Commit.
+  // Appends bytes; a write failure is remembered and reported by Commit. Up to
+  // kBufferSize of content is held in memory and written by Commit.
   void Write(const char* data, std::size_t size);
+  // Lends the free end of the write buffer, so content can be read straight into it:
+  // at least `minimum` bytes (at most kLargeBuffer), writing out what the buffer holds
+  // first when less is free. Placed(n) appends the first n bytes of that room.
+  char* Room(std::size_t minimum, std::size_t& size);
+  void Placed(std::size_t n);
+  // The last-write time (POSIX seconds) the file gets at Commit, before it takes the
+  // target's name; a failure to set it is not reported.
+  void SetTime(std::int64_t unixSeconds);
   // Flushes, closes and renames the temporary file over the target; raises as above.
   // A new file gets the usual mode for new files; a replaced one keeps its mode.
   void Commit();
+
+  // Content up to this size is held until Commit.
+  static constexpr std::size_t kBufferSize = 256 * 1024;
+  // The buffer that Room lends from, for large content.
+  static constexpr std::size_t kLargeBuffer = 1024 * 1024;
 
  private:
   struct Impl;

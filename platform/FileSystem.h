@@ -82,6 +82,54 @@ void ReadFileChunks(std::string_view path, const std::function<void(const char*,
 // transfer). Raises as ReadFile.
 std::uint64_t ReadFileSized(std::string_view path, const std::function<void(std::uint64_t)>& opened,
                             const std::function<void(const char*, std::size_t)>& sink);
+// A folder held open where the system allows it, so that files below it are opened
+// without walking its path again. Move-only; closes itself.
+class FolderHandle {
+ public:
+  FolderHandle() = default;
+  // Opens the folder at `path` (a program path); IsOpen() tells whether that went.
+  explicit FolderHandle(std::string_view path);
+  ~FolderHandle();
+  FolderHandle(FolderHandle&& other) noexcept;
+  FolderHandle& operator=(FolderHandle&& other) noexcept;
+  bool IsOpen() const { return handle_ != -1; }
+
+ private:
+  friend class InputFile;
+  std::intptr_t handle_ = -1;
+};
+
+// A file open for reading, with its size read when it was opened. Move-only; closes
+// itself.
+class InputFile {
+ public:
+  InputFile() = default;
+  ~InputFile();
+  InputFile(InputFile&& other) noexcept;
+  InputFile& operator=(InputFile&& other) noexcept;
+
+  // Opens the file at `path` (a program path): one open and one status call. Raises
+  // "Cannot open file "%s". %s" when it cannot be opened or is a folder.
+  static InputFile Open(std::string_view path);
+  // The regular file at `relative` below `folder` — a checked task path: '' and names,
+  // none of them ".." — spelt exactly so and reached without passing through any link,
+  // in one open and one status call. Not open when there is no such file, or a link, a
+  // folder or anything but a regular file is on the way, or the system cannot open it
+  // that way: the caller then looks for it by slower means.
+  static InputFile OpenBelow(const FolderHandle& folder, std::string_view relative);
+
+  bool IsOpen() const { return handle_ != -1; }
+  std::uint64_t Size() const { return size_; }
+  // Up to `size` bytes from the current position; 0 at the end. Raises "Cannot open
+  // file "%s". %s" on a read failure.
+  std::size_t Read(char* buffer, std::size_t size);
+
+ private:
+  std::intptr_t handle_ = -1;
+  std::uint64_t size_ = 0;
+  std::string path_;  // as the caller named it, for the message
+};
+
 // errno of the last failed call on this thread, and the system's text for an error
 // number without trailing blanks and full stops.
 int LastError();

@@ -234,6 +234,34 @@ TEST(FileSystem, ReadFailuresRaiseThePromisedText) {
   }
 }
 
+// The quick way in is taken only for a regular file spelt exactly and reached without
+// links; for anything else the caller looks further (and refuses what it must).
+TEST(FileSystem, OpeningBelowAHeldFolderTakesOnlyPlainFilesAsSpelt) {
+  TempDir dir;
+  test::MakeDirs(dir / "Docs");
+  test::WriteFile(dir / "Docs/a.txt", "abc");
+  std::filesystem::create_directory_symlink(dir / "Docs", dir / "inner");
+  std::filesystem::create_symlink("Docs/a.txt", dir / "alias.txt");
+  ASSERT_EQ(std::system(("mkfifo '" + (dir / "pipe") + "'").c_str()), 0);
+  const FolderHandle folder(dir.path());
+  ASSERT_TRUE(folder.IsOpen());
+  const std::pair<const char*, bool> cases[] = {
+      {"\\Docs\\a.txt", true}, {"\\docs\\a.txt", false}, {"\\inner\\a.txt", false},
+      {"\\alias.txt", false},  {"\\Docs", false},          {"\\pipe", false},
+      {"\\none", false},
+  };
+  for (const auto& [path, opened] : cases) {
+    InputFile file = InputFile::OpenBelow(folder, path);
+    ASSERT_EQ(file.IsOpen(), opened) << path;
+    if (!opened) continue;
+    char buffer[8];
+    EXPECT_EQ(file.Size(), 3u);
+    EXPECT_EQ(std::string(buffer, file.Read(buffer, sizeof buffer)), "abc");
+    EXPECT_EQ(file.Read(buffer, sizeof buffer), 0u);
+  }
+  EXPECT_FALSE(InputFile::OpenBelow(FolderHandle(dir / "missing"), "\\Docs\\a.txt").IsOpen());
+}
+
 TEST(FileSystem, ErrorTextDropsTrailingBlanksAndFullStops) {
   EXPECT_EQ(ErrorText(ENOENT), "No such file or directory");
   const std::string text = ErrorText(EACCES);

@@ -9,8 +9,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <random>
-#include <vector>
 
 #include "base/Exception.h"
 #include "base/Messages.h"
@@ -19,8 +19,6 @@
 namespace sv::fs {
 
 namespace {
-
-constexpr std::size_t kBufferSize = 256 * 1024;
 
 std::function<void(const std::string&)>& CommitHook() {
   static std::function<void(const std::string&)> hook;
@@ -59,15 +57,30 @@ struct AtomicFile::Impl {
   bool durable = false;
   bool committed = false;
   mode_t keepMode = 0;  // mode of a replaced target; 0 for a new file
-  std::vector<char> buffer;  // written content not yet handed to the system
+  std::unique_ptr<char[]> buffer;  // written content not yet handed to the system
+  std::size_t capacity = 0, used = 0;
+  std::uint64_t announced = 0;  // the size Reserve was told, 0 when none
+  std::optional<std::int64_t> time;
 
   void WriteOut(const char* data, std::size_t size);
+  void Flush() {
+    WriteOut(buffer.get(), used);
+    used = 0;
+  }
+  // A buffer of `size` bytes at least, with what it holds kept.
+  void Grow(std::size_t size) {
+    if (capacity >= size) return;
+    auto larger = std::make_unique_for_overwrite<char[]>(size);
+    if (used > 0) std::memcpy(larger.get(), buffer.get(), used);
+    buffer = std::move(larger);
+    capacity = size;
+  }
 
   // Refuses a target that is a folder or read-only (by its mode bits, so that it holds
   // for a privileged user too), then creates the temporary file.
-  void Open() {
+  void Open(bool targetIsNew) {
     struct stat st {};
-    if (::stat(target.c_str(), &st) == 0) {
+    if (!targetIsNew && ::stat(target.c_str(), &st) == 0) {
       if (S_ISDIR(st.st_mode)) return Fail(EISDIR);
       if ((st.st_mode & 0222) == 0) return Fail(EACCES);
       keepMode = st.st_mode & 07777;
@@ -99,11 +112,11 @@ struct AtomicFile::Impl {
   }
 };
 
-AtomicFile::AtomicFile(std::string_view path, bool durable) : impl_(std::make_unique<Impl>()) {
+AtomicFile::AtomicFile(std::string_view path, bool durable, bool targetIsNew) : impl_(std::make_unique<Impl>()) {
   impl_->path = std::string(path);
   impl_->target = NativePath(path);
   impl_->durable = durable;
-  impl_->Open();
+  impl_->Open(targetIsNew);
 }
 
 AtomicFile::~AtomicFile() {
@@ -114,6 +127,8 @@ AtomicFile::~AtomicFile() {
 void AtomicFile::Reserve(std::uint64_t size) {
   Impl& m = *impl_;
   if (m.fd < 0 || m.error != 0) return;
+  m.announced = size;
+  if (size <= kBufferSize) return;  // held until Commit, whose one write tells
   struct statvfs vfs {};
   if (::fstatvfs(m.fd, &vfs) != 0) return;
   // The blocks reserved for the administrator are free only to the administrator.
@@ -139,20 +154,49 @@ void AtomicFile::Impl::WriteOut(const char* data, std::size_t size) {
 void AtomicFile::Write(const char* data, std::size_t size) {
   Impl& m = *impl_;
   if (m.fd < 0 || m.error != 0) return;  // discarding: see the constructor
-  // Content arrives in the channel's small pieces; gathering them saves system calls.
-  if (m.buffer.size() + size > kBufferSize) {
-    m.WriteOut(m.buffer.data(), m.buffer.size());
-    m.buffer.clear();
+  // Content arrives in the channel's pieces; gathering them saves system calls.
+  if (m.used + size > kBufferSize) {
+    m.Flush();
     if (size >= kBufferSize) return m.WriteOut(data, size);
   }
-  if (m.buffer.capacity() == 0) m.buffer.reserve(kBufferSize);
-  m.buffer.insert(m.buffer.end(), data, data + size);
+  // Announced content that fits takes one buffer of its own size.
+  if (m.capacity == 0) m.Grow(m.announced > 0 && m.announced <= kBufferSize ? m.announced : kBufferSize);
+  m.Grow(m.used + size);
+  std::memcpy(m.buffer.get() + m.used, data, size);
+  m.used += size;
 }
+
+char* AtomicFile::Room(std::size_t minimum, std::size_t& size) {
+  Impl& m = *impl_;
+  minimum = std::min(minimum, kLargeBuffer);
+  if (m.capacity - m.used < minimum) {
+    // Announced content that fits takes a buffer of its own size, larger content the
+    // large buffer, written out whenever the room left is too small.
+    const bool small = m.announced > 0 && m.announced <= kBufferSize;
+    m.Grow(std::max(small ? static_cast<std::size_t>(m.announced) : kLargeBuffer, minimum));
+    if (m.capacity - m.used < minimum) m.Flush();
+  }
+  // While discarding, the room still takes the bytes, which Placed then drops.
+  size = m.capacity - m.used;
+  return m.buffer.get() + m.used;
+}
+
+void AtomicFile::Placed(std::size_t n) {
+  Impl& m = *impl_;
+  if (m.fd < 0 || m.error != 0) return;
+  m.used += n;
+}
+
+void AtomicFile::SetTime(std::int64_t unixSeconds) { impl_->time = unixSeconds; }
 
 void AtomicFile::Commit() {
   Impl& m = *impl_;
-  m.WriteOut(m.buffer.data(), m.buffer.size());
-  m.buffer.clear();
+  m.Flush();
+  if (m.error == 0 && m.time) {
+    struct timespec times[2] {};
+    times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(*m.time);
+    ::futimens(m.fd, times);  // a time that cannot be set leaves the time of the write
+  }
   if (m.error == 0 && m.durable && ::fsync(m.fd) != 0) m.Fail(errno);
   m.CloseFile();
   if (m.error != 0) m.Raise();

@@ -3,15 +3,19 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "base/Exception.h"
 #include "base/Messages.h"
@@ -275,16 +279,104 @@ void ReadFileChunks(std::string_view path, const std::function<void(const char*,
 
 std::uint64_t ReadFileSized(std::string_view path, const std::function<void(std::uint64_t)>& opened,
                             const std::function<void(const char*, std::size_t)>& sink) {
-  Fd fd(OpenForReading(NativePath(path), path));
-  RefuseFolder(fd.get(), path);
-  struct stat st {};
-  if (::fstat(fd.get(), &st) != 0) {
+  InputFile file = InputFile::Open(path);
+  opened(file.Size());
+  char buffer[64 * 1024];
+  std::uint64_t done = 0;
+  while (done < file.Size()) {
+    const std::size_t n = file.Read(buffer, static_cast<std::size_t>(std::min<std::uint64_t>(sizeof buffer, file.Size() - done)));
+    if (n == 0) break;
+    sink(buffer, n);
+    done += n;
+  }
+  return done;
+}
+
+FolderHandle::FolderHandle(std::string_view path)
+    : handle_(::open(NativePath(path).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)) {}
+
+FolderHandle::~FolderHandle() {
+  if (handle_ >= 0) ::close(static_cast<int>(handle_));
+}
+
+FolderHandle::FolderHandle(FolderHandle&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
+
+FolderHandle& FolderHandle::operator=(FolderHandle&& other) noexcept {
+  if (this != &other) {
+    if (handle_ >= 0) ::close(static_cast<int>(handle_));
+    handle_ = std::exchange(other.handle_, -1);
+  }
+  return *this;
+}
+
+InputFile::~InputFile() {
+  if (handle_ >= 0) ::close(static_cast<int>(handle_));
+}
+
+InputFile::InputFile(InputFile&& other) noexcept
+    : handle_(std::exchange(other.handle_, -1)), size_(other.size_), path_(std::move(other.path_)) {}
+
+InputFile& InputFile::operator=(InputFile&& other) noexcept {
+  if (this != &other) {
+    if (handle_ >= 0) ::close(static_cast<int>(handle_));
+    handle_ = std::exchange(other.handle_, -1);
+    size_ = other.size_;
+    path_ = std::move(other.path_);
+  }
+  return *this;
+}
+
+InputFile InputFile::Open(std::string_view path) {
+  InputFile file;
+  file.path_ = std::string(path);
+  const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
     tLastError = errno;
     throw Exception(Format(msg::kCannotOpenFile, path, ErrorText(errno)));
   }
-  const auto size = static_cast<std::uint64_t>(st.st_size);
-  opened(size);
-  return StreamFrom(fd.get(), path, size, sink);
+  file.handle_ = fd;
+  struct stat st {};
+  // A folder opens for reading but is no file: refused with a sensible reason.
+  const int error = ::fstat(fd, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
+  if (error != 0) {
+    tLastError = error;
+    throw Exception(Format(msg::kCannotOpenFile, path, ErrorText(error)));
+  }
+  file.size_ = static_cast<std::uint64_t>(st.st_size);
+  return file;
+}
+
+InputFile InputFile::OpenBelow(const FolderHandle& folder, std::string_view relative) {
+  static std::atomic<bool> unsupported{false};  // a kernel without openat2
+  InputFile file;
+  if (!folder.IsOpen() || unsupported.load(std::memory_order_relaxed)) return file;
+  std::string native = NativePath(relative);
+  native.erase(0, native.find_first_not_of('/'));
+  struct open_how how {};
+  // Not waiting for a writer, should a pipe stand there.
+  how.flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+  const long fd = ::syscall(SYS_openat2, static_cast<int>(folder.handle_), native.c_str(), &how, sizeof how);
+  if (fd < 0) {
+    if (errno == ENOSYS) unsupported.store(true, std::memory_order_relaxed);
+    return file;
+  }
+  file.handle_ = fd;
+  struct stat st {};
+  if (::fstat(static_cast<int>(fd), &st) != 0 || !S_ISREG(st.st_mode)) return InputFile();
+  file.size_ = static_cast<std::uint64_t>(st.st_size);
+  file.path_ = std::string(relative);
+  return file;
+}
+
+std::size_t InputFile::Read(char* buffer, std::size_t size) {
+  for (;;) {
+    const ssize_t n = ::read(static_cast<int>(handle_), buffer, size);
+    if (n >= 0) return static_cast<std::size_t>(n);
+    if (errno == EINTR) continue;
+    tLastError = errno;
+    throw Exception(Format(msg::kCannotOpenFile, path_, ErrorText(errno)));
+  }
 }
 
 int LastError() { return tLastError; }
