@@ -231,17 +231,35 @@ TDateTime TLoader::ListingTime(std::int64_t unixSeconds, std::int64_t utcOffset)
 // ---- Listing ------------------------------------------------------------------------
 
 std::string TLoader::BuildListing(const TDirectory& root) {
+  std::string listing;
+  WriteListing(root, [&listing](std::string_view piece) { listing += piece; });
+  return listing;
+}
+
+void TLoader::WriteListing(const TDirectory& root, const WriteFn& write) {
   const TimeStyle style = UserTimeStyle();
   std::string out = "<xml>";
-  AppendFolderContent(out, root, style);
-  out += out.size() == 5 ? "</xml>" : "\r\n</xml>";
-  return out;
+  AppendFolderContent(out, root, style, write);
+  out += root.DirectoryCount() + root.FileCount() == 0 ? "</xml>" : "\r\n</xml>";
+  write(out);
+}
+
+std::uint64_t TLoader::ListingLength(const TDirectory& root) {
+  std::uint64_t length = 0;
+  WriteListing(root, [&length](std::string_view piece) { length += piece.size(); });
+  return length;
 }
 
 // Depth-first with an explicit stack of (folder, next sub-folder), so the depth of the
 // tree does not reach the call stack: a folder's sub-folders (each with its content)
-// come before its files.
-void TLoader::AppendFolderContent(std::string& out, const TDirectory& folder, const TimeStyle& style) {
+// come before its files. `out` goes to `write` whenever it has grown to a piece.
+void TLoader::AppendFolderContent(std::string& out, const TDirectory& folder, const TimeStyle& style,
+                                  const WriteFn& write) {
+  const auto written = [&] {
+    if (out.size() < kListingPiece) return;
+    write(out);
+    out.clear();
+  };
   std::vector<std::pair<const TDirectory*, int>> stack{{&folder, 0}};
   while (!stack.empty()) {
     auto& [current, next] = stack.back();
@@ -249,6 +267,7 @@ void TLoader::AppendFolderContent(std::string& out, const TDirectory& folder, co
       const TDirectory* sub = current->DirectoryAt(next++);
       out += "\r\n<directory>";
       AppendEntryFields(out, *sub, style);
+      written();
       stack.emplace_back(sub, 0);  // may invalidate current and next: not used after
       continue;
     }
@@ -256,6 +275,7 @@ void TLoader::AppendFolderContent(std::string& out, const TDirectory& folder, co
       out += "\r\n<file>";
       AppendEntryFields(out, *current->FileAt(i), style);
       out += "\r\n</file>";
+      written();
     }
     if (stack.size() > 1) out += "\r\n</directory>";
     stack.pop_back();

@@ -49,6 +49,12 @@ class TLoader {
   // datemodified, its content), per file a "file" element, sub-folders before files, in
   // the tree's order; CR LF between lines, none at the end; names trimmed and escaped.
   static std::string BuildListing(const TDirectory& root);
+  // The same bytes handed to `write` in pieces of about kListingPiece bytes, so that the
+  // listing is never held whole, and its length, told from the tree the same way.
+  using WriteFn = std::function<void(std::string_view piece)>;
+  static void WriteListing(const TDirectory& root, const WriteFn& write);
+  static std::uint64_t ListingLength(const TDirectory& root);
+  static constexpr std::size_t kListingPiece = 64 * 1024;
 
   // "yyyy-mm-dd", and unless the time of day is 00:00:00, a blank and the time in the
   // user's time style with '-' between hours, minutes and seconds.
@@ -69,7 +75,8 @@ class TLoader {
   static void ScanFolder(const std::string& path, TDirectory* folder, ScanState& state);
   static void AddEntry(const std::string& path, const fs::DirEntry& entry, TDirectory* folder,
                        ScanState& state);
-  static void AppendFolderContent(std::string& out, const TDirectory& folder, const TimeStyle& style);
+  static void AppendFolderContent(std::string& out, const TDirectory& folder, const TimeStyle& style,
+                                  const WriteFn& write);
 };
 
 // Whether a listing time lies in the years 1980-2107, the range of a file's time in the

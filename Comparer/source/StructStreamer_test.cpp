@@ -243,6 +243,27 @@ TEST_F(Listing, SameBytesAsTheMarkupTreeWrites) {
   EXPECT_EQ(TLoader::BuildListing(root), xml.AsText());
 }
 
+TEST_F(Listing, WrittenInPiecesWithItsLengthToldBeforehand) {
+  TDirectory root;
+  auto* sub = new TDirectory(&root);
+  sub->SetName("sub");
+  for (int i = 0; i < 3000; ++i) {  // about 300 KB: several pieces
+    auto* f = new TFile(i % 2 ? &root : sub);
+    f->SetName("f" + std::to_string(i) + (i % 7 ? ".txt" : " & <x>"));
+    f->SetTimestamp(EncodeDateTime(2008, 11, 14, 13, 5, i % 60));
+  }
+  std::vector<std::size_t> pieces;
+  std::string written;
+  TLoader::WriteListing(root, [&](std::string_view piece) {
+    pieces.push_back(piece.size());
+    written += piece;
+  });
+  EXPECT_EQ(written, TLoader::BuildListing(root));
+  EXPECT_EQ(TLoader::ListingLength(root), written.size());
+  ASSERT_GT(pieces.size(), 3u);
+  EXPECT_LT(*std::max_element(pieces.begin(), pieces.end()), TLoader::kListingPiece + 1024);
+}
+
 // ---- Timestamps ---------------------------------------------------------------------
 
 class Timestamp : public Listing {};
