@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace sv {
 namespace {
@@ -100,6 +101,43 @@ TEST(LineReader, ReadExactlyHandsOnPiecesNoLargerThanAChunkAndFailsAtEnd) {
   EXPECT_THROW(shorter.ReadExactly(5, [&](const char* d, std::size_t n) { got.append(d, n); }),
                EClosedGracefully);
   EXPECT_EQ(got, "abc");
+}
+
+// Large content goes straight into the target's memory in reads of at least a chunk,
+// never past the content: what follows stays for the next read.
+TEST(LineReader, ReadIntoATargetAsksForWholeChunksAndStopsAtTheEnd) {
+  struct Target : TByteTarget {
+    char* Room(std::size_t minimum, std::size_t& size) override {
+      EXPECT_GE(memory.size() - used, minimum);
+      size = memory.size() - used;
+      return memory.data() + used;
+    }
+    void Placed(std::size_t n) override { used += n; }
+    std::string memory = std::string(4 << 20, '\0');
+    std::size_t used = 0;
+  };
+  std::string content(3 << 20, 'c');
+  content[12345] = 'x';
+  const std::string wire = "head\r\n" + content + "next\r\n";
+  const std::size_t contentEnd = wire.size() - 6;
+  std::size_t pos = 0, directReads = 0;
+  TLineReader r([&](char* out, std::size_t cap) {
+    if (pos > 0 && pos < contentEnd) {  // reading the content
+      ++directReads;
+      EXPECT_GE(cap, std::min(TLineReader::kChunkSize, contentEnd - pos));
+      EXPECT_LE(cap, contentEnd - pos);
+    }
+    const std::size_t n = std::min({cap, std::size_t{100000}, wire.size() - pos});
+    std::memcpy(out, wire.data() + pos, n);
+    pos += n;
+    return n;
+  });
+  EXPECT_EQ(r.ReadLine(), "head");
+  Target target;
+  r.ReadExactly(content.size(), target);
+  EXPECT_EQ(target.memory.substr(0, target.used), content);
+  EXPECT_EQ(r.ReadLine(), "next");
+  EXPECT_GT(directReads, 20u);
 }
 
 TEST(LineReader, ClearForgetsBufferedBytes) {

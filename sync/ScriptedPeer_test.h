@@ -30,6 +30,8 @@ class PeerLink {
   }
   // Reads a framed document the way the server does.
   std::string ReadFramed() { return ReadBytes(std::stoul(ReadLine())); }
+  // Bytes received beyond what was read: anything the client sent with the last line.
+  std::size_t Pending() const { return reader_.Buffered(); }
   // Waits until the client closes, keeping what it still sends.
   void DrainUntilClosed() {
     try {

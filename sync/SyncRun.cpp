@@ -6,10 +6,13 @@
 #include "Comparer/source/StructStreamer.h"
 #include "base/Messages.h"
 #include "platform/FileSystem.h"
+#include "sync/ContentPipeline.h"
+#include "sync/TaskBuilder.h"
 #include "sync/TaskPath.h"
 #include "sync/TaskPlan.h"
 #include "sync/Tasks.h"
 #include "sync/uServerCommands.h"
+#include "sync/usvBaseCommand.h"
 
 namespace sv {
 
@@ -37,6 +40,39 @@ class ScopedServerChannel {
   TSyncObserver* previousObserver_;
 };
 
+// Runs the tasks with the pipeline serving their fetches. A run that ends early (a
+// failing task, a stop) first reads the answers already asked for, so that the
+// channel is ready for the next exchange.
+template <typename Run>
+void RunWithPipeline(TTaskList& tasks, TsvTCPClient& client, const std::string& name, Run run) {
+  int planned = 0;  // the next task the plan looks at
+  TContentPipeline pipeline(client, name, client.PipeliningOffered, [&tasks, &planned]() -> std::optional<std::string> {
+    while (planned < tasks.TaskCount()) {
+      const TBaseTask& task = *tasks.TaskAt(planned++);
+      const TCommandClass* command = nullptr;
+      try {
+        command = &FindCommand(task.CommandName());
+      } catch (const EClassNotFound&) {
+        return std::nullopt;  // the run ends at this task
+      }
+      if (!FetchesContent(*command)) continue;
+      // A task that fails before its fetch ends the run there: nothing after it is asked.
+      return PathToFetch(tasks.RootFolder(), task.Parameter());
+    }
+    return std::nullopt;
+  });
+  SetContentPipeline(&pipeline);
+  try {
+    pipeline.SendAhead();
+    run();
+  } catch (...) {
+    SetContentPipeline(nullptr);
+    pipeline.Drain();
+    throw;
+  }
+  SetContentPipeline(nullptr);
+}
+
 // All tasks in order, one at a time, so that the observer hears of each before it runs
 // and may stop the run between two of them.
 void RunTasksObserved(TTaskList& tasks, const std::string& name, TSyncObserver& observer) {
@@ -62,18 +98,35 @@ void NoteOnce(TdrEventLog& log, const std::string& note) {
 
 }  // namespace
 
+void ScanProject(const std::string& path, TdrEventLog& log, TDirectory& root) {
+  TLoader::ScanFolderTree(path, &root, [&log](const std::string& note) { NoteOnce(log, note); });
+}
+
 std::string BuildProjectListing(const std::string& path, TdrEventLog& log) {
   TDirectory root;
-  TLoader::ScanFolderTree(path, &root, [&log](const std::string& note) { NoteOnce(log, note); });
+  ScanProject(path, log, root);
   return TLoader::BuildListing(root);
 }
 
 std::string ExchangeListing(TsvTCPClient& client, const std::string& name, const std::string& path,
                             TdrEventLog& log) {
-  // The scan is complete before anything is sent.
-  const std::string listing = BuildProjectListing(path, log);
-  SendCommand(client, std::string(kProtocolWords[pwSync]) + ' ' + name, kSyncCode);
-  WriteFramedDocument(client, listing);
+  const std::string sync = std::string(kProtocolWords[pwSync]) + ' ' + name;
+  {
+    TDirectory root;
+    if (client.PipeliningOffered) {
+      // Such a server scans its own folder while this one is scanned.
+      client.WriteLine(sync);
+      ScanProject(path, log, root);
+      ExpectReply(client, kSyncCode);
+    } else {
+      // The scan is complete before anything is sent.
+      ScanProject(path, log, root);
+      SendCommand(client, sync, kSyncCode);
+    }
+    // The listing goes out as it is written, never held whole: its length first.
+    client.WriteLine(std::to_string(TLoader::ListingLength(root)));
+    TLoader::WriteListing(root, [&client](std::string_view piece) { client.Write(piece); });
+  }
   std::string tasks;
   ReadFramedDocument(client, tasks);
   return tasks;
@@ -94,11 +147,13 @@ std::string SynchroniseProject(TsvTCPClient& client, TdrEventLog& log, const std
 
   ScopedServerChannel channel(client, observer);
   TScopedNameCache names;
-  if (observer) {
-    RunTasksObserved(tasks, name, *observer);
-  } else {
-    tasks.RunTasks(false);
-  }
+  RunWithPipeline(tasks, client, name, [&] {
+    if (observer) {
+      RunTasksObserved(tasks, name, *observer);
+    } else {
+      tasks.RunTasks(false);
+    }
+  });
   return Format(msg::kProjectSyncDone, name, tasks.TaskCount());
 }
 

@@ -164,6 +164,103 @@ TEST_F(SyncRunTest, FailuresPassOutUnchanged) {
   EXPECT_FALSE(stdfs::exists(dir / "p"));
 }
 
+// What a server sees of three fetches. Without the token in its greeting each GetFile
+// line arrives alone, and only once the answer before it has been sent; with it the
+// lines come before any answer. Either way each file gets its own content.
+TEST_F(SyncRunTest, RequestsGoAheadOfTheirAnswersOnlyWhenTheGreetingOffersPipelining) {
+  const std::string tasks =
+      "<xml><task>insert_file<param>\\a</param></task><task>insert_dir<param>\\d</param></task>"
+      "<task>insert_file<param>\\d\\b</param></task><task>insert_file<param>\\c</param></task></xml>";
+  const std::vector<std::string> requests = {"GetFile p \\a", "GetFile p \\d\\b", "GetFile p \\c"};
+  client.SetTimeouts(std::chrono::seconds(30), std::chrono::seconds(30));  // a client waiting in vain fails
+  for (const bool token : {false, true}) {
+    const std::string root = dir / (token ? "piped" : "serial");
+    std::vector<std::string> lines;
+    int alone = 0;
+    Start({[&](PeerLink& p) {
+      p.Send(token ? "200 ready +pipelining\r\n" : "200 ready\r\n");
+      EXPECT_EQ(p.ReadLine(), "Hello");
+      p.Send("201 welcome\r\n");
+      EXPECT_EQ(p.ReadLine(), "Sync p");
+      p.Send("202 ok\r\n");
+      p.ReadFramed();
+      p.Send(Framed(tasks));
+      if (token) {
+        for (std::size_t i = 0; i < requests.size(); ++i) lines.push_back(p.ReadLine());
+      }
+      for (const char* content : {"A", "B", "C"}) {
+        if (!token) {
+          lines.push_back(p.ReadLine());
+          alone += p.Pending() == 0;
+        }
+        p.Send(std::string("203 ok\r\n1\r\n") + content);
+      }
+    }});
+    EXPECT_EQ(client.PipeliningOffered, token);
+    EXPECT_EQ(SynchroniseProject(client, log, "p", root), Format(msg::kProjectSyncDone, "p", 4));
+    Finish();
+    EXPECT_EQ(lines, requests);
+    EXPECT_EQ(alone, token ? 0 : 3);
+    EXPECT_EQ(ReadFile(root + "/a") + ReadFile(root + "/d/b") + ReadFile(root + "/c"), "ABC");
+  }
+}
+
+// A task that fails in the middle of a batch of fetches ends its project's run with its
+// own message; the answers asked for meanwhile are read and dropped, so the next
+// project's "Sync" finds the channel in step. The file before the failure is written,
+// none after it.
+TEST_F(SyncRunTest, AFailureInTheMiddleOfABatchLeavesTheChannelReadyForTheNextProject) {
+  struct Case {
+    bool token;
+    bool folderAtB;      // b cannot be written: a folder stands at its path
+    std::string answerB;
+    std::vector<std::string> requests;  // what the server is asked for in project p
+  };
+  const std::vector<std::string> all = {"GetFile p \\a", "GetFile p \\b", "GetFile p \\c"};
+  const Case cases[] = {
+      {true, false, "550 No such file\r\n", all},
+      {true, true, "203 ok\r\n1\r\nB", all},
+      // One at a time, c is asked for while b is written.
+      {false, true, "203 ok\r\n1\r\nB", all},
+      {false, false, "550 No such file\r\n", {all[0], all[1]}},
+  };
+  client.SetTimeouts(std::chrono::seconds(30), std::chrono::seconds(30));
+  int n = 0;
+  for (const Case& k : cases) {
+    const std::string root = dir / ("p" + std::to_string(n)), next = dir / ("q" + std::to_string(n++));
+    if (k.folderAtB) test::MakeDirs(root + "/b");
+    std::vector<std::string> lines;
+    Start({[&](PeerLink& p) {
+      p.Send(k.token ? "200 ready +pipelining\r\n" : "200 ready\r\n");
+      p.ReadLine();
+      p.Send("201 welcome\r\n");
+      p.ReadLine();
+      p.Send("202 ok\r\n");
+      p.ReadFramed();
+      p.Send(Framed("<xml><task>insert_file<param>\\a</param></task><task>insert_file<param>\\b</param></task>"
+                    "<task>insert_file<param>\\c</param></task></xml>"));
+      for (std::string line = p.ReadLine(); line != "Sync q"; line = p.ReadLine()) {
+        lines.push_back(line);
+        p.Send(line == all[0] ? "203 ok\r\n1\r\nA" : line == all[1] ? k.answerB : "203 ok\r\n1\r\nC");
+      }
+      p.Send("202 ok\r\n");
+      p.ReadFramed();
+      p.Send(Framed("<xml><task>insert_file<param>\\d</param></task></xml>"));
+      EXPECT_EQ(p.ReadLine(), "GetFile q \\d");
+      p.Send("203 ok\r\n1\r\nD");
+    }});
+    const std::string expected = k.folderAtB ? Format(msg::kCannotCreateFile, root + "\\b", "Is a directory")
+                                             : std::string("No such file\r\n");
+    EXPECT_EQ(MessageOf([&] { SynchroniseProject(client, log, "p", root); }), expected);
+    EXPECT_EQ(SynchroniseProject(client, log, "q", next), Format(msg::kProjectSyncDone, "q", 1));
+    Finish();
+    EXPECT_EQ(lines, k.requests);
+    EXPECT_EQ(ReadFile(root + "/a"), "A");
+    EXPECT_FALSE(stdfs::exists(root + "/c"));
+    EXPECT_EQ(ReadFile(next + "/d"), "D");
+  }
+}
+
 // Records what a run reports; asks it to stop once `stopAfter` tasks have started.
 class RecordingObserver : public TSyncObserver {
  public:
@@ -192,6 +289,9 @@ TEST_F(SyncRunTest, AnObserverHearsEachTaskAndItsBytesAndStopsTheRunBetweenTasks
                   "<task>insert_file<param>\\y.txt</param></task></xml>"));
     EXPECT_EQ(p.ReadLine(), "GetFile p \\a b\\x.txt");
     p.Send("203 ok\r\n5\r\nhello");
+    // Asked for while x.txt is written; read and dropped when the run stops.
+    EXPECT_EQ(p.ReadLine(), "GetFile p \\y.txt");
+    p.Send("203 ok\r\n3\r\nyyy");
   }});
   RecordingObserver observer;
   observer.stopAfter = 2;

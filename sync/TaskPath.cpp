@@ -45,6 +45,14 @@ FoldedNames ReadNames(const std::string& folder) {
   return names;
 }
 
+// With the folder's names read already: whether no local entry matches `name` in any
+// case, so that looking for it as spelt would fail.
+bool KnownAbsent(const std::string& folder, std::string_view name) {
+  if (!tNames) return false;
+  const auto it = tNames->folders.find(folder);
+  return it != tNames->folders.end() && it->second.find(LowerCase(name)) == it->second.end();
+}
+
 // The one name in the folder that matches `name` without regard to case; "" when none
 // or several do.
 std::string UniqueMatch(const std::string& folder, std::string_view name) {
@@ -111,8 +119,9 @@ std::string CheckTaskPath(const std::string& root, std::string_view path, bool r
   throw Exception(Format(msg::kForbiddenPath, root + std::string(path)));
 }
 
-std::string MatchLocalNames(const std::string& root, const std::string& path, bool* throughLink) {
+std::string MatchLocalNames(const std::string& root, const std::string& path, bool* throughLink, bool* isNew) {
   if (throughLink) *throughLink = false;
+  if (isNew) *isNew = false;
   std::string out;
   for (std::size_t start = 1; start < path.size();) {
     std::size_t end = path.find('\\', start);
@@ -120,13 +129,18 @@ std::string MatchLocalNames(const std::string& root, const std::string& path, bo
     const std::string_view name(path.data() + start, end - start);
     const bool last = end == path.size();
     const std::string folder = root + out + '\\';
-    fs::EntryKind kind = fs::KindOf(folder + std::string(name));
+    // A name the folder's cached names lack is new: no need to look for it on the disk.
+    const bool absent = KnownAbsent(folder, name);
+    fs::EntryKind kind = absent ? fs::EntryKind::kNone : fs::KindOf(folder + std::string(name));
     out += '\\';
     if (kind != fs::EntryKind::kNone) {
       out += name;
     } else {
-      const std::string match = UniqueMatch(folder, name);
-      if (match.empty()) return out + path.substr(start);  // new from here on: the task's spelling
+      const std::string match = absent ? std::string() : UniqueMatch(folder, name);
+      if (match.empty()) {  // new from here on: the task's spelling
+        if (isNew) *isNew = true;
+        return out + path.substr(start);
+      }
       out += match;
       if (!last || throughLink) kind = fs::KindOf(root + out);
     }

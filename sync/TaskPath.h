@@ -32,8 +32,10 @@ std::string CheckTaskPath(const std::string& root, std::string_view path, bool r
 // "Nedozvoljena putanja '%s'" (root + path) when a folder on the way is a link to the
 // root or to a folder above it: what lies below such a link is outside the project.
 // `throughLink`, when given, is set to whether a component of the result is a link (so
-// that the result may lie anywhere).
-std::string MatchLocalNames(const std::string& root, const std::string& path, bool* throughLink = nullptr);
+// that the result may lie anywhere); `isNew` to whether nothing local matched the last
+// component (or a folder before it), so the path names nothing yet.
+std::string MatchLocalNames(const std::string& root, const std::string& path, bool* throughLink = nullptr,
+                            bool* isNew = nullptr);
 
 // Tells an active name cache that the entry at root + path (a matched path) was created
 // (`present`) or removed by a command, so later matches see it.

@@ -102,6 +102,7 @@ void TsvTCPClient::Connect() {
   Disconnect();
   cancelled_.store(false);
   reader_.Clear();
+  PipeliningOffered = false;
   using asio::ip::tcp;
   const auto deadline = std::chrono::steady_clock::now() + connectTimeout_;
   const auto left = [&] {
@@ -127,6 +128,8 @@ void TsvTCPClient::Connect() {
   asio::error_code ignored;
   // Lines and small documents go out at once rather than waiting for the peer's ACK.
   impl_->socket.set_option(tcp::no_delay(true), ignored);
+  // Reads and writes are tried before any wait (Transfer).
+  impl_->socket.non_blocking(true, ignored);
   connected_ = true;
 }
 
@@ -148,14 +151,7 @@ void TsvTCPClient::RequireConnected() const {
 
 void TsvTCPClient::Write(std::string_view bytes) {
   RequireConnected();
-  while (!bytes.empty()) {
-    const std::size_t piece = std::min(bytes.size(), kTransferChunk);
-    const std::size_t sent = impl_->Step(
-        cancelled_, idleTimeout_,
-        [&](auto done) { impl_->socket.async_write_some(asio::buffer(bytes.data(), piece), done); },
-        [&] { impl_->CloseSocket(); });
-    bytes.remove_prefix(sent);
-  }
+  while (!bytes.empty()) bytes.remove_prefix(Transfer(false, const_cast<char*>(bytes.data()), bytes.size()));
 }
 
 void TsvTCPClient::WriteLine(std::string_view text) {
@@ -167,14 +163,32 @@ void TsvTCPClient::WriteLine(std::string_view text) {
 
 std::size_t TsvTCPClient::ReadSome(char* buffer, std::size_t capacity) {
   RequireConnected();
-  const std::size_t want = std::min(capacity, kTransferChunk);
   try {
-    return impl_->Step(
-        cancelled_, idleTimeout_,
-        [&](auto done) { impl_->socket.async_read_some(asio::buffer(buffer, want), done); },
-        [&] { impl_->CloseSocket(); });
+    return Transfer(true, buffer, capacity);
   } catch (const EClosedGracefully&) {
     return 0;  // the end of the stream; the reader raises for what it was waiting for
+  }
+}
+
+std::size_t TsvTCPClient::Transfer(bool read, char* buffer, std::size_t size) {
+  // The call is tried at once; only one that would block waits for the socket to be
+  // ready (with the idle limit), so data already there costs no readiness wait.
+  for (;;) {
+    asio::error_code ec;
+    const std::size_t n = read ? impl_->socket.read_some(asio::buffer(buffer, size), ec)
+                               : impl_->socket.write_some(asio::buffer(buffer, size), ec);
+    if (!ec) return n;
+    if (ec != asio::error::would_block && ec != asio::error::try_again && ec != asio::error::interrupted)
+      RaiseSocketError(ec);
+    using asio::ip::tcp;
+    impl_->Step(
+        cancelled_, idleTimeout_,
+        [&](auto done) {
+          impl_->socket.async_wait(read ? tcp::socket::wait_read : tcp::socket::wait_write,
+                                   [done](const asio::error_code& e) { done(e, 0); });
+        },
+        [&] { impl_->CloseSocket(); });
+    if (cancelled_.load()) throw ECancelled();
   }
 }
 
@@ -186,6 +200,11 @@ std::string TsvTCPClient::ReadLine() {
 void TsvTCPClient::ReadExactly(std::uint64_t count, const ByteSink& sink) {
   RequireConnected();
   reader_.ReadExactly(count, sink);
+}
+
+void TsvTCPClient::ReadExactly(std::uint64_t count, TByteTarget& target) {
+  RequireConnected();
+  reader_.ReadExactly(count, target);
 }
 
 }  // namespace sv

@@ -40,9 +40,6 @@ constexpr std::chrono::milliseconds kIdleTimeout = std::chrono::seconds(120);
 
 class TsvTCPClient {
  public:
-  // Most bytes written or read by one socket call.
-  static constexpr std::size_t kTransferChunk = 32768;
-
   TsvTCPClient();
   ~TsvTCPClient();
   TsvTCPClient(const TsvTCPClient&) = delete;
@@ -51,6 +48,9 @@ class TsvTCPClient {
   // Server address (host name or dotted IPv4 address) and port, read at each Connect.
   std::string Host;
   int Port = 1974;
+  // Whether the server's greeting offered pipelining (OpenServerChannel sets it; a
+  // Connect clears it).
+  bool PipeliningOffered = false;
 
   // Resolves Host over IPv4 and connects, with empty input buffers and the cancelled
   // state cleared. Raises ESocketError (ETIMEDOUT after the connect limit).
@@ -59,7 +59,7 @@ class TsvTCPClient {
   void Disconnect();
   bool Connected() const { return connected_; }
 
-  // Writes the bytes in pieces of at most kTransferChunk. Raises "Not connected." when
+  // Writes all the bytes. Raises "Not connected." when
   // closed, EClosedGracefully when the peer has closed, ESocketError otherwise.
   void Write(std::string_view bytes);
   // Writes the text followed by CR LF.
@@ -67,6 +67,7 @@ class TsvTCPClient {
   // Line and byte reads with the rules of TLineReader; "Not connected." when closed.
   std::string ReadLine();
   void ReadExactly(std::uint64_t count, const ByteSink& sink);
+  void ReadExactly(std::uint64_t count, TByteTarget& target);
 
   // Any thread: marks the client cancelled and makes a blocked connect, read or write
   // return at once with ECancelled; every later call fails the same way until the next
@@ -81,6 +82,8 @@ class TsvTCPClient {
   struct Impl;
   void RequireConnected() const;
   std::size_t ReadSome(char* buffer, std::size_t capacity);
+  // One read or write of at most `size` bytes; returns how many moved.
+  std::size_t Transfer(bool read, char* buffer, std::size_t size);
 
   std::unique_ptr<Impl> impl_;
   TLineReader reader_;

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <limits>
+#include <memory>
 
 #include "base/Messages.h"
 
@@ -18,6 +19,38 @@ std::int64_t ReadFrameLength(TsvTCPClient& client, std::int64_t limit) {
   return ParseFrameLength(client.ReadLine(), limit);
 }
 
+// Hands what is placed in its room on to a sink.
+class SinkTarget : public TByteTarget {
+ public:
+  explicit SinkTarget(const ByteSink& sink) : sink_(sink) {}
+  char* Room(std::size_t, std::size_t& size) override {
+    if (!room_) room_ = std::make_unique_for_overwrite<char[]>(TLineReader::kChunkSize);
+    size = TLineReader::kChunkSize;
+    return room_.get();
+  }
+  void Placed(std::size_t n) override { sink_(room_.get(), n); }
+
+ private:
+  const ByteSink& sink_;
+  std::unique_ptr<char[]> room_;
+};
+
+// Tells the observer of every piece placed.
+class CountingTarget : public TByteTarget {
+ public:
+  CountingTarget(TByteTarget& target, TSyncObserver& observer) : target_(target), observer_(observer) {}
+  char* Room(std::size_t minimum, std::size_t& size) override { return target_.Room(minimum, size); }
+  void Placed(std::size_t n) override {
+    target_.Placed(n);
+    observer_.ContentReceived(received_ += n);
+  }
+
+ private:
+  TByteTarget& target_;
+  TSyncObserver& observer_;
+  std::uint64_t received_ = 0;
+};
+
 }  // namespace
 
 bool OpenServerChannel(TsvTCPClient& client) {
@@ -26,7 +59,9 @@ bool OpenServerChannel(TsvTCPClient& client) {
   if (client.Host.empty() || client.Port <= 0 || client.Port > 65535) throw Exception("");
   client.Connect();
   try {
-    ExpectReply(client, kGreetingCode);
+    const TReply greeting = ReadReply([&client] { return client.ReadLine(); });
+    CheckReply(greeting, kGreetingCode);
+    client.PipeliningOffered = OffersPipelining(greeting);
     SendCommand(client, kProtocolWords[pwHello], kHelloCode);
   } catch (...) {
     client.Disconnect();
@@ -36,6 +71,17 @@ bool OpenServerChannel(TsvTCPClient& client) {
 }
 
 void CloseServerChannel(TsvTCPClient& client) { client.Disconnect(); }
+
+bool OffersPipelining(const TReply& greeting) {
+  for (const std::string& line : greeting.text) {
+    for (std::size_t at = line.find(kPipeliningToken); at != std::string::npos;
+         at = line.find(kPipeliningToken, at + 1)) {
+      const std::size_t after = at + kPipeliningToken.size();
+      if ((at == 0 || line[at - 1] == ' ') && (after == line.size() || line[after] == ' ')) return true;
+    }
+  }
+  return false;
+}
 
 int SendCommand(TsvTCPClient& client, std::string_view line, int expected) {
   client.WriteLine(line);
@@ -59,20 +105,23 @@ void ReadFramedDocument(TsvTCPClient& client, std::string& out) {
 
 void ReadFramedDocument(TsvTCPClient& client, const ByteSink& sink,
                         const std::function<void(std::uint64_t)>& announced) {
+  SinkTarget target(sink);
+  ReadFramedDocument(client, target, announced);
+}
+
+void ReadFramedDocument(TsvTCPClient& client, TByteTarget& target,
+                        const std::function<void(std::uint64_t)>& announced) {
   const std::uint64_t length =
       static_cast<std::uint64_t>(ReadFrameLength(client, std::numeric_limits<std::int64_t>::max()));
   if (announced) announced(length);
   TSyncObserver* observer = ContentObserver();
   if (!observer) {
-    client.ReadExactly(length, sink);
+    client.ReadExactly(length, target);
     return;
   }
   observer->ContentStarted(length);
-  std::uint64_t received = 0;
-  client.ReadExactly(length, [&](const char* data, std::size_t size) {
-    sink(data, size);
-    observer->ContentReceived(received += size);
-  });
+  CountingTarget counting(target, *observer);
+  client.ReadExactly(length, counting);
 }
 
 void SetServerChannel(TsvTCPClient* client) { gServerChannel.store(client); }

@@ -39,7 +39,16 @@ constexpr int kHelloCode = 201;
 constexpr int kSyncCode = 202;
 constexpr int kGetFileCode = 203;
 
+// The word by which a server offers pipelining: anywhere in its greeting's text, between
+// blanks or at either end of a line. Such a server must take requests sent ahead of its
+// answers: "Sync" before the client has made its listing, and several "GetFile" lines
+// before their answers are read; it answers them in order.
+inline constexpr std::string_view kPipeliningToken = "+pipelining";
+// Whether one of the reply's text lines holds kPipeliningToken as a word of its own.
+bool OffersPipelining(const TReply& greeting);
+
 // Connects, expects the greeting (200) and sends "Hello" (201); always returns true.
+// Sets the client's PipeliningOffered from the greeting.
 // Raises "Already connected." when open, an empty message when Host is empty or Port is
 // outside 1-65535, and the channel's failures; after a failed greeting or handshake the
 // connection is closed again.
@@ -63,6 +72,9 @@ void ReadFramedDocument(TsvTCPClient& client, std::string& out);
 // before any byte is read; when it raises, nothing more is read. The content observer,
 // when set, is then told the length and the running total after each piece.
 void ReadFramedDocument(TsvTCPClient& client, const ByteSink& sink,
+                        const std::function<void(std::uint64_t)>& announced = {});
+// The same into a target's own memory (TLineReader::ReadExactly).
+void ReadFramedDocument(TsvTCPClient& client, TByteTarget& target,
                         const std::function<void(std::uint64_t)>& announced = {});
 
 // The program-wide channel that the file commands use; set by the controller when it

@@ -36,6 +36,19 @@ TEST(ProtocolWords, TableHoldsTheSeventeenTextsInOrder) {
   EXPECT_EQ(kProtocolWords[pwServerSettingsName], "svServer.xml");
 }
 
+TEST(Channel, PipeliningIsOfferedByTheTokenAsAWordOfItsOwn) {
+  const std::pair<std::vector<std::string>, bool> cases[] = {
+      {{"ready +pipelining"}, true},   {{"+pipelining"}, true},   {{"welcome", "+pipelining now"}, true},
+      {{"ready"}, false},              {{"ready +pipelining2"}, false}, {{"x+pipelining"}, false},
+      {{"ready +PIPELINING"}, false},
+  };
+  for (const auto& [text, offered] : cases) {
+    TReply greeting;
+    greeting.text = text;
+    EXPECT_EQ(OffersPipelining(greeting), offered) << text.back();
+  }
+}
+
 TEST(Channel, OpenReadsAMultiLineGreetingAfterBlankLinesAndSendsHello) {
   ScriptedPeer peer({[](PeerLink& p) {
     p.Send("\r\n   \r\n200-Welcome\r\n200-second line\r\n200 ready\r\n");

@@ -9,6 +9,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/FileSystem.h"
 #include "platform/Trash.h"
+#include "sync/ContentPipeline.h"
 #include "sync/uServerCommands.h"
 
 namespace sv {
@@ -29,6 +30,30 @@ std::string LocalPath(const std::string& root, std::string_view path, bool rootA
   const std::string checked = CheckTaskPath(root, path, rootAllowed);
   return checked.empty() ? checked : MatchLocalNames(root, checked);
 }
+
+// What insert_file reads from its parameter before it fetches; raises as the command.
+struct InsertArguments {
+  std::string checked;  // the path item, checked
+  std::optional<TDateTime> time;
+};
+
+InsertArguments ReadInsertArguments(const std::string& root, std::string_view parameter) {
+  const std::vector<std::string> items = SplitParameter(parameter);
+  InsertArguments args{CheckTaskPath(root, PathItem(items)), std::nullopt};
+  if (items.size() >= 2) args.time = TLoader::ParseTimestamp(items[1]);  // before anything is fetched
+  return args;
+}
+
+// Content read straight into the new file's buffer.
+class FileTarget : public TByteTarget {
+ public:
+  explicit FileTarget(fs::AtomicFile& file) : file_(file) {}
+  char* Room(std::size_t minimum, std::size_t& size) override { return file_.Room(minimum, size); }
+  void Placed(std::size_t n) override { file_.Placed(n); }
+
+ private:
+  fs::AtomicFile& file_;
+};
 
 // Trashes a link itself, else the folder's content and then, when all of that went, the
 // folder; true when the path is gone.
@@ -82,18 +107,35 @@ bool IsServerSource(std::string_view source) {
   return source.size() >= 5 && SameText(source.substr(0, 5), "Indy ");
 }
 
-void FetchContent(const std::string& source, const std::string& path, const ByteSink& sink,
+void FetchContent(const std::string& source, const std::string& path, TByteTarget& target,
                   const std::function<void(std::uint64_t)>& sized) {
   if (!IsServerSource(source)) {
-    fs::ReadFileSized(source + path, [&sized](std::uint64_t size) { if (sized) sized(size); }, sink);
+    fs::ReadFileSized(
+        source + path, [&sized](std::uint64_t size) { if (sized) sized(size); },
+        [&target](const char* data, std::size_t size) { PlaceBytes(target, data, size); });
     return;
   }
   TsvTCPClient* channel = ServerChannel();
   if (!channel) throw Exception(msg::kNotConnected);
+  const std::string project = source.substr(5);
+  TContentPipeline* pipeline = ContentPipeline();
+  if (pipeline && &pipeline->Client() == channel && pipeline->Project() == project)
+    return pipeline->Fetch(path, target, sized);
   // The project name and the path go unquoted, exactly as the server expects them.
-  const std::string line = std::string(kProtocolWords[pwGetFile]) + ' ' + source.substr(5) + ' ' + path;
-  SendCommand(*channel, line, kGetFileCode);
-  ReadFramedDocument(*channel, sink, sized);
+  SendCommand(*channel, std::string(kProtocolWords[pwGetFile]) + ' ' + project + ' ' + path, kGetFileCode);
+  ReadFramedDocument(*channel, target, sized);
+}
+
+bool FetchesContent(const TCommandClass& command) {
+  return command.name == TsvInsertFileCommand::ClassName() || command.name == TsvUpdateFileCommand::ClassName();
+}
+
+std::optional<std::string> PathToFetch(const std::string& root, std::string_view parameter) {
+  try {
+    return ReadInsertArguments(root, parameter).checked;
+  } catch (const Exception&) {
+    return std::nullopt;
+  }
 }
 
 void TsvInserDirCommand::Execute(const std::string& root, const std::string&, const std::string& parameter) {
@@ -110,24 +152,18 @@ void TsvDeleteDirCommand::Execute(const std::string& root, const std::string&, c
 
 void TsvInsertFileCommand::Execute(const std::string& root, const std::string& source,
                                    const std::string& parameter) {
-  const std::vector<std::string> items = SplitParameter(parameter);
-  const std::string checked = CheckTaskPath(root, PathItem(items));
-  std::optional<TDateTime> time;
-  if (items.size() >= 2) time = TLoader::ParseTimestamp(items[1]);  // before anything is fetched
-
+  const InsertArguments args = ReadInsertArguments(root, parameter);
   // The source is asked for the task's path; the local file may be spelt otherwise.
-  const std::string path = MatchLocalNames(root, checked);
-  const std::string target = root + path;
-  fs::AtomicFile file(target);
-  FetchContent(
-      source, checked, [&file](const char* data, std::size_t size) { file.Write(data, size); },
-      [&file](std::uint64_t size) { file.Reserve(size); });
-  file.Commit();
-  NoteLocalChange(root, path, true);
-
+  bool isNew = false;
+  const std::string path = MatchLocalNames(root, args.checked, nullptr, &isNew);
+  fs::AtomicFile file(root + path, false, isNew);
+  FileTarget into(file);
+  FetchContent(source, args.checked, into, [&file](std::uint64_t size) { file.Reserve(size); });
   std::int64_t seconds = 0;
   // Times the file system's two-second form cannot hold leave the time of the write.
-  if (time && ListingTimeToUnix(*time, seconds)) fs::SetFileTime(target, seconds);
+  if (args.time && ListingTimeToUnix(*args.time, seconds)) file.SetTime(seconds);
+  file.Commit();
+  NoteLocalChange(root, path, true);
 }
 
 void TsvDeleteFileCommand::Execute(const std::string& root, const std::string&, const std::string& parameter) {

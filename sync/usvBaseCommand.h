@@ -8,6 +8,7 @@
 // (ServerChannel), which must be open and idle between exchanges.
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,13 +28,21 @@ std::vector<std::string> SplitParameter(std::string_view parameter);
 // True when the source names the server: it starts with "Indy " in any case.
 bool IsServerSource(std::string_view source);
 
-// Hands the content of the file at the relative path to sink: from the server with a
-// "GetFile" exchange on the program-wide channel, or copied from the local folder
-// `source` + path ("Cannot open file "%s". %s" when it cannot be read). `sized`, when
-// given, hears the content's length before any of it; when it raises, nothing more is
-// read.
-void FetchContent(const std::string& source, const std::string& path, const ByteSink& sink,
+// Places the content of the file at the relative path in target: from the server with a
+// "GetFile" exchange on the program-wide channel (through the task run's pipeline when
+// one serves that channel and project), or copied from the local folder `source` + path
+// ("Cannot open file "%s". %s" when it cannot be read). `sized`, when given, hears the
+// content's length before any of it; when it raises, nothing more is read.
+void FetchContent(const std::string& source, const std::string& path, TByteTarget& target,
                   const std::function<void(std::uint64_t)>& sized = {});
+
+// Whether tasks of the command fetch content before they write (insert_file,
+// update_file).
+bool FetchesContent(const TCommandClass& command);
+// The path such a task asks its source for: its path item as checked, when the
+// parameter passes every check made before the fetch (a path that may travel, a time
+// that reads); nullopt when the task will fail before it fetches.
+std::optional<std::string> PathToFetch(const std::string& root, std::string_view parameter);
 
 class TsvFileCommand : public TsvCommand {
  public:

@@ -1,0 +1,133 @@
+#include "sync/ContentPipeline.h"
+
+#include <atomic>
+#include <limits>
+#include <memory>
+
+#include "sync/Reply.h"
+#include "sync/uServerCommands.h"
+
+namespace sv {
+
+namespace {
+
+std::atomic<TContentPipeline*> gPipeline{nullptr};
+
+// Takes bytes and keeps none of them.
+class Discard : public TByteTarget {
+ public:
+  char* Room(std::size_t, std::size_t& size) override {
+    if (!bytes_) bytes_ = std::make_unique_for_overwrite<char[]>(TLineReader::kChunkSize);
+    size = TLineReader::kChunkSize;
+    return bytes_.get();
+  }
+  void Placed(std::size_t) override {}
+
+ private:
+  std::unique_ptr<char[]> bytes_;
+};
+
+}  // namespace
+
+TContentPipeline::TContentPipeline(TsvTCPClient& client, std::string project, bool pipelined, Plan plan)
+    : client_(client), project_(std::move(project)), pipelined_(pipelined), plan_(std::move(plan)) {}
+
+std::string TContentPipeline::RequestLine(const std::string& path) const {
+  // The project name and the path go unquoted, exactly as the server expects them.
+  return std::string(kProtocolWords[pwGetFile]) + ' ' + project_ + ' ' + path;
+}
+
+void TContentPipeline::SendAhead() {
+  const std::size_t window = pipelined_ ? kWindow : 1;
+  // Requests go out in batches of half the window: one write for many.
+  if (broken_ || !planning_ || requested_.size() > window / 2) return;
+  std::string lines;
+  while (requested_.size() < window && (requested_.empty() || requestedBytes_ < kMaxAheadBytes)) {
+    std::optional<std::string> path = plan_();
+    if (!path) {
+      planning_ = false;
+      break;
+    }
+    const std::size_t before = lines.size();
+    lines.append(RequestLine(*path)).append("\r\n");
+    Ask(std::move(*path), lines.size() - before);
+  }
+  if (lines.empty()) return;
+  try {
+    client_.Write(lines);
+  } catch (...) {
+    broken_ = true;
+    throw;
+  }
+}
+
+void TContentPipeline::Fetch(const std::string& path, TByteTarget& target,
+                             const std::function<void(std::uint64_t)>& announced) {
+  if (requested_.empty()) SendAhead();
+  if (requested_.empty() || requested_.front().path != path) {
+    // Not what the plan expected: the answers asked for are dropped, and from here on
+    // each content is fetched when its task asks.
+    DropAnswers();
+    planning_ = false;
+    const std::string line = RequestLine(path);
+    client_.WriteLine(line);
+    Ask(path, line.size() + 2);
+  }
+  Answered();
+  try {
+    ExpectReply(client_, kGetFileCode);
+  } catch (const EReplyError&) {
+    throw;  // the whole reply was read: the channel is in step
+  } catch (...) {
+    broken_ = true;
+    throw;
+  }
+  try {
+    ReadFramedDocument(client_, target, announced);
+  } catch (...) {
+    broken_ = true;
+    throw;
+  }
+  SendAhead();
+}
+
+void TContentPipeline::DropAnswers() {
+  Discard discard;
+  while (!requested_.empty()) {
+    Answered();
+    try {
+      // Read as content is, but told to nobody: no progress counts a dropped file.
+      const TReply reply = ReadReply([this] { return client_.ReadLine(); });
+      if (reply.numericCode != kGetFileCode) continue;
+      const std::int64_t length = ParseFrameLength(client_.ReadLine(), std::numeric_limits<std::int64_t>::max());
+      client_.ReadExactly(static_cast<std::uint64_t>(length), discard);
+    } catch (...) {
+      broken_ = true;
+      throw;
+    }
+  }
+}
+
+void TContentPipeline::Ask(std::string path, std::size_t lineBytes) {
+  requested_.push_back({std::move(path), lineBytes});
+  requestedBytes_ += lineBytes;
+}
+
+void TContentPipeline::Answered() {
+  requestedBytes_ -= requested_.front().lineBytes;
+  requested_.pop_front();
+}
+
+void TContentPipeline::Drain() noexcept {
+  planning_ = false;
+  if (broken_) return;
+  try {
+    DropAnswers();
+  } catch (...) {  // the channel failed: the caller is ending with a failure of its own
+  }
+}
+
+void SetContentPipeline(TContentPipeline* pipeline) { gPipeline.store(pipeline); }
+TContentPipeline* ContentPipeline() { return gPipeline.load(); }
+
+}  // namespace sv

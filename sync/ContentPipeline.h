@@ -1,0 +1,84 @@
+#pragma once
+// TContentPipeline: fetches the file contents of one project's task run over the
+// command channel, asking for each before the task that writes it runs, so that the
+// server, the wire and the client's disk work at the same time.
+//
+// The paths come from a plan: the checked path of each task that will fetch, in task
+// order. A server that answers one request at a time sees exactly one request, one
+// answer, as ever: the next request goes out as soon as the answer before it has been
+// read whole, and the file is written while it is under way. With a server that offers
+// pipelining (kPipeliningToken in its greeting) up to kWindow requests are in flight.
+// Answers are read in request order, each only when its task asks for it, so progress
+// reports always count the bytes of the task under way.
+//
+// Main thread only, like the channel. One pipeline serves one task run.
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "sync/LineReader.h"
+#include "sync/svTCPClient.h"
+
+namespace sv {
+
+class TContentPipeline {
+ public:
+  // The next path the plan expects to fetch; nullopt when no further task will.
+  using Plan = std::function<std::optional<std::string>()>;
+
+  // Most requests in flight with a server that offers pipelining.
+  static constexpr std::size_t kWindow = 64;
+  // Most bytes of request lines in flight: they must always fit in the socket buffers,
+  // so that a request never waits for the server, which may be writing answers.
+  static constexpr std::size_t kMaxAheadBytes = 16 * 1024;
+
+  TContentPipeline(TsvTCPClient& client, std::string project, bool pipelined, Plan plan);
+
+  // Sends the requests that may go out now. Raises the channel's failures.
+  void SendAhead();
+
+  // Reads the answer for `path` (reply 203 and a framed document) into target; the
+  // document's length goes to `announced` first, and when that raises nothing more is
+  // read. A path that is not the oldest one requested is fetched with a plain exchange
+  // once the answers before it are dropped, and nothing is asked ahead after that.
+  // Raises the reply's text for another code (the answer is then read whole) and the
+  // channel's failures. The next requests go out once the content has been read.
+  void Fetch(const std::string& path, TByteTarget& target, const std::function<void(std::uint64_t)>& announced);
+
+  // Reads and drops the answers to requests not fetched, so the channel is ready for
+  // the next exchange; after a failure of the channel itself (which leaves it in the
+  // middle of an answer) it does nothing. Never raises.
+  void Drain() noexcept;
+
+  const std::string& Project() const { return project_; }
+  TsvTCPClient& Client() const { return client_; }
+
+ private:
+  struct Request {
+    std::string path;
+    std::size_t lineBytes;
+  };
+  std::string RequestLine(const std::string& path) const;
+  // Records a request sent, and takes the oldest one off as its answer is read.
+  void Ask(std::string path, std::size_t lineBytes);
+  void Answered();
+  void DropAnswers();
+
+  TsvTCPClient& client_;
+  std::string project_;
+  bool pipelined_;
+  Plan plan_;
+  bool planning_ = true;       // the plan may yield more paths
+  bool broken_ = false;        // the channel failed inside an exchange
+  std::deque<Request> requested_;      // asked for and not yet read, oldest first
+  std::size_t requestedBytes_ = 0;     // their request lines' bytes
+};
+
+// The pipeline of the task run under way, which FetchContent uses for its project;
+// none when nullptr. Set by the synchronisation run around its tasks. Main thread.
+void SetContentPipeline(TContentPipeline* pipeline);
+TContentPipeline* ContentPipeline();
+
+}  // namespace sv
