@@ -7,9 +7,11 @@
 namespace sv {
 
 const char* const kServerUsage =
-    "usage: sorvana-server [--listen HOST:PORT] NAME=FOLDER...\n"
+    "usage: sorvana-server [--listen HOST:PORT] [--no-pipelining] [--log-files] NAME=FOLDER...\n"
     "Mirrors each FOLDER to the clients that synchronise the project NAME.\n"
-    "Listens on 127.0.0.1:1974 unless told otherwise; SIGINT or SIGTERM ends it.";
+    "Listens on 127.0.0.1:1974 unless told otherwise; SIGINT or SIGTERM ends it.\n"
+    "  --no-pipelining  the greeting does not offer pipelining: clients send one request at a time\n"
+    "  --log-files      log every file served, not only the files refused";
 
 namespace {
 
@@ -52,6 +54,10 @@ TServerOptions ParseServerOptions(const std::vector<std::string>& args) {
       ReadListen(args[++i], options);
     } else if (arg.rfind("--listen=", 0) == 0) {
       ReadListen(arg.substr(9), options);
+    } else if (arg == "--no-pipelining") {
+      options.session.offerPipelining = false;
+    } else if (arg == "--log-files") {
+      options.session.logFiles = true;
     } else if (arg.rfind("-", 0) == 0) {
       throw Exception("unknown option '" + arg + "'");
     } else {

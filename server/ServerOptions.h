@@ -1,6 +1,6 @@
 #pragma once
 // The command line of sorvana-server:
-//   sorvana-server [--listen HOST:PORT] NAME=FOLDER...
+//   sorvana-server [--listen HOST:PORT] [--no-pipelining] [--log-files] NAME=FOLDER...
 // HOST may be a name, an IPv4 address or an IPv6 address in brackets ("[::1]:1974").
 #include <string>
 #include <vector>
@@ -13,6 +13,7 @@ struct TServerOptions {
   std::string host = "127.0.0.1";
   int port = 1974;  // 0: any free port
   std::vector<TServedProject> projects;
+  TSessionOptions session;
   bool help = false;
 };
 

@@ -20,6 +20,8 @@ TEST(ServerOptions, ListenAddressAndProjects) {
   TServerOptions o = ParseServerOptions({"drumel=/srv/drumel", "\xC4\x8Dvor=/srv/\xC4\x8Dvor"});
   EXPECT_EQ(o.host, "127.0.0.1");
   EXPECT_EQ(o.port, 1974);
+  EXPECT_TRUE(o.session.offerPipelining);
+  EXPECT_FALSE(o.session.logFiles);
   ASSERT_EQ(o.projects.size(), 2u);
   EXPECT_EQ(o.projects[1].name, "\xE8vor");  // Windows-1250 from here on
   EXPECT_EQ(o.projects[1].folder, "/srv/\xE8vor");
@@ -28,9 +30,11 @@ TEST(ServerOptions, ListenAddressAndProjects) {
   EXPECT_EQ(o.port, 2000);
   EXPECT_EQ(o.projects[0].name, "a b");
   EXPECT_EQ(o.projects[0].folder, "/x=y");
-  o = ParseServerOptions({"--listen=[::1]:0", "p=/p"});
+  o = ParseServerOptions({"--listen=[::1]:0", "--no-pipelining", "--log-files", "p=/p"});
   EXPECT_EQ(o.host, "::1");
   EXPECT_EQ(o.port, 0);
+  EXPECT_FALSE(o.session.offerPipelining);
+  EXPECT_TRUE(o.session.logFiles);
   EXPECT_TRUE(ParseServerOptions({"--help"}).help);
 }
 

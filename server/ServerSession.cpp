@@ -1,7 +1,12 @@
 #include "server/ServerSession.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <exception>
 #include <new>
+#include <thread>
+#include <utility>
 
 #include "Comparer/source/StructStreamer.h"
 #include "base/Messages.h"
@@ -11,28 +16,105 @@
 #include "server/ServerCommand.h"
 #include "server/TaskListBuilder.h"
 #include "sync/Reply.h"
-#include "sync/usvBaseCommand.h"
+#include "sync/TaskPath.h"
+#include "sync/uServerCommands.h"
 
 namespace sv {
 
+namespace {
+
+// Answers are gathered up to this size before they are written.
+constexpr std::size_t kOutCapacity = 256 * 1024;
+// Content is read into the answer buffer only with at least this much room (or what is
+// left of the file), so reads of large files stay large.
+constexpr std::size_t kMinRoom = 64 * 1024;
+
+// Scans a served folder on a thread of its own, keeping only what lies inside it, while
+// the session reads the client's listing. Without a thread to be had it scans when asked.
+class BackgroundScan {
+ public:
+  explicit BackgroundScan(std::string folder) : folder_(std::move(folder)) {
+    try {
+      thread_ = std::thread([this] { Run(); });
+    } catch (const std::exception&) {  // no thread now: Tree scans on the caller's
+    }
+  }
+  ~BackgroundScan() {
+    if (thread_.joinable()) thread_.join();
+  }
+  BackgroundScan(const BackgroundScan&) = delete;
+  BackgroundScan& operator=(const BackgroundScan&) = delete;
+
+  // The scanned tree; raises what the scan raised. LeftOut counts what it left out.
+  const TDirectory& Tree() {
+    if (thread_.joinable())
+      thread_.join();
+    else if (!done_)
+      Run();
+    if (failure_) std::rethrow_exception(failure_);
+    return root_;
+  }
+  int LeftOut() const { return leftOut_; }
+
+ private:
+  void Run() noexcept {
+    try {
+      TLoader::ScanFolderTree(folder_, &root_, [this](const std::string&) { ++leftOut_; }, true);
+    } catch (...) {
+      failure_ = std::current_exception();
+    }
+    done_ = true;
+  }
+
+  std::string folder_;
+  TDirectory root_;
+  int leftOut_ = 0;
+  std::exception_ptr failure_;
+  bool done_ = false;
+  std::thread thread_;
+};
+
+}  // namespace
+
 TServerSession::TServerSession(const std::vector<TServedProject>& projects, TLineReader::Fill fill,
-                               Write write, Log log, std::string peer)
-    : projects_(projects), reader_(std::move(fill)), write_(std::move(write)), log_(std::move(log)),
-      peer_(std::move(peer)) {
+                               Write write, Log log, std::string peer, TSessionOptions options)
+    : projects_(projects),
+      folders_(projects.size()),
+      // Whatever is owed goes out before the session waits for the client.
+      reader_([this, fill = std::move(fill)](char* buffer, std::size_t capacity) {
+        Flush();
+        return fill(buffer, capacity);
+      }),
+      write_(std::move(write)),
+      log_(std::move(log)),
+      peer_(std::move(peer)),
+      options_(options) {
   for (const TServedProject& p : projects_) names_.push_back(p.name);
 }
 
+TServerSession::~TServerSession() = default;
+
 void TServerSession::Serve() {
   try {
-    write_("200 sorvana-server ready\r\n");
-    for (;;) {
-      std::string line;
-      try {
-        line = reader_.ReadLine();
-      } catch (const EClosedGracefully&) {
-        return;  // the client's ordinary end
+    try {
+      Send(options_.offerPipelining ? "200 sorvana-server ready " + std::string(kPipeliningToken) + "\r\n"
+                                    : std::string("200 sorvana-server ready\r\n"));
+      for (;;) {
+        std::string line;
+        try {
+          line = reader_.ReadLine();
+        } catch (const EClosedGracefully&) {
+          return;  // the client's ordinary end
+        }
+        Answer(line);
       }
-      Answer(line);
+    } catch (...) {
+      // The answers before the failure are the client's all the same.
+      try {
+        Flush();
+      } catch (...) {
+      }
+      throw;
     }
   } catch (const Exception& e) {
     LogEnd(e.Message());
@@ -79,16 +161,19 @@ void TServerSession::Sync(int project, const std::string& request) {
     Reply(550, "Project folder unavailable", request);
     return;
   }
-  write_("202 send listing\r\n");
+  // The files of this run are opened below the folder as it stands now.
+  folders_[static_cast<std::size_t>(project)] = fs::FolderHandle(p.folder);
+  Send("202 send listing\r\n");
+  // Only what lies inside the project folder is listed, and so compared and sent.
+  BackgroundScan scan(p.folder);
   const std::string listing = ReadListing();
   int leftOut = 0;
-  const auto countLeftOut = [&leftOut](const std::string&) { ++leftOut; };
-  TDirectory root;
-  // Only what lies inside the project folder is listed, and so compared and sent.
-  TLoader::ScanFolderTree(p.folder, &root, countLeftOut, true);
-  const TTaskListResult tasks = BuildTaskList(listing, root, UserTimeStyle(), countLeftOut);
-  write_(std::to_string(tasks.document.size()) + "\r\n");
-  write_(tasks.document);
+  const TTaskListResult tasks = BuildTaskList(
+      listing, [&scan]() -> const TDirectory& { return scan.Tree(); }, UserTimeStyle(),
+      [&leftOut](const std::string&) { ++leftOut; });
+  leftOut += scan.LeftOut();
+  Send(std::to_string(tasks.document.size()) + "\r\n");
+  Send(tasks.document);
   std::string detail = "listing " + std::to_string(listing.size()) + " bytes, " + std::to_string(tasks.tasks) + " tasks";
   if (leftOut > 0) detail += ", " + std::to_string(leftOut) + " names left out";
   log_(peer_ + " " + request + " -> 202, " + detail);
@@ -102,45 +187,74 @@ std::string TServerSession::ReadListing() {
   return listing;
 }
 
-void TServerSession::GetFile(int project, const std::string& path, const std::string& request) {
+fs::InputFile TServerSession::OpenServed(int project, const std::string& path, const std::string& request) {
   const TServedProject& p = projects_[static_cast<std::size_t>(project)];
+  std::string checked;
   try {
-    CheckTaskPath(p.folder, path);
+    checked = CheckTaskPath(p.folder, path);
   } catch (const Exception&) {
     Reply(550, Format(msg::kForbiddenPath, path), request);  // without the server's folder
-    return;
+    return {};
   }
-  std::string file;
-  if (!ResolveProjectFile(p.folder, path, file)) {
+  // Most files are found as spelt, without links on the way: one open and one status
+  // call. Anything else is looked up as the client matches its names, links checked.
+  fs::FolderHandle& folder = folders_[static_cast<std::size_t>(project)];
+  if (!folder.IsOpen()) folder = fs::FolderHandle(p.folder);
+  fs::InputFile file = fs::InputFile::OpenBelow(folder, checked);
+  if (file.IsOpen()) return file;
+  std::string found;
+  if (!ResolveProjectFile(p.folder, path, found)) {
     Reply(550, "No such file", request);
-    return;
+    return {};
   }
-  bool announced = false;
-  std::uint64_t size = 0, sent = 0;
   try {
-    sent = fs::ReadFileSized(
-        file,
-        [&](std::uint64_t s) {
-          announced = true;
-          size = s;
-          write_("203 file follows\r\n" + std::to_string(s) + "\r\n");
-        },
-        [&](const char* data, std::size_t n) { write_(std::string_view(data, n)); });
+    return fs::InputFile::Open(found);
   } catch (const Exception& e) {
-    if (announced) throw;  // the frame is begun and cannot be finished
     Reply(550, "Cannot read file", request, LogText(e.Message()));
-    return;
+    return {};
+  }
+}
+
+void TServerSession::GetFile(int project, const std::string& path, const std::string& request) {
+  fs::InputFile file = OpenServed(project, path, request);
+  if (!file.IsOpen()) return;
+  const std::uint64_t size = file.Size();
+  Send("203 file follows\r\n" + std::to_string(size) + "\r\n");
+  // The content is read straight into the answer buffer, behind its header.
+  std::uint64_t sent = 0;
+  while (sent < size) {
+    const std::uint64_t left = size - sent;
+    if (kOutCapacity - outSize_ < std::min<std::uint64_t>(left, kMinRoom)) Flush();
+    const std::size_t n = file.Read(out_.get() + outSize_,
+                                    static_cast<std::size_t>(std::min<std::uint64_t>(left, kOutCapacity - outSize_)));
+    if (n == 0) break;
+    outSize_ += n;
+    sent += n;
   }
   // A shorter file would leave the client waiting for bytes that never come.
-  if (sent != size) throw Exception("File shrank while it was sent: " + file);
-  log_(peer_ + " " + request + " -> 203, " + std::to_string(sent) + " bytes");
+  if (sent != size) throw Exception("File shrank while it was sent: " + path);
+  if (options_.logFiles) log_(peer_ + " " + request + " -> 203, " + std::to_string(sent) + " bytes");
 }
 
 void TServerSession::Reply(int code, const std::string& text, const std::string& request,
                            const std::string& detail) {
   const std::string line = std::to_string(code) + ' ' + LogText(text);
-  write_(line + "\r\n");
+  Send(line + "\r\n");
   log_(peer_ + " " + request + " -> " + line + (detail.empty() ? "" : ", " + detail));
+}
+
+void TServerSession::Send(std::string_view bytes) {
+  if (!out_) out_ = std::make_unique_for_overwrite<char[]>(kOutCapacity);
+  if (outSize_ + bytes.size() > kOutCapacity) Flush();
+  if (bytes.size() >= kOutCapacity) return write_(bytes);
+  std::memcpy(out_.get() + outSize_, bytes.data(), bytes.size());
+  outSize_ += bytes.size();
+}
+
+void TServerSession::Flush() {
+  if (outSize_ == 0) return;
+  const std::size_t size = std::exchange(outSize_, 0);
+  write_(std::string_view(out_.get(), size));
 }
 
 bool ResolveProjectFile(const std::string& folder, const std::string& path, std::string& found) {

@@ -3,10 +3,12 @@
 // from a fill callback and go to a write callback, so the same code runs on the wire, in
 // the tests and under the fuzzer. One session belongs to one thread.
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/FileSystem.h"
 #include "sync/LineReader.h"
 
 namespace sv {
@@ -18,6 +20,15 @@ struct TServedProject {
   std::string folder;
 };
 
+// How a session answers; the program sets them from its command line.
+struct TSessionOptions {
+  // The greeting offers pipelining (kPipeliningToken): clients may send requests ahead
+  // of the answers. Answers are the same either way.
+  bool offerPipelining = true;
+  // A log line for every file served; without it only refusals of files are logged.
+  bool logFiles = false;
+};
+
 class TServerSession {
  public:
   using Write = std::function<void(std::string_view bytes)>;
@@ -25,22 +36,26 @@ class TServerSession {
 
   // `peer` names the client in the log lines. The projects must outlive the session.
   TServerSession(const std::vector<TServedProject>& projects, TLineReader::Fill fill, Write write,
-                 Log log, std::string peer);
+                 Log log, std::string peer, TSessionOptions options = {});
+  ~TServerSession();
 
   // Greets with 200, then answers requests until the client closes the connection or
   // breaks the protocol (an over-long line, a bad frame length, a listing that is not
   // well formed, a failed read or write, a file that shrank while it was sent, no memory
   // left for what the client sends or asks): such a failure ends the conversation, and
-  // the caller closes the connection. Logs one line per request and one for an end other
-  // than the client's close. Never raises.
+  // the caller closes the connection. Logs one line per request but for files served
+  // (TSessionOptions), and one for an end other than the client's close. Never raises.
   //   Hello               -> 201
   //   Sync NAME           -> 202, then reads the framed listing and writes the framed
   //                          task list; 500 for an unknown project, 550 when its folder
-  //                          is missing (an empty answer would empty the client's folder)
+  //                          is missing (an empty answer would empty the client's folder).
+  //                          The folder is scanned while the listing arrives.
   //   GetFile NAME PATH   -> 203 and the framed content, streamed from the disk; 550 for
   //                          a path outside the project's folder, a missing file, or one
   //                          that a link places outside the folder
   //   anything else       -> 500
+  // Answers are gathered and written when the next request is not there yet (so that a
+  // client sending requests ahead gets many answers in one write) or when they are many.
   void Serve();
 
  private:
@@ -50,13 +65,22 @@ class TServerSession {
   void GetFile(int project, const std::string& path, const std::string& request);
   void Reply(int code, const std::string& text, const std::string& request, const std::string& detail = {});
   std::string ReadListing();
+  // The file a GetFile names, open; not open when it is refused (the reply is sent).
+  fs::InputFile OpenServed(int project, const std::string& path, const std::string& request);
+  // Answers wait in a buffer; Flush writes them.
+  void Send(std::string_view bytes);
+  void Flush();
 
   const std::vector<TServedProject>& projects_;
   std::vector<std::string> names_;
+  std::vector<fs::FolderHandle> folders_;  // each project's folder, opened at its Sync
   TLineReader reader_;
   Write write_;
   Log log_;
   std::string peer_;
+  TSessionOptions options_;
+  std::unique_ptr<char[]> out_;  // kOutCapacity bytes once anything is sent
+  std::size_t outSize_ = 0;
 };
 
 // Resolves a task path below a folder as the client matches its own (MatchLocalNames:

@@ -22,7 +22,8 @@ struct Conversation {
   std::vector<std::string> log;
 };
 
-Conversation Talk(const std::vector<TServedProject>& projects, const std::string& input, std::size_t piece = 4096) {
+Conversation Talk(const std::vector<TServedProject>& projects, const std::string& input, std::size_t piece = 4096,
+                  TSessionOptions options = {}) {
   Conversation c;
   std::size_t pos = 0;
   TServerSession session(
@@ -34,7 +35,7 @@ Conversation Talk(const std::vector<TServedProject>& projects, const std::string
         return n;
       },
       [&](std::string_view bytes) { c.output += bytes; }, [&](const std::string& line) { c.log.push_back(line); },
-      "peer");
+      "peer", options);
   session.Serve();
   return c;
 }
@@ -63,17 +64,23 @@ TEST_F(Session, TheWholeExchangeAtEveryPieceSize) {
   ASSERT_EQ(expected.tasks, 2);
   const std::string input = "Hello\r\nSync drumel\r\n" + Framed("<xml></xml>") +
                             "GetFile drumel \\docs\\a.txt\r\nGetFile drumel \\DOCS\\A.TXT\n";
-  const std::string output = "200 sorvana-server ready\r\n201 welcome\r\n202 send listing\r\n" +
-                             Framed(expected.document) + "203 file follows\r\n5\r\nabc\r\n" +
-                             "203 file follows\r\n5\r\nabc\r\n";
+  const std::string answers = "201 welcome\r\n202 send listing\r\n" + Framed(expected.document) +
+                              "203 file follows\r\n5\r\nabc\r\n" + "203 file follows\r\n5\r\nabc\r\n";
+  const std::vector<std::string> requests = {"peer Hello -> 201 welcome",
+                                             "peer Sync drumel -> 202, listing 11 bytes, 2 tasks"};
+  const std::vector<std::string> files = {"peer GetFile drumel \\docs\\a.txt -> 203, 5 bytes",
+                                          "peer GetFile drumel \\DOCS\\A.TXT -> 203, 5 bytes"};
+  // By default the greeting offers pipelining and files served are not logged.
   for (std::size_t piece : {1, 2, 7, 4096}) {
     const Conversation c = Talk(projects, input, piece);
-    EXPECT_EQ(c.output, output) << piece;
-    EXPECT_EQ(c.log, (std::vector<std::string>{"peer Hello -> 201 welcome",
-                                               "peer Sync drumel -> 202, listing 11 bytes, 2 tasks",
-                                               "peer GetFile drumel \\docs\\a.txt -> 203, 5 bytes",
-                                               "peer GetFile drumel \\DOCS\\A.TXT -> 203, 5 bytes"}));
+    EXPECT_EQ(c.output, "200 sorvana-server ready +pipelining\r\n" + answers) << piece;
+    EXPECT_EQ(c.log, requests);
   }
+  const Conversation c = Talk(projects, input, 4096, {.offerPipelining = false, .logFiles = true});
+  EXPECT_EQ(c.output, "200 sorvana-server ready\r\n" + answers);
+  std::vector<std::string> all = requests;
+  all.insert(all.end(), files.begin(), files.end());
+  EXPECT_EQ(c.log, all);
 }
 
 TEST_F(Session, RefusalsKeepTheConversationGoing) {
@@ -82,7 +89,7 @@ TEST_F(Session, RefusalsKeepTheConversationGoing) {
                               "Sync nobody\r\nSync gone\r\nGetFile nobody \\x\r\nGetFile drumel \\..\\secret\r\n"
                               "GetFile drumel docs\\a.txt\r\nGetFile drumel \\docs\r\nGetFile drumel \\none\r\n"
                               "GetFile drumel C:\\x\r\nWhat\x01\r\nHello\r\n");
-  EXPECT_EQ(c.output, Cp("200 sorvana-server ready\r\n"
+  EXPECT_EQ(c.output, Cp("200 sorvana-server ready +pipelining\r\n"
                          "500 No such project\r\n"
                          "550 Project folder unavailable\r\n"
                          "500 No such project\r\n"
@@ -128,7 +135,7 @@ TEST_F(Session, OnlyWhatLiesInsideTheFolderIsListedAndServed) {
   const Conversation c = Talk(projects,
                               "GetFile drumel \\dirlink\\secret.txt\r\nGetFile drumel \\filelink\r\n"
                               "GetFile drumel \\inner\\a.txt\r\nSync drumel\r\n" + Framed("<xml></xml>"));
-  EXPECT_EQ(c.output.rfind("200 sorvana-server ready\r\n550 No such file\r\n550 No such file\r\n"
+  EXPECT_EQ(c.output.rfind("200 sorvana-server ready +pipelining\r\n550 No such file\r\n550 No such file\r\n"
                            "203 file follows\r\n5\r\nabc\r\n202 send listing\r\n", 0), 0u) << c.output;
   EXPECT_EQ(c.output.find("link"), std::string::npos) << c.output;
   EXPECT_EQ(c.log.back(), "peer Sync drumel -> 202, listing 11 bytes, 4 tasks, 2 names left out");

@@ -28,11 +28,11 @@ class Connection {
 
   // Returns 0 at the client's close.
   std::size_t ReadSome(char* buffer, std::size_t capacity) {
-    return Step([&](auto done) { socket_.async_read_some(asio::buffer(buffer, capacity), done); }, true);
+    return Transfer(true, buffer, capacity);
   }
 
   void Write(std::string_view bytes) {
-    Step([&](auto done) { asio::async_write(socket_, asio::buffer(bytes.data(), bytes.size()), done); }, false);
+    while (!bytes.empty()) bytes.remove_prefix(Transfer(false, const_cast<char*>(bytes.data()), bytes.size()));
   }
 
   // Any thread: the current or next step fails at once.
@@ -57,6 +57,23 @@ class Connection {
   std::atomic<bool> done{false};
 
  private:
+  // One read or write, tried at once: only one that would block waits (with the idle
+  // limit) for the socket to be ready, so a request or room already there costs no wait.
+  std::size_t Transfer(bool read, char* buffer, std::size_t size) {
+    for (;;) {
+      if (cancelled_) throw Exception("Connection cancelled.");
+      asio::error_code ec;
+      const std::size_t n = read ? socket_.read_some(asio::buffer(buffer, size), ec)
+                                 : socket_.write_some(asio::buffer(buffer, size), ec);
+      if (!ec) return n;
+      if (read && ec == asio::error::eof) return 0;
+      if (ec != asio::error::would_block && ec != asio::error::try_again && ec != asio::error::interrupted)
+        throw Exception(ec.message());
+      const auto wait = read ? tcp::socket::wait_read : tcp::socket::wait_write;
+      Step([&](auto done) { socket_.async_wait(wait, [done](const asio::error_code& e) { done(e, 0); }); }, false);
+    }
+  }
+
   // Runs one asynchronous step to its end or to the idle limit; raises on failure.
   template <typename Start>
   std::size_t Step(Start start, bool endIsZero) {
@@ -105,6 +122,7 @@ void LogQuietly(const std::function<void(const std::string&)>& log, std::string_
 
 struct TSyncServer::Impl {
   std::vector<TServedProject> projects;
+  TSessionOptions options;
   std::function<void(const std::string&)> log = LogToStderr;
   std::chrono::milliseconds idle = std::chrono::seconds(120);
   asio::io_context io;
@@ -142,6 +160,8 @@ void TSyncServer::Impl::Accept() {
     // for the client's delayed acknowledgement.
     asio::error_code ignored;
     connection->Socket().set_option(tcp::no_delay(true), ignored);
+    // Reads and writes are tried before any wait (Connection::Transfer).
+    connection->Socket().non_blocking(true, ignored);
     Admit(connection);
     Accept();
   });
@@ -182,7 +202,7 @@ void TSyncServer::Impl::Serve(Connection& connection) {
   try {
     TServerSession session(
         projects, [&connection](char* buffer, std::size_t capacity) { return connection.ReadSome(buffer, capacity); },
-        [&connection](std::string_view bytes) { connection.Write(bytes); }, log, connection.Peer());
+        [&connection](std::string_view bytes) { connection.Write(bytes); }, log, connection.Peer(), options);
     session.Serve();
   } catch (...) {  // no memory to begin the session: nothing may leave the client's thread
   }
@@ -229,6 +249,7 @@ TSyncServer::~TSyncServer() {
 
 void TSyncServer::SetLog(std::function<void(const std::string&)> log) { impl_->log = std::move(log); }
 void TSyncServer::SetIdleTimeout(std::chrono::milliseconds idle) { impl_->idle = idle; }
+void TSyncServer::SetSessionOptions(const TSessionOptions& options) { impl_->options = options; }
 
 void TSyncServer::Listen(const std::string& host, int port) {
   asio::error_code ec;

@@ -30,6 +30,8 @@ class TSyncServer {
   void SetLog(std::function<void(const std::string&)> log);
   // How long a read or write may wait for progress before the connection is ended.
   void SetIdleTimeout(std::chrono::milliseconds idle);
+  // How every session answers (ServerSession.h). Set before Run.
+  void SetSessionOptions(const TSessionOptions& options);
 
   // Binds and listens on host (a numeric IPv4 or IPv6 address, or a name) and port (0:
   // any free port). Raises "Could not bind socket. Address and port are already in use."

@@ -54,6 +54,7 @@ class Loopback : public ::testing::Test {
     test::MakeDirs(dir / "server");
     test::MakeDirs(dir / "client");
     server_ = std::make_unique<TSyncServer>(std::vector<TServedProject>{{"drumel", dir / "server"}});
+    server_->SetSessionOptions({.offerPipelining = true, .logFiles = true});
     server_->SetLog([this](const std::string& line) {
       std::scoped_lock lock(mutex_);
       log_.push_back(line);
@@ -143,7 +144,7 @@ std::unique_ptr<asio::ip::tcp::socket> Greeted(asio::io_context& io, int port) {
   socket->connect({asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(port)});
   char buffer[64];
   const std::size_t n = socket->read_some(asio::buffer(buffer));
-  EXPECT_EQ(std::string(buffer, n), "200 sorvana-server ready\r\n");
+  EXPECT_EQ(std::string(buffer, n), "200 sorvana-server ready +pipelining\r\n");
   return socket;
 }
 

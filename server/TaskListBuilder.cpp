@@ -364,8 +364,14 @@ class Comparison {
 TTaskListResult BuildTaskList(std::string_view clientListing, const TDirectory& serverRoot,
                               const TimeStyle& clientStyle,
                               const std::function<void(const std::string&)>& note) {
+  return BuildTaskList(clientListing, [&serverRoot]() -> const TDirectory& { return serverRoot; }, clientStyle, note);
+}
+
+TTaskListResult BuildTaskList(std::string_view clientListing, const std::function<const TDirectory&()>& serverRoot,
+                              const TimeStyle& clientStyle,
+                              const std::function<void(const std::string&)>& note) {
   ClientListing listing(clientListing);
-  return Comparison(listing, clientStyle, note).Run(serverRoot);
+  return Comparison(listing, clientStyle, note).Run(serverRoot());
 }
 
 }  // namespace sv

@@ -40,5 +40,10 @@ struct TTaskListResult {
 TTaskListResult BuildTaskList(std::string_view clientListing, const TDirectory& serverRoot,
                               const TimeStyle& clientStyle,
                               const std::function<void(const std::string&)>& note = {});
+// The same with the server's tree asked for only once the listing has been read, so that
+// the tree can be in the making meanwhile; what serverRoot raises passes out.
+TTaskListResult BuildTaskList(std::string_view clientListing, const std::function<const TDirectory&()>& serverRoot,
+                              const TimeStyle& clientStyle,
+                              const std::function<void(const std::string&)>& note = {});
 
 }  // namespace sv

@@ -29,6 +29,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   sv::TSyncServer server(options.projects);
+  server.SetSessionOptions(options.session);
   try {
     server.Listen(options.host, options.port);
   } catch (const sv::Exception& e) {
