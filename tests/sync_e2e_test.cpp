@@ -31,8 +31,9 @@ std::size_t Count(const std::string& text, const std::string& part) {
 // first synchronisation runs at its start.
 class SyncEndToEnd : public ::testing::Test {
  protected:
-  void StartAll(const std::vector<std::string>& names) {
+  void StartAll(const std::vector<std::string>& names, std::vector<std::string> serverOptions = {}) {
     rig_ = std::make_unique<Rig>(dir_.path(), names, 60, true);
+    rig_->Server().SetOptions(std::move(serverOptions));
     rig_->StartServer();
     rig_->StartClient();
   }
@@ -46,8 +47,12 @@ class SyncEndToEnd : public ::testing::Test {
 };
 
 // From an empty client folder to a mirror with the server's times, then a run with
-// nothing to do, then a change, an addition and a deletion on the server.
-TEST_F(SyncEndToEnd, MirrorsTheServerFolderRunByRun) {
+// nothing to do, then a change, an addition and a deletion on the server; with a server
+// that offers pipelining and with one that answers one request at a time.
+class MirrorEndToEnd : public SyncEndToEnd, public ::testing::WithParamInterface<bool> {};
+INSTANTIATE_TEST_SUITE_P(Pipelining, MirrorEndToEnd, ::testing::Bool());
+
+TEST_P(MirrorEndToEnd, MirrorsTheServerFolderRunByRun) {
   const std::string server = ServerRoot("drumel");
   std::int64_t time = 1600000001;  // odd seconds: the client keeps the even second below
   Put(server, "docs/a.txt", "abc\r\n", time += 1001);
@@ -60,7 +65,7 @@ TEST_F(SyncEndToEnd, MirrorsTheServerFolderRunByRun) {
   Put(server, "prazno.bin", "", time += 1001);
   Put(server, "big/large.bin", RandomBytes(3 << 20, 1), time += 1001);
   Put(server, "deep/a/b/c/d.txt", "deep", time += 1001);
-  ASSERT_NO_FATAL_FAILURE(StartAll({"drumel"}));
+  ASSERT_NO_FATAL_FAILURE(StartAll({"drumel"}, GetParam() ? std::vector<std::string>{} : std::vector<std::string>{"--no-pipelining"}));
 
   // One task for every folder and file of the server.
   EXPECT_EQ(Client().AwaitSyncEntries(),

@@ -113,6 +113,7 @@ ServerProgram::ServerProgram(int port, std::vector<Project> projects, std::vecto
 
 void ServerProgram::Start() {
   std::vector<std::string> args{"--listen", "127.0.0.1:" + std::to_string(port_)};
+  args.insert(args.end(), options_.begin(), options_.end());
   for (const Project& p : projects_) args.push_back(p.name + "=" + p.path);
   process_ = std::make_unique<ChildProcess>(SV_BIN_DIR "/sorvana-server", args, env_);
   auto until = std::chrono::steady_clock::now() + kProgramLimit;

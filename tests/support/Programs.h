@@ -38,6 +38,8 @@ std::vector<std::string> HomeEnvironment(const std::string& home);
 class ServerProgram {
  public:
   ServerProgram(int port, std::vector<Project> projects, std::vector<std::string> env);
+  // Options given before the projects at every start ("--no-pipelining").
+  void SetOptions(std::vector<std::string> options) { options_ = std::move(options); }
   // Starts the program and waits until it accepts connections; raises when it does not.
   void Start();
   // Ends it with SIGKILL (no chance to tidy up) and waits for its end.
@@ -50,6 +52,7 @@ class ServerProgram {
   int port_;
   std::vector<Project> projects_;
   std::vector<std::string> env_;
+  std::vector<std::string> options_;
   std::unique_ptr<ChildProcess> process_;
 };
 
