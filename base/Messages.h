@@ -70,6 +70,13 @@ inline const std::string kSocketError = "Socket Error # %d\r\n%s";
 inline const std::string kResourceNotFound = "Resource %s not found";
 inline const std::string kCannotBind = "Could not bind socket. Address and port are already in use.";
 inline const std::string kRegexCompileError = "TPerlRegEx.Compile() - Error in regex at offset %d: %s";
+// A filter that matching cannot finish within its limits: one event's match went past a
+// PCRE2 limit (filled with PCRE2's error text), or the page's matching took too long
+// (filled with the seconds allowed).
+inline const std::string kFilterTooComplex = Cp("Filtar je presložen: traženje u jednoj poruci prešlo je granicu (%s)");
+inline const std::string kFilterTooSlow = Cp("Filtar je prespor: traženje kroz poruke nije završeno u %d s");
+// A request given up because the console stops.
+inline const std::string kRequestStopped = Cp("Zahtjev je prekinut jer se konzola zaustavlja");
 // The console's refusals (short bodies that say why).
 inline const std::string kForbiddenHost =
     "Forbidden: the console answers only requests addressed to localhost, 127.0.0.1 or [::1].";
