@@ -77,11 +77,11 @@ inline const std::string kFilterTooComplex = Cp("Filtar je presložen: traženje
 inline const std::string kFilterTooSlow = Cp("Filtar je prespor: traženje kroz poruke nije završeno u %d s");
 // A request given up because the console stops.
 inline const std::string kRequestStopped = Cp("Zahtjev je prekinut jer se konzola zaustavlja");
-// The console's refusals (short bodies that say why).
+// The console's refusals, shown on the refusal page under "Zahtjev nije prihvaćen".
 inline const std::string kForbiddenHost =
-    "Forbidden: the console answers only requests addressed to localhost, 127.0.0.1 or [::1].";
-inline const std::string kForbiddenOrigin = "Forbidden: a form of another site may not post to the console.";
-inline const std::string kRequestTooLarge = "Request too large.";
+    Cp("Konzola odgovara samo na zahtjeve upućene na localhost, 127.0.0.1 ili [::1].");
+inline const std::string kForbiddenOrigin = Cp("Obrazac druge stranice ne smije slati podatke konzoli.");
+inline const std::string kRequestTooLarge = Cp("Zahtjev je prevelik.");
 
 // Host and controller.
 inline const std::string kTrayHint = "Sorvana Client 9X";

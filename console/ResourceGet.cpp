@@ -18,6 +18,7 @@ constexpr ResourceName kResources[] = {
     {"TEXT", "POSTAVKE", "postavke.html"},
     {"TEXT", "EVENTLOG", "eventlog.html"},
     {"TEXT", "PROPALAAKCIJA", "propalaakcija.html"},
+    {"TEXT", "ODBIJENO", "odbijeno.html"},  // the refusal page (403, 413)
     {"RCDATA", "STYLE_CSS", "style.css"},
     {"RCDATA", "SORVANAPROJECT_JPG", "sorvanaproject.jpg"},
     {"RCDATA", "SORVANAPROJECT_FOOTER_JPG", "sorvanaproject_footer.jpg"},
