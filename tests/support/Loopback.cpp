@@ -65,7 +65,13 @@ bool Readable(int fd, int wake, int timeoutMs) {
   return n > 0 && p[0].revents != 0 && (wake < 0 || p[1].revents == 0);
 }
 
-HttpAnswer HttpExchange(int port, const std::string& request) {
+}  // namespace
+
+int ConnectLoopback(int port) { return Connect(port); }
+
+bool SendBytes(int fd, const std::string& bytes) { return SendAll(fd, bytes.data(), bytes.size()); }
+
+HttpAnswer HttpSend(int port, const std::string& request) {
   int fd = Connect(port);
   if (fd < 0) throw std::runtime_error("console not reachable on port " + std::to_string(port));
   std::string reply;
@@ -82,8 +88,6 @@ HttpAnswer HttpExchange(int port, const std::string& request) {
   if (reply.compare(0, 9, "HTTP/1.1 ") == 0) answer.status = std::atoi(reply.c_str() + 9);
   return answer;
 }
-
-}  // namespace
 
 bool WaitUntilListening(int port, milliseconds limit) {
   auto until = std::chrono::steady_clock::now() + limit;
@@ -339,12 +343,12 @@ void ServeSynchronisation(PeerLink& link, const std::map<std::string, std::strin
 // ---- HTTP
 
 HttpAnswer HttpGet(int port, const std::string& target) {
-  return HttpExchange(port, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+  return HttpSend(port, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
                                 "\r\nConnection: close\r\n\r\n");
 }
 
 HttpAnswer HttpPost(int port, const std::string& target, const std::string& form) {
-  return HttpExchange(port, "POST " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+  return HttpSend(port, "POST " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
                                 "\r\nConnection: close\r\nContent-Type: application/x-www-form-urlencoded\r\n"
                                 "Content-Length: " + std::to_string(form.size()) + "\r\n\r\n" + form);
 }
