@@ -18,22 +18,10 @@ sv_build filled_console
 
 sv_workdir worst-filter
 work=$SV_WORK
-server_port=$(sv_free_port)
-console_port=$((server_port + 2))
-mkdir -p "$work/client"
-sv_settings "$work/client/svClient.xml" "$server_port" 60 drumel "$work/client/drumel"
-project="$(printf 'a%.0s' {1..60})-10"
-"$BIN/filled_console" "$work/client" 100000 "$project" >"$work/console.out" 2>&1 &
-console_pid=$!
-sv_track "$console_pid"
-for ((i = 0; i < 600; i++)); do
-  grep -q '^ready' "$work/console.out" && break
-  kill -0 "$console_pid" 2>/dev/null || { cat "$work/console.out" >&2; exit 1; }
-  sleep 0.1
-done
-grep -q '^ready' "$work/console.out" || { echo "the console did not start" >&2; exit 1; }
+sv_filled_console "$work" 100000 "$(printf 'a%.0s' {1..60})-10"
+console_pid=$SV_CONSOLE_PID
 
-base="http://127.0.0.1:$console_port"
+base="http://127.0.0.1:$SV_CONSOLE_PORT"
 declare -A filters=([slow]='%28a%7Ca%29%7B1%2C14%7D%5B-_%5D%5Bxy%5D' [endless]='%28a%7Ca%29%2B%24')
 
 # Asks for one filter again and again, one request at a time; a line per answer:
