@@ -19,6 +19,7 @@ constexpr ResourceName kResources[] = {
     {"TEXT", "EVENTLOG", "eventlog.html"},
     {"TEXT", "PROPALAAKCIJA", "propalaakcija.html"},
     {"TEXT", "PREGLED", "pregled.html"},
+    {"TEXT", "ODBIJENO", "odbijeno.html"},  // the refusal page (403, 413)
     {"RCDATA", "STYLE_CSS", "style.css"},
     {"RCDATA", "SORVANAPROJECT_JPG", "sorvanaproject.jpg"},
     {"RCDATA", "SORVANAPROJECT_FOOTER_JPG", "sorvanaproject_footer.jpg"},
