@@ -3,6 +3,8 @@
 #include <asio.hpp>
 
 #include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -35,9 +37,9 @@ struct Limits {
   std::chrono::milliseconds request;  // from a request's first byte to its last
 };
 
-// One accepted connection: its own I/O context, used only by its thread, so that every
-// read and write can be bounded in time without platform calls. Another thread may only
-// Abort or Evict it.
+// One accepted connection: its own I/O context, used only by the thread that serves it,
+// so that every read and write can be bounded in time without platform calls. Another
+// thread may only Abort or Evict it.
 class Connection {
  public:
   Connection(const RequestHandler& handler, Limits limits) : handler_(handler), limits_(limits) {}
@@ -45,9 +47,16 @@ class Connection {
   tcp::socket& Socket() { return socket_; }
   bool Finished() const { return finished_.load(std::memory_order_acquire); }
   bool Evicted() const { return phase_.load(std::memory_order_acquire) == kEvicted; }
-  void Start() { thread_ = std::thread([this] { Run(); }); }
-  void Join() {
-    if (thread_.joinable()) thread_.join();
+  // Serves the connection to its end; once, on a worker of the pool.
+  void Run() {
+    try {
+      Serve();
+    } catch (const std::exception&) {
+      // A failure of the connection itself (memory): only this connection ends.
+    }
+    std::error_code ignored;
+    socket_.close(ignored);
+    finished_.store(true, std::memory_order_release);
   }
   // Makes the connection's current and every later I/O fail at once, and stops its
   // request's token, so that a running handler gives up. Any thread.
@@ -74,17 +83,6 @@ class Connection {
 
  private:
   enum Phase { kWaiting, kServing, kLingering, kEvicted };
-
-  void Run() {
-    try {
-      Serve();
-    } catch (const std::exception&) {
-      // A failure of the connection itself (memory): only this connection ends.
-    }
-    std::error_code ignored;
-    socket_.close(ignored);
-    finished_.store(true, std::memory_order_release);
-  }
 
   void Serve() {
     HttpRequestReader reader;
@@ -190,11 +188,77 @@ class Connection {
   const Limits limits_;
   asio::io_context context_;
   tcp::socket socket_{context_};
-  std::thread thread_;
   std::stop_source stop_;
   std::atomic<Phase> phase_{kWaiting};
   std::atomic<bool> aborted_{false};
   std::atomic<bool> finished_{false};
+};
+
+// The threads that serve connections. Each serves one connection from its first byte to
+// its close, then waits for the next: a new connection costs a thread only while every
+// thread is busy. Threads are kept until Stop.
+class WorkerPool {
+ public:
+  ~WorkerPool() { Stop(); }
+
+  // Hands the connection to an idle thread, or to a new one. Raises std::system_error
+  // when no thread can be had; the connection is then not taken. Listener threads.
+  void Serve(std::shared_ptr<Connection> connection) {
+    std::unique_lock lock(mutex_);
+    waiting_.push_back(std::move(connection));
+    // Each waiting connection needs a thread of its own: an idle one while there are any.
+    if (waiting_.size() <= idle_) {
+      ready_.notify_one();
+      return;
+    }
+    try {
+      threads_.emplace_back([this] { Work(); });
+    } catch (...) {
+      waiting_.pop_back();
+      throw;
+    }
+  }
+
+  // Lets every thread finish its connection, then joins them all; the pool can serve
+  // again afterwards. Main thread, with no listener running.
+  void Stop() {
+    std::vector<std::thread> threads;
+    {
+      std::scoped_lock lock(mutex_);
+      stopping_ = true;
+      threads.swap(threads_);
+    }
+    ready_.notify_all();
+    for (std::thread& t : threads) t.join();
+    std::scoped_lock lock(mutex_);
+    stopping_ = false;
+  }
+
+ private:
+  void Work() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      if (waiting_.empty()) {
+        ++idle_;
+        ready_.wait(lock, [this] { return stopping_ || !waiting_.empty(); });
+        --idle_;
+        if (waiting_.empty()) return;  // stopping, nothing left to serve
+      }
+      std::shared_ptr<Connection> connection = std::move(waiting_.front());
+      waiting_.pop_front();
+      lock.unlock();
+      connection->Run();
+      connection.reset();
+      lock.lock();
+    }
+  }
+
+  std::mutex mutex_;  // guards everything below
+  std::condition_variable ready_;
+  std::deque<std::shared_ptr<Connection>> waiting_;
+  std::vector<std::thread> threads_;
+  std::size_t idle_ = 0;  // threads waiting for a connection
+  bool stopping_ = false;
 };
 
 // One listening socket and the thread that accepts on it.
@@ -218,6 +282,7 @@ struct SvCHTTPServer::Impl {
   std::vector<std::unique_ptr<Listener>> listeners;  // main thread only
   mutable std::mutex mutex;                           // guards connections
   std::list<std::shared_ptr<Connection>> connections;
+  WorkerPool workers;
 
   bool Bind(Listener& l, const tcp::endpoint& at, bool optional);
   bool BindBoth(unsigned short port);
@@ -268,7 +333,7 @@ void SvCHTTPServer::Impl::Admit(std::shared_ptr<Connection> c) {
   if (!MakeRoom()) return;  // c is closed as it goes
   connections.push_back(c);
   try {
-    c->Start();
+    workers.Serve(c);
   } catch (const std::system_error&) {
     connections.pop_back();  // no thread to be had: the connection is closed as c goes
   }
@@ -294,7 +359,6 @@ void SvCHTTPServer::Impl::ReapFinished() {
       ++it;
       continue;
     }
-    (*it)->Join();
     it = connections.erase(it);
   }
 }
@@ -319,7 +383,7 @@ void SvCHTTPServer::Impl::CloseAll() {
     open.swap(connections);
   }
   for (auto& c : open) c->Abort();
-  for (auto& c : open) c->Join();
+  workers.Stop();  // every connection has ended when its thread is joined
   boundPort = 0;
 }
 

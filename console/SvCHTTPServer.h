@@ -1,6 +1,8 @@
 #pragma once
 // The console's HTTP listener (the controller's SvCHTTPServer component): loopback
-// sockets on the console port, one thread per connection, one request per connection.
+// sockets on the console port, one request per connection. Each connection is served by
+// one thread for its whole life, a thread of a pool that keeps its threads for the next
+// connections, so a connection costs a thread start only while all are busy.
 #include <chrono>
 #include <cstdint>
 
