@@ -5,12 +5,16 @@
 
 #include <algorithm>
 #include <array>
+#include <deque>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 #include "base/Exception.h"
 #include "base/IntText.h"
 #include "base/Messages.h"
 #include "base/Text.h"
+#include "eventlog/FilterMemory.h"
 #include "eventlog/drLogger.h"
 #include "platform/Locale.h"
 
@@ -188,30 +192,100 @@ void SetRowPlaceholdersUsed(Placeholders& values, bool used) {
   for (int i = 0; i < kRowPlaceholders; ++i) values[i].used = used;
 }
 
-// The rows of one page, appended to out. skip and the stop mark are 64-bit, so page
-// numbers near the ends of the 32-bit range neither overflow nor wrap into other pages.
-void AppendRows(const TdrEventSnapshot& events, std::string_view rowTemplate, std::string_view filter,
-                std::int64_t skip, std::int64_t rowsPerPage, const FilterBudget& budget,
-                Placeholders& values, std::string& out) {
+// One row filled with the event numbered n and appended to out.
+void AppendRow(const TdrEvent& event, std::int64_t n, std::string_view rowTemplate, Placeholders& values,
+               std::string& out) {
+  values[0].value = std::to_string(n);
+  values[1].value = HtmlEscape(DateTimeToText(event.Timestamp()));
+  values[2].value = HtmlEscape(event.Text());
+  SetRowPlaceholdersUsed(values, false);
+  FillPlaceholders(rowTemplate, values, out);
+  SetRowPlaceholdersUsed(values, true);
+}
+
+// What one page asks for: the rows numbered above skip up to stopAt, from a template.
+// skip and the stop mark are 64-bit, so page numbers near the ends of the 32-bit range
+// neither overflow nor wrap into other pages.
+struct PageRows {
+  std::string_view rowTemplate;
+  std::int64_t skip, stopAt;
+};
+
+bool Passes(const TdrEvent& event, Matcher& matcher, const BudgetClock& clock) {
+  return !event.Text().empty() && matcher.Find(event.Text(), &clock);
+}
+
+// Walks the snapshot newest first, matching as it goes.
+void AppendWalkedRows(const TdrEventSnapshot& events, std::string_view filter, const PageRows& page,
+                      const FilterBudget& budget, Placeholders& values, std::string& out) {
   Matcher filterMatcher(filter, PCRE2_CASELESS);
   const BudgetClock clock(budget);
-  const std::int64_t stopAt = skip + rowsPerPage;
   std::int64_t n = 0;
   for (int i = 0; i < events.Count(); ++i) {
     const TdrEvent& event = events.Items(i);
-    bool passes = true;
-    if (!filter.empty()) passes = !event.Text().empty() && filterMatcher.Find(event.Text(), &clock);
-    if (passes && ++n > skip) {
-      values[0].value = std::to_string(n);
-      values[1].value = HtmlEscape(DateTimeToText(event.Timestamp()));
-      values[2].value = HtmlEscape(event.Text());
-      SetRowPlaceholdersUsed(values, false);
-      FillPlaceholders(rowTemplate, values, out);
-      SetRowPlaceholdersUsed(values, true);
-    }
+    const bool passes = filter.empty() || Passes(event, filterMatcher, clock);
+    if (passes && ++n > page.skip) AppendRow(event, n, page.rowTemplate, values, out);
     // Tested after every visited event, passing or not: page 0 and below stop at once.
-    if (n >= stopAt) break;
+    if (n >= page.stopAt) break;
   }
+}
+
+// The same rows from the filter's record, which is brought up to the snapshot first:
+// events dropped from the log are forgotten, events added since are tested newest first
+// (when they alone fill the page, they become the record), and older events are tested
+// only as far as the page needs. What was tested stays recorded for the next page, also
+// when the budget ends this one.
+void AppendRecordedRows(const TdrEventSnapshot& events, TdrFilterMatches& record, std::string_view filter,
+                        const PageRows& page, const FilterBudget& budget, Placeholders& values,
+                        std::string& out) {
+  Matcher filterMatcher(filter, PCRE2_CASELESS);
+  const BudgetClock clock(budget);
+  const std::uint64_t end = events.End(), oldest = end - static_cast<std::uint64_t>(events.Count());
+  const auto at = [&](std::uint64_t number) -> const TdrEvent& { return events.Items(static_cast<int>(end - 1 - number)); };
+  const auto need = static_cast<std::size_t>(page.stopAt);
+  std::deque<std::uint64_t>& kept = record.kept;
+
+  while (!kept.empty() && kept.front() < oldest) kept.pop_front();
+  if (record.high <= oldest || record.low >= record.high) {
+    kept.clear();
+    record.low = record.high = end;
+  }
+  record.low = std::max(record.low, oldest);
+
+  std::vector<std::uint64_t> fresh;  // newest first
+  std::uint64_t number = end;
+  while (number > record.high && fresh.size() < need) {
+    --number;
+    if (Passes(at(number), filterMatcher, clock)) fresh.push_back(number);
+  }
+  if (number > record.high) {
+    kept.assign(fresh.rbegin(), fresh.rend());
+    record.low = number;
+  } else {
+    kept.insert(kept.end(), fresh.rbegin(), fresh.rend());
+  }
+  record.high = end;
+  while (kept.size() < need && record.low > oldest) {
+    if (Passes(at(record.low - 1), filterMatcher, clock)) kept.push_front(record.low - 1);
+    --record.low;
+  }
+  // The n-th kept event, newest first, is the n-th from the end of the record.
+  for (std::size_t n = static_cast<std::size_t>(page.skip) + 1; n <= need && n <= kept.size(); ++n)
+    AppendRow(at(kept[kept.size() - n]), static_cast<std::int64_t>(n), page.rowTemplate, values, out);
+}
+
+// The rows of one page, appended to out. A filtered page from 1 on uses the filter's
+// record, unless another page holds it for longer than this page's budget.
+void AppendRows(TdrEventLog& log, const PageRows& page, std::string_view filter, const FilterBudget& budget,
+                Placeholders& values, std::string& out) {
+  if (!filter.empty() && page.skip >= 0 && page.stopAt > page.skip) {
+    const std::shared_ptr<TdrFilterMatches> record = log.FilterMemory().For(filter);
+    std::unique_lock lock(record->mutex, std::defer_lock);
+    // The snapshot is taken once the record is held, so it is never older than the record.
+    if (lock.try_lock_for(budget.time))
+      return AppendRecordedRows(log.Snapshot(), *record, filter, page, budget, values, out);
+  }
+  AppendWalkedRows(log.Snapshot(), filter, page, budget, values, out);
 }
 
 }  // namespace
@@ -240,8 +314,8 @@ std::string DumpEventLog(TdrEventLog& log, std::string_view page, std::string_vi
   }
   FillPlaceholders(page.substr(0, blockStart), values, out);
   if (rowEnd > rowStart) {
-    AppendRows(log.Snapshot(), page.substr(rowStart, rowEnd - rowStart), filter,
-               std::int64_t{rowsPerPage} * (pageNumber - 1), rowsPerPage, budget, values, out);
+    const std::int64_t skip = std::int64_t{rowsPerPage} * (pageNumber - 1);
+    AppendRows(log, {page.substr(rowStart, rowEnd - rowStart), skip, skip + rowsPerPage}, filter, budget, values, out);
   }
   FillPlaceholders(page.substr(blockEnd), values, out);
   return out;

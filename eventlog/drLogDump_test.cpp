@@ -208,6 +208,45 @@ TEST_F(DumpEventLogTest, FilterPastItsLimitsOrBudgetGivesAMessage) {
   }
 }
 
+// A filter's record serves its pages again without matching an event twice, and follows
+// the log: events added since are tested and numbered first, dropped ones are gone. A
+// stopped budget shows whether a page had to match anything.
+TEST_F(DumpEventLogTest, AFiltersRecordServesPagesAgainWithoutMatchingAndFollowsTheLog) {
+  AddNumbered(TdrEventLog::kMaxEntries);  // e100000 is the newest
+  std::stop_source stopper;
+  stopper.request_stop();
+  const FilterBudget none{FilterBudget::kDefaultTime, stopper.get_token()};
+  const auto page = [&](const char* number, const FilterBudget& budget = {}) {
+    return DumpEventLog(log, kPage, number, "e\\d*0$", 20, {}, budget);  // one event in ten
+  };
+  const auto refusal = [&](const char* number) {
+    try {
+      page(number, none);
+    } catch (const Exception& e) {
+      return e.Message();
+    }
+    return std::string("(rendered)");
+  };
+  // The n-th kept event of e1..eN, newest first, is e(N - 10(n-1)) when N ends in 0.
+  const auto kept = [](int from, int to, int newest) {
+    std::string out;
+    for (int n = from; n <= to; ++n) out += "\r\n<TR>" + std::to_string(n) + ":e" + std::to_string(newest - 10 * (n - 1)) + "</TR>\r\n";
+    return out;
+  };
+  EXPECT_EQ(page("50"), Expected(kept(981, 1000, 100000), "49", "51"));
+  EXPECT_EQ(page("50", none), Expected(kept(981, 1000, 100000), "49", "51"));
+  EXPECT_EQ(page("3", none), Expected(kept(41, 60, 100000), "2", "4"));
+  EXPECT_EQ(refusal("500"), msg::kRequestStopped);  // beyond what was tested
+  EXPECT_EQ(page("500"), Expected(kept(9981, 10000, 100000), "499", "501"));  // down to e10
+
+  for (int i = 100001; i <= 100010; ++i) log.Add("e" + std::to_string(i));  // drops e1..e10
+  EXPECT_EQ(refusal("50"), msg::kRequestStopped);  // the new ones are untested
+  EXPECT_EQ(page("50"), Expected(kept(981, 1000, 100010), "49", "51"));
+  EXPECT_EQ(page("1", none), Expected(kept(1, 20, 100010), "1", "2"));
+  EXPECT_EQ(page("500", none), Expected(kept(9981, 10000, 100010), "499", "501"));
+  EXPECT_EQ(page("501", none), Expected("", "500", "502"));  // e10 is gone
+}
+
 // The log's lock is never held while a filter is matched: a writer goes on at once while
 // a page with a slow filter is rendered, and the render ends when it is stopped.
 TEST_F(DumpEventLogTest, AddNeverWaitsForAFilterBeingMatched) {

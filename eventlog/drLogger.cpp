@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "base/Exception.h"
+#include "eventlog/FilterMemory.h"
 #include "base/Text.h"
 #include "platform/Clock.h"
 #include "platform/Locale.h"
@@ -29,6 +30,9 @@ std::string TdrEvent::DisplayText() const {
 
 const TdrEvent& TdrEventSnapshot::Items(int index) const { return EntryAt(blocks_, first_, count_, index); }
 
+TdrEventLog::TdrEventLog() : filterMemory_(std::make_unique<TdrFilterMemory>()) {}
+TdrEventLog::~TdrEventLog() = default;
+
 void TdrEventLog::Add(std::string text) {
   std::shared_ptr<TdrEventBlock> dropped;  // released after the lock, when no snapshot holds it
   std::scoped_lock lock(lock_);
@@ -38,6 +42,7 @@ void TdrEventLog::Add(std::string text) {
   // The time is read under the lock, so the order of the entries is the order of their
   // times. The slot is past every published entry: no snapshot reads it.
   blocks_.back()->events[slot % kBlock] = TdrEvent(std::move(text), Now());
+  ++added_;
   if (count < kMaxEntries) {
     count_.store(count + 1, std::memory_order_release);
   } else if (++first_ == kBlock) {
@@ -55,6 +60,7 @@ TdrEventSnapshot TdrEventLog::Snapshot() {
   s.blocks_.assign(blocks_.begin(), blocks_.end());
   s.first_ = first_;
   s.count_ = Count();
+  s.end_ = added_;
   return s;
 }
 

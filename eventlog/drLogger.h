@@ -7,6 +7,7 @@
 // taken, so a reader works on a snapshot without the lock and Add never waits for one.
 #include <array>
 #include <atomic>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -48,13 +49,19 @@ class TdrEventSnapshot {
   // The entry at a zero-based index, 0 the newest. Raises EListError outside
   // 0..Count()-1.
   const TdrEvent& Items(int index) const;
+  // Entries are numbered in the order they were added, from 0 for the log's first; the
+  // number after the newest entry's, so the entry at index i is End() - 1 - i.
+  std::uint64_t End() const { return end_; }
 
  private:
   friend class TdrEventLog;
   std::vector<std::shared_ptr<const TdrEventBlock>> blocks_;  // oldest first
   int first_ = 0;  // slot of the oldest entry in blocks_.front()
   int count_ = 0;
+  std::uint64_t end_ = 0;
 };
+
+struct TdrFilterMemory;
 
 class TdrEventEnum;
 
@@ -63,7 +70,8 @@ class TdrEventLog {
   // The log keeps its newest kMaxEntries entries and drops older ones.
   static constexpr int kMaxEntries = 100000;
 
-  TdrEventLog() = default;
+  TdrEventLog();
+  ~TdrEventLog();
   TdrEventLog(const TdrEventLog&) = delete;
   TdrEventLog& operator=(const TdrEventLog&) = delete;
 
@@ -84,6 +92,10 @@ class TdrEventLog {
   // copy the entry only.
   std::string LatestDisplayText();
 
+  // What filters kept of this log, remembered by DumpEventLog between pages
+  // (drLogDump.h). It has a lock of its own and never takes the log's. Any thread.
+  TdrFilterMemory& FilterMemory() { return *filterMemory_; }
+
   void Lock() { lock_.lock(); }
   void Unlock() { lock_.unlock(); }
   // Takes the lock only when no other thread holds it; true when taken (then Unlock).
@@ -94,6 +106,8 @@ class TdrEventLog {
   std::deque<std::shared_ptr<TdrEventBlock>> blocks_;  // oldest first; guarded by lock_
   int first_ = 0;                                      // slot of the oldest entry in blocks_.front()
   std::atomic<int> count_{0};
+  std::uint64_t added_ = 0;                            // entries ever added; guarded by lock_
+  std::unique_ptr<TdrFilterMemory> filterMemory_;
 };
 
 // Walks the log newest first while holding its lock:
