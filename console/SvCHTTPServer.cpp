@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <deque>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -37,12 +36,55 @@ struct Limits {
   std::chrono::milliseconds request;  // from a request's first byte to its last
 };
 
-// One accepted connection: its own I/O context, used only by the thread that serves it,
-// so that every read and write can be bounded in time without platform calls. Another
-// thread may only Abort or Evict it.
-class Connection {
+// I/O contexts kept for later connections, since making one costs several system calls.
+// A context comes back with nothing of its last connection left to run; handlers posted
+// to it later (an Abort that came late) find their connection gone and do nothing.
+class ContextPool {
  public:
-  Connection(const RequestHandler& handler, Limits limits) : handler_(handler), limits_(limits) {}
+  std::unique_ptr<asio::io_context> Take() {
+    std::scoped_lock lock(mutex_);
+    if (free_.empty()) return std::make_unique<asio::io_context>();
+    std::unique_ptr<asio::io_context> context = std::move(free_.back());
+    free_.pop_back();
+    return context;
+  }
+  void Give(std::unique_ptr<asio::io_context> context) noexcept {
+    try {
+      context->restart();
+      context->poll();
+      std::scoped_lock lock(mutex_);
+      free_.push_back(std::move(context));
+    } catch (...) {  // no memory to keep it: it goes
+    }
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::unique_ptr<asio::io_context>> free_;
+};
+
+// A context taken from the pool for one connection's life.
+class PooledContext {
+ public:
+  explicit PooledContext(ContextPool& pool) : pool_(pool), context_(pool.Take()) {}
+  ~PooledContext() { pool_.Give(std::move(context_)); }
+  PooledContext(const PooledContext&) = delete;
+  PooledContext& operator=(const PooledContext&) = delete;
+  asio::io_context& operator*() { return *context_; }
+
+ private:
+  ContextPool& pool_;
+  std::unique_ptr<asio::io_context> context_;
+};
+
+// One accepted connection: an I/O context of its own while it lives, used only by the
+// thread that serves it, so that every read and write can be bounded in time without
+// platform calls. Another thread may only Abort or Evict it.
+class Connection : public std::enable_shared_from_this<Connection> {
+ public:
+  // `port`: the console port the connection came in on.
+  Connection(const RequestHandler& handler, Limits limits, ContextPool& contexts, std::uint16_t port)
+      : handler_(handler), limits_(limits), port_(port), pooled_(contexts) {}
 
   tcp::socket& Socket() { return socket_; }
   bool Finished() const { return finished_.load(std::memory_order_acquire); }
@@ -63,9 +105,11 @@ class Connection {
   void Abort() {
     aborted_.store(true, std::memory_order_release);
     stop_.request_stop();
-    asio::post(context_, [this] {
-      std::error_code ignored;
-      socket_.close(ignored);
+    asio::post(context_, [connection = weak_from_this()] {
+      if (const auto c = connection.lock()) {
+        std::error_code ignored;
+        c->socket_.close(ignored);
+      }
     });
   }
   // Closes the connection when it is still waiting for a whole request or lingers after
@@ -87,11 +131,14 @@ class Connection {
   void Serve() {
     HttpRequestReader reader;
     std::vector<char> chunk(kReadChunk);
+    std::error_code failed;
+    socket_.non_blocking(true, failed);  // reads and writes are tried first (TryNow)
+    if (failed) return;
     if (!ReadRequest(reader, chunk)) return;
     const auto status = reader.status();
     if (status == HttpRequestReader::Status::kDropped || !Enter(kWaiting, kServing)) return;
     std::error_code ignored;
-    const std::uint16_t port = socket_.local_endpoint(ignored).port();
+    const std::uint16_t port = port_;
     const bool tooLarge = status == HttpRequestReader::Status::kTooLarge;
     bool withBody = true;
     ConsoleResponse response;
@@ -151,13 +198,30 @@ class Connection {
     return std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
   }
 
+  // Reads and writes are tried at once: a request that is there already, or an answer
+  // that fits in the socket's buffer, costs no wait for readiness.
   std::error_code Read(std::vector<char>& chunk, std::size_t& n, std::chrono::milliseconds limit) {
+    const std::error_code ec = TryNow([&](std::error_code& e) { n = socket_.read_some(asio::buffer(chunk), e); });
+    if (ec != asio::error::would_block) return ec;
     return Await(limit, n, [&](auto done) { socket_.async_read_some(asio::buffer(chunk), done); });
   }
   // Writes everything; returns an error code (as true) when it could not.
   std::error_code Write(const std::string& bytes) {
     std::size_t n = 0;
-    return Await(limits_.idle, n, [&](auto done) { asio::async_write(socket_, asio::buffer(bytes), done); });
+    const std::error_code ec = TryNow([&](std::error_code& e) { n = socket_.write_some(asio::buffer(bytes), e); });
+    if (ec && ec != asio::error::would_block) return ec;
+    if (!ec && n == bytes.size()) return ec;
+    return Await(limits_.idle, n, [&](auto done) { asio::async_write(socket_, asio::buffer(bytes) + n, done); });
+  }
+  // Runs one socket call in non-blocking mode (set by Serve), which sets the code it is
+  // given; would_block when the call has to wait (try_again and interruptions count so).
+  template <typename Call>
+  std::error_code TryNow(Call call) {
+    if (aborted_.load(std::memory_order_acquire)) return asio::error::operation_aborted;
+    std::error_code ec;
+    call(ec);
+    if (ec == asio::error::try_again || ec == asio::error::interrupted) return asio::error::would_block;
+    return ec;
   }
 
   // Runs one asynchronous operation to its end or until `limit` passes without it ending;
@@ -186,7 +250,9 @@ class Connection {
 
   const RequestHandler& handler_;
   const Limits limits_;
-  asio::io_context context_;
+  const std::uint16_t port_;
+  PooledContext pooled_;
+  asio::io_context& context_ = *pooled_;
   tcp::socket socket_{context_};
   std::stop_source stop_;
   std::atomic<Phase> phase_{kWaiting};
@@ -195,8 +261,9 @@ class Connection {
 };
 
 // The threads that serve connections. Each serves one connection from its first byte to
-// its close, then waits for the next: a new connection costs a thread only while every
-// thread is busy. Threads are kept until Stop.
+// its close, then waits for the next: a new connection costs a thread start only while
+// every thread is busy. A connection goes straight to the thread that has waited least
+// (its memory is warmest), which alone is woken. Threads are kept until Stop.
 class WorkerPool {
  public:
   ~WorkerPool() { Stop(); }
@@ -204,61 +271,78 @@ class WorkerPool {
   // Hands the connection to an idle thread, or to a new one. Raises std::system_error
   // when no thread can be had; the connection is then not taken. Listener threads.
   void Serve(std::shared_ptr<Connection> connection) {
-    std::unique_lock lock(mutex_);
-    waiting_.push_back(std::move(connection));
-    // Each waiting connection needs a thread of its own: an idle one while there are any.
-    if (waiting_.size() <= idle_) {
-      ready_.notify_one();
-      return;
+    Worker* worker = nullptr;
+    {
+      std::scoped_lock lock(mutex_);
+      if (idle_.empty()) {
+        workers_.push_back(std::make_unique<Worker>());
+        Worker& fresh = *workers_.back();
+        fresh.next = std::move(connection);
+        try {
+          fresh.thread = std::thread([this, &fresh] { Work(fresh); });
+        } catch (...) {
+          workers_.pop_back();
+          throw;
+        }
+        return;
+      }
+      worker = idle_.back();
+      idle_.pop_back();
     }
-    try {
-      threads_.emplace_back([this] { Work(); });
-    } catch (...) {
-      waiting_.pop_back();
-      throw;
+    {
+      std::scoped_lock lock(worker->mutex);
+      worker->next = std::move(connection);
     }
+    worker->wake.notify_one();
   }
 
   // Lets every thread finish its connection, then joins them all; the pool can serve
   // again afterwards. Main thread, with no listener running.
   void Stop() {
-    std::vector<std::thread> threads;
+    std::vector<std::unique_ptr<Worker>> workers;
     {
       std::scoped_lock lock(mutex_);
-      stopping_ = true;
-      threads.swap(threads_);
+      workers.swap(workers_);
+      idle_.clear();
     }
-    ready_.notify_all();
-    for (std::thread& t : threads) t.join();
-    std::scoped_lock lock(mutex_);
-    stopping_ = false;
+    for (auto& w : workers) {
+      {
+        std::scoped_lock lock(w->mutex);
+        w->stop = true;
+      }
+      w->wake.notify_one();
+    }
+    for (auto& w : workers) w->thread.join();
   }
 
  private:
-  void Work() {
-    std::unique_lock lock(mutex_);
+  struct Worker {
+    std::thread thread;
+    std::mutex mutex;  // guards next and stop
+    std::condition_variable wake;
+    std::shared_ptr<Connection> next;
+    bool stop = false;
+  };
+
+  void Work(Worker& w) {
     for (;;) {
-      if (waiting_.empty()) {
-        ++idle_;
-        ready_.wait(lock, [this] { return stopping_ || !waiting_.empty(); });
-        --idle_;
-        if (waiting_.empty()) return;  // stopping, nothing left to serve
+      std::shared_ptr<Connection> connection;
+      {
+        std::unique_lock lock(w.mutex);
+        w.wake.wait(lock, [&w] { return w.next || w.stop; });
+        if (!w.next) return;  // stopping
+        connection = std::move(w.next);
       }
-      std::shared_ptr<Connection> connection = std::move(waiting_.front());
-      waiting_.pop_front();
-      lock.unlock();
       connection->Run();
       connection.reset();
-      lock.lock();
+      std::scoped_lock lock(mutex_);
+      idle_.push_back(&w);
     }
   }
 
-  std::mutex mutex_;  // guards everything below
-  std::condition_variable ready_;
-  std::deque<std::shared_ptr<Connection>> waiting_;
-  std::vector<std::thread> threads_;
-  std::size_t idle_ = 0;  // threads waiting for a connection
-  bool stopping_ = false;
+  std::mutex mutex_;  // guards workers_ and idle_
+  std::vector<std::unique_ptr<Worker>> workers_;
+  std::vector<Worker*> idle_;  // waiting for a connection, the latest last
 };
 
 // One listening socket and the thread that accepts on it.
@@ -279,6 +363,7 @@ struct SvCHTTPServer::Impl {
   std::atomic<std::int32_t> boundPort{0};
   Limits limits{std::chrono::milliseconds(30000), std::chrono::milliseconds(10000)};
 
+  ContextPool contexts;                               // outlives every connection
   std::vector<std::unique_ptr<Listener>> listeners;  // main thread only
   mutable std::mutex mutex;                           // guards connections
   std::list<std::shared_ptr<Connection>> connections;
@@ -311,7 +396,7 @@ bool SvCHTTPServer::Impl::Bind(Listener& l, const tcp::endpoint& at, bool option
 }
 
 void SvCHTTPServer::Impl::Accept(Listener& l) {
-  auto c = std::make_shared<Connection>(handler, limits);
+  auto c = std::make_shared<Connection>(handler, limits, contexts, static_cast<std::uint16_t>(boundPort.load()));
   l.acceptor.async_accept(c->Socket(), [this, &l, c](const std::error_code& ec) {
     if (ec == asio::error::operation_aborted || !l.acceptor.is_open()) return;
     if (!ec) {
