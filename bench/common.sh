@@ -127,3 +127,71 @@ sv_ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0)
 sv_machine() {
   echo "$(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) CPU ($(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')), $(free -g | awk '/Mem:/ { print $2 }') GiB RAM, Linux $(uname -r)"
 }
+
+# Starts an rsync daemon on 127.0.0.1 serving read-only modules, and waits until it
+# listens: sv_rsync_daemon FOLDER MODULE=PATH... (its files go to FOLDER). Sets
+# SV_RSYNC_PORT.
+sv_rsync_daemon() {
+  local folder=$1 module
+  shift
+  SV_RSYNC_PORT=$(sv_free_port)
+  {
+    echo "use chroot = no"
+    echo "uid = $(id -un)"
+    echo "gid = $(id -gn)"
+    echo "pid file = $folder/rsyncd.pid"
+    for module in "$@"; do
+      printf '[%s]\npath = %s\nread only = yes\n' "${module%%=*}" "${module#*=}"
+    done
+  } >"$folder/rsyncd.conf"
+  rsync --daemon --no-detach --config="$folder/rsyncd.conf" --address=127.0.0.1 --port="$SV_RSYNC_PORT" &
+  sv_track $!
+  sv_wait_listening "$SV_RSYNC_PORT"
+}
+
+# Starts nginx on 127.0.0.1 serving the files of ROOT as text/html, without an access
+# log, and waits until it listens: sv_nginx FOLDER ROOT (its files go to FOLDER). Sets
+# SV_NGINX_PORT and SV_NGINX_PID.
+sv_nginx() {
+  local folder=$1 root=$2
+  SV_NGINX_PORT=$(sv_free_port)
+  mkdir -p "$folder"
+  cat >"$folder/nginx.conf" <<CONF
+worker_processes auto;
+daemon off;
+pid $folder/nginx.pid;
+error_log $folder/error.log;
+$( [[ $(id -u) -eq 0 ]] && echo "user root root;" )
+events { worker_connections 1024; }
+http {
+  access_log off;
+  client_body_temp_path $folder/body;
+  proxy_temp_path $folder/proxy;
+  fastcgi_temp_path $folder/fastcgi;
+  uwsgi_temp_path $folder/uwsgi;
+  scgi_temp_path $folder/scgi;
+  default_type text/html;
+  server {
+    listen 127.0.0.1:$SV_NGINX_PORT;
+    root $root;
+  }
+}
+CONF
+  nginx -e "$folder/error.log" -p "$folder" -c "$folder/nginx.conf" &
+  SV_NGINX_PID=$!
+  sv_track "$SV_NGINX_PID"
+  sv_wait_listening "$SV_NGINX_PORT"
+}
+
+# The highest resident memory (KiB) of a process and its children so far (VmHWM).
+sv_peak_kb() {
+  local pid peak=0 kb
+  for pid in "$1" $(pgrep -P "$1" || true); do
+    kb=$(awk '/VmHWM/ { print $2 }' "/proc/$pid/status" 2>/dev/null || echo 0)
+    if ((kb > peak)); then peak=$kb; fi
+  done
+  echo "$peak"
+}
+
+# The load average over the last minute.
+sv_load() { cut -d' ' -f1 /proc/loadavg; }

@@ -26,37 +26,14 @@ console_port=$SV_CONSOLE_PORT
 # Saved copies for nginx, taken from the console itself.
 status_page="/index.html"
 event_page="/eventlog.html?page=1&filter=izmjena"
-mkdir -p "$work/www" "$work/nginx"
+mkdir -p "$work/www"
 curl -sf "http://127.0.0.1:$console_port$status_page" >"$work/www/index.html"
 curl -sf "http://127.0.0.1:$console_port$event_page" >"$work/www/eventlog.html"
 rows=$(grep -c 'VALIGN=TOP' "$work/www/eventlog.html" || true)
 ((rows == 20)) || { echo "the filtered event-log page shows $rows rows, not 20" >&2; exit 1; }
 
-nginx_port=$(sv_free_port)
-cat >"$work/nginx/nginx.conf" <<CONF
-worker_processes auto;
-daemon off;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log;
-$( [[ $(id -u) -eq 0 ]] && echo "user root root;" )
-events { worker_connections 1024; }
-http {
-  access_log off;
-  client_body_temp_path $work/nginx/body;
-  proxy_temp_path $work/nginx/proxy;
-  fastcgi_temp_path $work/nginx/fastcgi;
-  uwsgi_temp_path $work/nginx/uwsgi;
-  scgi_temp_path $work/nginx/scgi;
-  default_type text/html;
-  server {
-    listen 127.0.0.1:$nginx_port;
-    root $work/www;
-  }
-}
-CONF
-nginx -e "$work/nginx/error.log" -p "$work/nginx" -c "$work/nginx/nginx.conf" &
-sv_track $!
-sv_wait_listening "$nginx_port"
+sv_nginx "$work/nginx" "$work/www"
+nginx_port=$SV_NGINX_PORT
 
 # wrk URL: sets RPS and P99 from its report.
 measure() {

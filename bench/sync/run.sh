@@ -37,20 +37,9 @@ server_port=$(sv_free_port)
 "$BIN/sorvana-server" --listen "127.0.0.1:$server_port" "files=$work/server/files" \
   "large=$work/server/large" 2>"$work/server.log" &
 sv_track $!
-rsync_port=$(sv_free_port)
-cat >"$work/rsyncd.conf" <<CONF
-use chroot = no
-uid = $(id -un)
-gid = $(id -gn)
-pid file = $work/rsyncd.pid
-[files]
-path = $work/server/files
-read only = yes
-CONF
-rsync --daemon --no-detach --config="$work/rsyncd.conf" --address=127.0.0.1 --port="$rsync_port" &
-sv_track $!
 sv_wait_listening "$server_port"
-sv_wait_listening "$rsync_port"
+sv_rsync_daemon "$work" "files=$work/server/files"
+rsync_port=$SV_RSYNC_PORT
 
 client() { # client PROJECT FOLDER: one synchronisation into FOLDER
   sv_settings "$work/svClient.xml" "$server_port" 60 "$1" "$2"
