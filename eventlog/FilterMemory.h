@@ -2,6 +2,8 @@
 // What filters kept of one event log, remembered between the pages DumpEventLog renders
 // (drLogDump.h), so that a deep page of a filtered log costs its rows and not a walk of
 // the whole log. Events are named by their sequence numbers (TdrEventSnapshot::End).
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <list>
@@ -13,12 +15,32 @@
 namespace sv {
 
 // One filter's record: the events [low, high) have been tested, and `kept` holds, in
-// ascending order, the numbers of those that passed. A page holds `mutex` while it tests
-// and reads; it never holds the log's lock meanwhile.
+// ascending order, the numbers of those that passed. One page at a time uses it (Take),
+// never holding the log's lock meanwhile.
 struct TdrFilterMatches {
-  std::timed_mutex mutex;
+  // Waits at most `limit` for the record to be free and takes it: true when taken (then
+  // Give it back).
+  bool Take(std::chrono::milliseconds limit) {
+    std::unique_lock lock(mutex);
+    if (!freed.wait_for(lock, limit, [this] { return !busy; })) return false;
+    busy = true;
+    return true;
+  }
+  void Give() {
+    {
+      std::scoped_lock lock(mutex);
+      busy = false;
+    }
+    freed.notify_one();
+  }
+
   std::uint64_t low = 0, high = 0;
   std::deque<std::uint64_t> kept;
+
+ private:
+  std::mutex mutex;  // guards busy
+  std::condition_variable freed;
+  bool busy = false;
 };
 
 struct TdrFilterMemory {

@@ -7,7 +7,6 @@
 #include <array>
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "base/Exception.h"
@@ -280,10 +279,14 @@ void AppendRows(TdrEventLog& log, const PageRows& page, std::string_view filter,
                 Placeholders& values, std::string& out) {
   if (!filter.empty() && page.skip >= 0 && page.stopAt > page.skip) {
     const std::shared_ptr<TdrFilterMatches> record = log.FilterMemory().For(filter);
-    std::unique_lock lock(record->mutex, std::defer_lock);
-    // The snapshot is taken once the record is held, so it is never older than the record.
-    if (lock.try_lock_for(budget.time))
+    if (record->Take(budget.time)) {
+      const struct Held {
+        TdrFilterMatches& record;
+        ~Held() { record.Give(); }
+      } held{*record};
+      // The snapshot is taken once the record is held, so it is never older than the record.
       return AppendRecordedRows(log.Snapshot(), *record, filter, page, budget, values, out);
+    }
   }
   AppendWalkedRows(log.Snapshot(), filter, page, budget, values, out);
 }
