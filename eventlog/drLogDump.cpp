@@ -97,8 +97,8 @@ std::string ErrorText(int code) {
 // Ends a page's matching once its time is spent or a stop is requested.
 class BudgetClock {
  public:
-  explicit BudgetClock(const FilterBudget& budget)
-      : budget_(budget), deadline_(std::chrono::steady_clock::now() + budget.time) {}
+  BudgetClock(const FilterBudget& budget, std::chrono::steady_clock::time_point start)
+      : budget_(budget), deadline_(start + budget.time) {}
   void Check() const {
     if (budget_.stop.stop_requested()) throw Exception(msg::kRequestStopped);
     if (std::chrono::steady_clock::now() >= deadline_) {
@@ -216,9 +216,8 @@ bool Passes(const TdrEvent& event, Matcher& matcher, const BudgetClock& clock) {
 
 // Walks the snapshot newest first, matching as it goes.
 void AppendWalkedRows(const TdrEventSnapshot& events, std::string_view filter, const PageRows& page,
-                      const FilterBudget& budget, Placeholders& values, std::string& out) {
+                      const BudgetClock& clock, Placeholders& values, std::string& out) {
   Matcher filterMatcher(filter, PCRE2_CASELESS);
-  const BudgetClock clock(budget);
   std::int64_t n = 0;
   for (int i = 0; i < events.Count(); ++i) {
     const TdrEvent& event = events.Items(i);
@@ -235,10 +234,9 @@ void AppendWalkedRows(const TdrEventSnapshot& events, std::string_view filter, c
 // only as far as the page needs. What was tested stays recorded for the next page, also
 // when the budget ends this one.
 void AppendRecordedRows(const TdrEventSnapshot& events, TdrFilterMatches& record, std::string_view filter,
-                        const PageRows& page, const FilterBudget& budget, Placeholders& values,
+                        const PageRows& page, const BudgetClock& clock, Placeholders& values,
                         std::string& out) {
   Matcher filterMatcher(filter, PCRE2_CASELESS);
-  const BudgetClock clock(budget);
   const std::uint64_t end = events.End(), oldest = end - static_cast<std::uint64_t>(events.Count());
   const auto at = [&](std::uint64_t number) -> const TdrEvent& { return events.Items(static_cast<int>(end - 1 - number)); };
   const auto need = static_cast<std::size_t>(page.stopAt);
@@ -274,9 +272,11 @@ void AppendRecordedRows(const TdrEventSnapshot& events, TdrFilterMatches& record
 }
 
 // The rows of one page, appended to out. A filtered page from 1 on uses the filter's
-// record, unless another page holds it for longer than this page's budget.
+// record, unless another page holds it for longer than this page's budget; the page's
+// budget counts from its start, the wait included.
 void AppendRows(TdrEventLog& log, const PageRows& page, std::string_view filter, const FilterBudget& budget,
                 Placeholders& values, std::string& out) {
+  const BudgetClock clock(budget, std::chrono::steady_clock::now());
   if (!filter.empty() && page.skip >= 0 && page.stopAt > page.skip) {
     const std::shared_ptr<TdrFilterMatches> record = log.FilterMemory().For(filter);
     if (record->Take(budget.time)) {
@@ -285,10 +285,10 @@ void AppendRows(TdrEventLog& log, const PageRows& page, std::string_view filter,
         ~Held() { record.Give(); }
       } held{*record};
       // The snapshot is taken once the record is held, so it is never older than the record.
-      return AppendRecordedRows(log.Snapshot(), *record, filter, page, budget, values, out);
+      return AppendRecordedRows(log.Snapshot(), *record, filter, page, clock, values, out);
     }
   }
-  AppendWalkedRows(log.Snapshot(), filter, page, budget, values, out);
+  AppendWalkedRows(log.Snapshot(), filter, page, clock, values, out);
 }
 
 }  // namespace
