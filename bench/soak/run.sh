@@ -25,7 +25,7 @@ done
 
 port=$(sv_free_port)
 console=$((port + 2))
-"$BIN/sorvana-server" --listen "127.0.0.1:$port" "drumel=$work/server/drumel" 2>"$work/server.log" &
+"$BIN/sorvana-server" --log-files --listen "127.0.0.1:$port" "drumel=$work/server/drumel" 2>"$work/server.log" &
 sv_track $!
 sv_wait_listening "$port"
 cp "$BIN/sorvana-client" "$work/client/"
