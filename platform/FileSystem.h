@@ -123,13 +123,6 @@ class InputFile {
   // Up to `size` bytes from the current position; 0 at the end. Raises "Cannot open
   // file "%s". %s" on a read failure.
   std::size_t Read(char* buffer, std::size_t size);
-  // Sends up to `size` bytes from the current position to a connected stream socket
-  // (the system's handle of it), without copying them through the program; the position
-  // moves on by what was sent. Returns how many bytes went: 0 at the end of the file,
-  // and 0 with `wouldBlock` set when a non-blocking socket cannot take any now. Raises
-  // "Cannot open file "%s". %s" with the system's text on a failure of the file or the
-  // socket; a system without such a call reads and sends in pieces.
-  std::size_t SendTo(std::intptr_t socket, std::size_t size, bool& wouldBlock);
 
  private:
   std::intptr_t handle_ = -1;

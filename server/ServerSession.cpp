@@ -77,8 +77,7 @@ class BackgroundScan {
 }  // namespace
 
 TServerSession::TServerSession(const std::vector<TServedProject>& projects, TLineReader::Fill fill,
-                               Write write, Log log, std::string peer, TSessionOptions options,
-                               SendFile sendFile)
+                               Write write, Log log, std::string peer, TSessionOptions options)
     : projects_(projects),
       folders_(projects.size()),
       // Whatever is owed goes out before the session waits for the client.
@@ -89,8 +88,7 @@ TServerSession::TServerSession(const std::vector<TServedProject>& projects, TLin
       write_(std::move(write)),
       log_(std::move(log)),
       peer_(std::move(peer)),
-      options_(options),
-      sendFile_(std::move(sendFile)) {
+      options_(options) {
   for (const TServedProject& p : projects_) names_.push_back(p.name);
 }
 
@@ -222,13 +220,8 @@ void TServerSession::GetFile(int project, const std::string& path, const std::st
   if (!file.IsOpen()) return;
   const std::uint64_t size = file.Size();
   Send("203 file follows\r\n" + std::to_string(size) + "\r\n");
+  // The content is read straight into the answer buffer, behind its header.
   std::uint64_t sent = 0;
-  if (sendFile_ && size >= kOutCapacity) {
-    // A large file goes from the disk to the connection without passing through here.
-    Flush();
-    for (std::uint64_t n = 1; sent < size && n > 0; sent += n) n = sendFile_(file, size - sent);
-  }
-  // Smaller content is read straight into the answer buffer, behind its header.
   while (sent < size) {
     const std::uint64_t left = size - sent;
     if (kOutCapacity - outSize_ < std::min<std::uint64_t>(left, kMinRoom)) Flush();

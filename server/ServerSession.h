@@ -2,7 +2,6 @@
 // One client's conversation with the reference server, apart from the socket: bytes come
 // from a fill callback and go to a write callback, so the same code runs on the wire, in
 // the tests and under the fuzzer. One session belongs to one thread.
-#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -34,14 +33,10 @@ class TServerSession {
  public:
   using Write = std::function<void(std::string_view bytes)>;
   using Log = std::function<void(const std::string& line)>;
-  // Sends up to `size` bytes of the file straight to the client, after what Write wrote;
-  // returns how many went, 0 when the file has ended.
-  using SendFile = std::function<std::uint64_t(fs::InputFile& file, std::uint64_t size)>;
 
   // `peer` names the client in the log lines. The projects must outlive the session.
-  // Without `sendFile`, large files are read and written in pieces too.
   TServerSession(const std::vector<TServedProject>& projects, TLineReader::Fill fill, Write write,
-                 Log log, std::string peer, TSessionOptions options = {}, SendFile sendFile = {});
+                 Log log, std::string peer, TSessionOptions options = {});
   ~TServerSession();
 
   // Greets with 200, then answers requests until the client closes the connection or
@@ -84,7 +79,6 @@ class TServerSession {
   Log log_;
   std::string peer_;
   TSessionOptions options_;
-  SendFile sendFile_;
   std::unique_ptr<char[]> out_;  // kOutCapacity bytes once anything is sent
   std::size_t outSize_ = 0;
 };

@@ -12,7 +12,6 @@
 #include "base/Exception.h"
 #include "base/Messages.h"
 #include "base/Text.h"
-#include "platform/FileSystem.h"
 
 namespace sv {
 namespace {
@@ -34,18 +33,6 @@ class Connection {
 
   void Write(std::string_view bytes) {
     while (!bytes.empty()) bytes.remove_prefix(Transfer(false, const_cast<char*>(bytes.data()), bytes.size()));
-  }
-
-  // Sends up to `size` bytes of the file; 0 when the file has ended.
-  std::uint64_t SendFile(fs::InputFile& file, std::uint64_t size) {
-    for (;;) {
-      if (cancelled_) throw Exception("Connection cancelled.");
-      bool wouldBlock = false;
-      const std::size_t n =
-          file.SendTo(socket_.native_handle(), static_cast<std::size_t>(std::min<std::uint64_t>(size, 1u << 30)), wouldBlock);
-      if (!wouldBlock) return n;
-      WaitReady(false);
-    }
   }
 
   // Any thread: the current or next step fails at once.
@@ -82,14 +69,9 @@ class Connection {
       if (read && ec == asio::error::eof) return 0;
       if (ec != asio::error::would_block && ec != asio::error::try_again && ec != asio::error::interrupted)
         throw Exception(ec.message());
-      WaitReady(read);
+      const auto wait = read ? tcp::socket::wait_read : tcp::socket::wait_write;
+      Step([&](auto done) { socket_.async_wait(wait, [done](const asio::error_code& e) { done(e, 0); }); }, false);
     }
-  }
-
-  // Waits, with the idle limit, until the socket can be read or written.
-  void WaitReady(bool read) {
-    const auto wait = read ? tcp::socket::wait_read : tcp::socket::wait_write;
-    Step([&](auto done) { socket_.async_wait(wait, [done](const asio::error_code& e) { done(e, 0); }); }, false);
   }
 
   // Runs one asynchronous step to its end or to the idle limit; raises on failure.
@@ -220,8 +202,7 @@ void TSyncServer::Impl::Serve(Connection& connection) {
   try {
     TServerSession session(
         projects, [&connection](char* buffer, std::size_t capacity) { return connection.ReadSome(buffer, capacity); },
-        [&connection](std::string_view bytes) { connection.Write(bytes); }, log, connection.Peer(), options,
-        [&connection](fs::InputFile& file, std::uint64_t size) { return connection.SendFile(file, size); });
+        [&connection](std::string_view bytes) { connection.Write(bytes); }, log, connection.Peer(), options);
     session.Serve();
   } catch (...) {  // no memory to begin the session: nothing may leave the client's thread
   }

@@ -4,7 +4,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
-#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -368,21 +367,6 @@ InputFile InputFile::OpenBelow(const FolderHandle& folder, std::string_view rela
   file.size_ = static_cast<std::uint64_t>(st.st_size);
   file.path_ = std::string(relative);
   return file;
-}
-
-std::size_t InputFile::SendTo(std::intptr_t socket, std::size_t size, bool& wouldBlock) {
-  wouldBlock = false;
-  for (;;) {
-    const ssize_t n = ::sendfile(static_cast<int>(socket), static_cast<int>(handle_), nullptr, size);
-    if (n >= 0) return static_cast<std::size_t>(n);
-    if (errno == EINTR) continue;
-    if (errno == EAGAIN) {
-      wouldBlock = true;
-      return 0;
-    }
-    tLastError = errno;
-    throw Exception(Format(msg::kCannotOpenFile, path_, ErrorText(errno)));
-  }
 }
 
 std::size_t InputFile::Read(char* buffer, std::size_t size) {
