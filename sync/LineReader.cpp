@@ -22,7 +22,8 @@ void PlaceBytes(TByteTarget& target, const char* data, std::size_t size) {
   }
 }
 
-TLineReader::TLineReader(Fill fill) : fill_(std::move(fill)) {}
+TLineReader::TLineReader(Fill fill, Fill fillContent)
+    : fill_(std::move(fill)), fillContent_(fillContent ? std::move(fillContent) : fill_) {}
 
 void TLineReader::Clear() {
   start_ = end_ = scanned_ = 0;
@@ -85,7 +86,7 @@ void TLineReader::ReadExactly(std::uint64_t count, TByteTarget& target) {
     std::size_t size = 0;
     char* room = target.Room(static_cast<std::size_t>(std::min<std::uint64_t>(count, kChunkSize)), size);
     const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(count, size));
-    const std::size_t got = std::min(fill_(room, want), want);
+    const std::size_t got = std::min(fillContent_(room, want), want);
     if (got == 0) throw EClosedGracefully();
     count -= got;
     target.Placed(got);

@@ -56,7 +56,10 @@ class TLineReader {
   // the stream. It may raise (a socket failure); the raise passes through the reader.
   using Fill = std::function<std::size_t(char* buffer, std::size_t capacity)>;
 
-  explicit TLineReader(Fill fill);
+  // `fillContent`, when given, serves the reads of ReadExactly into a target instead:
+  // every byte it is asked for is wanted, so it may wait until they are all there (or
+  // many of them) rather than return with the first few.
+  explicit TLineReader(Fill fill, Fill fillContent = {});
 
   // The bytes before the next LF, without one CR right before it. Raises ELineTooLong
   // when the line exceeds kMaxLineLength, also while still waiting for its LF, and
@@ -81,6 +84,7 @@ class TLineReader {
   void FillMore();
 
   Fill fill_;
+  Fill fillContent_;
   // Room for a whole chunk after the longest partial line, so every fill asks for at
   // least kChunkSize bytes. Allocated at the first fill, never zero-filled.
   static constexpr std::size_t kCapacity = kChunkSize + kMaxLineLength + 1;

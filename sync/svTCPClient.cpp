@@ -89,7 +89,8 @@ struct TsvTCPClient::Impl {
 
 TsvTCPClient::TsvTCPClient()
     : impl_(std::make_unique<Impl>()),
-      reader_([this](char* buffer, std::size_t capacity) { return ReadSome(buffer, capacity); }) {}
+      reader_([this](char* buffer, std::size_t capacity) { return ReadSome(buffer, capacity); },
+              [this](char* buffer, std::size_t capacity) { return ReadSome(buffer, capacity, true); }) {}
 
 TsvTCPClient::~TsvTCPClient() { Disconnect(); }
 
@@ -103,6 +104,7 @@ void TsvTCPClient::Connect() {
   cancelled_.store(false);
   reader_.Clear();
   PipeliningOffered = false;
+  lowWatermark_ = 1;
   using asio::ip::tcp;
   const auto deadline = std::chrono::steady_clock::now() + connectTimeout_;
   const auto left = [&] {
@@ -161,16 +163,16 @@ void TsvTCPClient::WriteLine(std::string_view text) {
   Write(line);
 }
 
-std::size_t TsvTCPClient::ReadSome(char* buffer, std::size_t capacity) {
+std::size_t TsvTCPClient::ReadSome(char* buffer, std::size_t capacity, bool wanted) {
   RequireConnected();
   try {
-    return Transfer(true, buffer, capacity);
+    return Transfer(true, buffer, capacity, wanted);
   } catch (const EClosedGracefully&) {
     return 0;  // the end of the stream; the reader raises for what it was waiting for
   }
 }
 
-std::size_t TsvTCPClient::Transfer(bool read, char* buffer, std::size_t size) {
+std::size_t TsvTCPClient::Transfer(bool read, char* buffer, std::size_t size, bool wanted) {
   // The call is tried at once; only one that would block waits for the socket to be
   // ready (with the idle limit), so data already there costs no readiness wait.
   for (;;) {
@@ -181,6 +183,15 @@ std::size_t TsvTCPClient::Transfer(bool read, char* buffer, std::size_t size) {
     if (ec != asio::error::would_block && ec != asio::error::try_again && ec != asio::error::interrupted)
       RaiseSocketError(ec);
     using asio::ip::tcp;
+    // Content all wanted is waited for until a chunk's worth is there (or what is left
+    // of it), so that a large file arrives in few large reads; other reads wake at the
+    // first byte. Where the system ignores the mark, reads wake at the first byte.
+    const int mark = wanted ? static_cast<int>(std::min(size, TLineReader::kChunkSize)) : 1;
+    if (read && mark != lowWatermark_) {
+      asio::error_code ignored;
+      impl_->socket.set_option(asio::socket_base::receive_low_watermark(mark), ignored);
+      lowWatermark_ = mark;
+    }
     impl_->Step(
         cancelled_, idleTimeout_,
         [&](auto done) {

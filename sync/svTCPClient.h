@@ -81,13 +81,15 @@ class TsvTCPClient {
  private:
   struct Impl;
   void RequireConnected() const;
-  std::size_t ReadSome(char* buffer, std::size_t capacity);
-  // One read or write of at most `size` bytes; returns how many moved.
-  std::size_t Transfer(bool read, char* buffer, std::size_t size);
+  std::size_t ReadSome(char* buffer, std::size_t capacity, bool wanted = false);
+  // One read or write of at most `size` bytes; returns how many moved. A read of bytes
+  // all `wanted` waits, when it must wait, until many of them are there.
+  std::size_t Transfer(bool read, char* buffer, std::size_t size, bool wanted = false);
 
   std::unique_ptr<Impl> impl_;
   TLineReader reader_;
   bool connected_ = false;
+  int lowWatermark_ = 1;  // the socket's receive low-water mark
   std::atomic<bool> cancelled_{false};
   std::chrono::milliseconds connectTimeout_ = kConnectTimeout;
   std::chrono::milliseconds idleTimeout_ = kIdleTimeout;
