@@ -18,6 +18,9 @@ namespace {
 
 using asio::ip::tcp;
 
+// How long a read keeps trying before it waits for the socket (Connection::Transfer).
+constexpr std::chrono::microseconds kReadSpin{50};
+
 // One client: its socket on an I/O context of its own, so that every read and write can
 // wait with the idle limit and be cancelled from the listener's thread.
 class Connection {
@@ -59,7 +62,12 @@ class Connection {
  private:
   // One read or write, tried at once: only one that would block waits (with the idle
   // limit) for the socket to be ready, so a request or room already there costs no wait.
+  // A read tries again for a short while first: a client that sends one request at a
+  // time sends the next within microseconds of reading an answer, and catching it
+  // without sleeping saves the two wake-ups of a round trip, tens of microseconds each
+  // on a virtual machine.
   std::size_t Transfer(bool read, char* buffer, std::size_t size) {
+    std::optional<std::chrono::steady_clock::time_point> tryUntil;
     for (;;) {
       if (cancelled_) throw Exception("Connection cancelled.");
       asio::error_code ec;
@@ -69,6 +77,14 @@ class Connection {
       if (read && ec == asio::error::eof) return 0;
       if (ec != asio::error::would_block && ec != asio::error::try_again && ec != asio::error::interrupted)
         throw Exception(ec.message());
+      if (read) {
+        const auto now = std::chrono::steady_clock::now();
+        if (!tryUntil) tryUntil = now + kReadSpin;
+        if (now < *tryUntil) {
+          std::this_thread::yield();
+          continue;
+        }
+      }
       const auto wait = read ? tcp::socket::wait_read : tcp::socket::wait_write;
       Step([&](auto done) { socket_.async_wait(wait, [done](const asio::error_code& e) { done(e, 0); }); }, false);
     }
