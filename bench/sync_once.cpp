@@ -29,7 +29,7 @@ void ReadSettings(const std::string& path, sv::TsvSettings& settings, sv::TdrEve
   sv::TsvXMLNode root;
   root.Parse(sv::NormaliseLineBreaks(sv::fs::ReadFile(programPath)));
   sv::LoadConnectionSettings(root, settings, log);
-  sv::LoadProjects(root, sv::HomeFolder() + "/drumel", settings.projects, log);
+  sv::LoadProjects(root, sv::DefaultProjectRoot(), settings.projects, log);
 }
 
 void PrintOldestFirst(sv::TdrEventLog& log) {

@@ -41,7 +41,7 @@ void SvCHTTPServerCommandGet(ConsoleController& controller, const ConsoleRequest
   if (route.page) {
     response.contentText = FillPage(controller, LoadResourceText(route.resource, "TEXT"), request);
   } else {
-    response.contentStream = FindResource(route.resource, "RCDATA");
+    response.contentStream = ResourceBytes(route.resource, "RCDATA");
   }
 }
 

@@ -1,11 +1,10 @@
 #pragma once
 // Helpers shared by the controller's tests (header only; no production code uses it).
-#include <cstdlib>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "eventlog/drLogger.h"
+#include "platform/ProgramPaths.h"
 
 namespace sv::test {
 
@@ -16,20 +15,13 @@ inline std::vector<std::string> Entries(TdrEventLog& log) {
   return texts;
 }
 
-// Sets an environment variable for one scope and restores it afterwards.
-class ScopedEnv {
+// Points the configuration folder at a folder of the test's for one scope.
+class ScopedConfigFolder {
  public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
+  explicit ScopedConfigFolder(const std::string& folder) { SetConfigFolderForTesting(folder); }
+  ~ScopedConfigFolder() { SetConfigFolderForTesting(""); }
+  ScopedConfigFolder(const ScopedConfigFolder&) = delete;
+  ScopedConfigFolder& operator=(const ScopedConfigFolder&) = delete;
 };
 
 }  // namespace sv::test

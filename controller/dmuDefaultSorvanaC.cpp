@@ -48,7 +48,7 @@ std::string TdmDefaultSorvanaC::SettingsFilePath() { return sv::SettingsFilePath
 
 void TdmDefaultSorvanaC::LoadSettings() {
   TsvSettings loaded;
-  sv::LoadSettings(programFolder_, HomeFolder() + "/drumel", loaded, eventLog_);
+  sv::LoadSettings(programFolder_, DefaultProjectRoot(), loaded, eventLog_);
   std::scoped_lock lock(settingsMutex_);
   settings_ = std::move(loaded);
   SvCHTTPServer_->SetDefaultPort(ConsolePortFor(settings_.serverPort));

@@ -15,6 +15,7 @@
 #include "controller/TestSupport.h"
 #include "platform/ProgramPaths.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/OsErrors.h"
 
 namespace sv {
 namespace {
@@ -91,7 +92,7 @@ class Controller : public ::testing::Test {
   }
 
   test::TempDir program_, config_;
-  test::ScopedEnv xdg_{"XDG_CONFIG_HOME", config_.path()};
+  test::ScopedConfigFolder configFolder_{config_.path()};
   FakeApplication app_;
 };
 
@@ -121,7 +122,7 @@ TEST_F(Controller, WithoutASettingsFileTheDefaultsApply) {
   EXPECT_EQ(c->ConsolePort(), 1976);
   EXPECT_EQ(c->PollInterval(), 60);
   ASSERT_EQ(c->ProjectCount(), 1);
-  EXPECT_EQ(c->FirstProjectPath(), HomeFolder() + "/drumel");
+  EXPECT_EQ(c->FirstProjectPath(), DefaultProjectRoot());
   EXPECT_EQ(c->SettingsFilePath(), ConfigFile());
 }
 
@@ -284,7 +285,7 @@ TEST_F(Controller, AnUnreachableServerIsLoggedAndTheLoopGoesOn) {
   c.Run(nullptr);
   std::vector<std::string> entries = test::Entries(c.EventLog());
   ASSERT_GE(entries.size(), 2u);
-  EXPECT_EQ(entries.back(), "Socket Error # 111\r\nConnection refused.");
+  EXPECT_EQ(entries.back(), test::SocketErrorMessage(test::kConnectionRefused));
   EXPECT_EQ(entries[entries.size() - 2], entries.back());
   EXPECT_GT(c.LastAttempt(), 0);
   EXPECT_EQ(c.LastSuccess(), 0);

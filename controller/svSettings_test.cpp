@@ -12,6 +12,7 @@
 #include "eventlog/drLogger.h"
 #include "platform/AtomicFile.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/OsErrors.h"
 
 namespace sv {
 namespace {
@@ -40,7 +41,7 @@ class SettingsFile : public ::testing::Test {
   }
 
   test::TempDir program_, config_;
-  test::ScopedEnv xdg_{"XDG_CONFIG_HOME", config_.path()};
+  test::ScopedConfigFolder configFolder_{config_.path()};
   TdrEventLog log_;
 };
 
@@ -234,7 +235,7 @@ TEST_F(SettingsFile, AFolderThatCannotBeMadeGivesTheCreationError) {
     SaveSettings(program_.path(), TsvSettings(), log_);
     FAIL() << "no error";
   } catch (const Exception& e) {
-    EXPECT_EQ(e.Message(), Format(msg::kCannotCreateFile, ConfigFile(), "Not a directory"));
+    EXPECT_EQ(e.Message(), Format(msg::kCannotCreateFile, ConfigFile(), test::kNotAFolder.Text()));
   }
 }
 

@@ -40,10 +40,10 @@ bool CreateFolder(std::string_view path);
 bool ForceFolders(std::string_view path);
 // Deletes a file; false when it was not deleted. A folder is not a file, and a read-only
 // file (no write permission bit at all) is kept, as the program's users expect of it.
-bool DeleteFile(std::string_view path);
-// Whether DeleteFile would delete the file now (it exists and is neither a folder nor
+bool RemoveFile(std::string_view path);
+// Whether RemoveFile would delete the file now (it exists and is neither a folder nor
 // read-only); LastError says why not.
-bool CanDeleteFile(std::string_view path);
+bool CanRemoveFile(std::string_view path);
 // Sets a file's last-write (and access) time; false on failure.
 bool SetFileTime(std::string_view path, std::int64_t unixSeconds);
 

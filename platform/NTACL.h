@@ -6,7 +6,9 @@
 // access list is the POSIX ACL: the trustee "Authenticated Users" stands for the local
 // group "users" and other names are local groups; read data gives r, write or append data
 // gives w, execute gives x; an inheritable grant is merged into the folder's default ACL
-// too. A failed step returns false and keeps the OS error code (errno on Linux).
+// too. On Windows the trustee "Authenticated Users" is the well-known group S-1-5-11,
+// whatever the system's language calls it. A failed step returns false and keeps the OS
+// error code (LastCallError).
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -14,7 +16,7 @@
 namespace sv {
 
 // Thin wrapper over the platform's security calls; each returns true when the call
-// succeeded and otherwise leaves the OS error code in errno. Paths and names are
+// succeeded and otherwise keeps the OS error code for LastCallError. Paths and names are
 // Windows-1250 text.
 class TNTACL_Helper {
  public:
@@ -36,6 +38,9 @@ class TNTACL_Helper {
   static bool MergeEntries(const ExplicitAccess& entry, const Security& current, SecurityPtr& merged);
   static bool IsValidAcl(const Security& security);
   static bool WriteSecurity(const std::string& path, const Security& security);
+  // The OS error code of the calling thread's last failed call above: errno on Linux, the
+  // code that the security call itself returned on Windows.
+  static int LastCallError();
 };
 
 class TNT_FileACL : public TNTACL_Helper {

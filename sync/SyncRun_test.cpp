@@ -1,7 +1,6 @@
 #include "sync/SyncRun.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -101,9 +100,7 @@ TEST_F(SyncRunTest, WorkedExampleByteForByte) {
   EXPECT_EQ(Finish(), "Hello\r\nSync drumel\r\n199\r\n" + listing + "GetFile drumel \\docs\\a.txt\r\n");
 
   EXPECT_EQ(ReadFile(root + "/docs/a.txt"), "abc\r\n");
-  struct stat st {};
-  ASSERT_EQ(::stat((root + "/docs/a.txt").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mtime, Seconds("2008-11-14 13-05-08"));
+  EXPECT_EQ(test::ModificationTime(root + "/docs/a.txt"), Seconds("2008-11-14 13-05-08"));
   ASSERT_EQ(log.Count(), before + 1);
   EXPECT_EQ(log.Items(0).Text(), Format(msg::kProjectSyncStarted, "drumel"));
 }

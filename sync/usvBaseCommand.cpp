@@ -135,7 +135,7 @@ void TsvDeleteFileCommand::Execute(const std::string& root, const std::string&, 
   const std::vector<std::string> items = SplitParameter(parameter);
   const std::string& path = PathItem(items);
   CheckTaskPath(root, path);
-  if (!fs::DeleteFile(root + path)) throw Exception(Format(msg::kCannotDelete, root + path));
+  if (!fs::RemoveFile(root + path)) throw Exception(Format(msg::kCannotDelete, root + path));
 }
 
 void TsvUpdateFileCommand::Execute(const std::string& root, const std::string& source,
@@ -147,7 +147,7 @@ void TsvUpdateFileCommand::Execute(const std::string& root, const std::string& s
   const std::vector<std::string> items = SplitParameter(parameter);
   const std::string& path = PathItem(items);
   CheckTaskPath(root, path);
-  if (!fs::CanDeleteFile(root + path)) throw Exception(Format(msg::kCannotDelete, root + path));
+  if (!fs::CanRemoveFile(root + path)) throw Exception(Format(msg::kCannotDelete, root + path));
   TsvInsertFileCommand::Execute(root, source, parameter);
 }
 

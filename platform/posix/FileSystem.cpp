@@ -178,7 +178,7 @@ bool ForceFolders(std::string_view path) {
   return ::stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool CanDeleteFile(std::string_view path) {
+bool CanRemoveFile(std::string_view path) {
   struct stat st {};
   if (::stat(NativePath(path).c_str(), &st) != 0) return Failed();
   // A folder (or a link to one) is not a file: it stays.
@@ -193,11 +193,11 @@ bool CanDeleteFile(std::string_view path) {
   return true;
 }
 
-bool DeleteFile(std::string_view path) {
+bool RemoveFile(std::string_view path) {
   const std::string native = NativePath(path);
   struct stat st {};
   // A dangling link has nothing to stat, yet it can go.
-  if (::lstat(native.c_str(), &st) == 0 && !S_ISLNK(st.st_mode) && !CanDeleteFile(path)) return false;
+  if (::lstat(native.c_str(), &st) == 0 && !S_ISLNK(st.st_mode) && !CanRemoveFile(path)) return false;
   return ::unlink(native.c_str()) == 0 || Failed();
 }
 

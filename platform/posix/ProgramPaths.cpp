@@ -28,6 +28,11 @@ std::string ProgramFilePath() {
   }
 }
 
+std::string& ConfigFolderOverride() {
+  static std::string folder;
+  return folder;
+}
+
 std::string Environment(const char* name) {
   const char* value = std::getenv(name);
   return value ? value : "";
@@ -59,11 +64,16 @@ std::string HomeFolder() {
 }
 
 std::string ConfigFolder() {
+  if (!ConfigFolderOverride().empty()) return ConfigFolderOverride();
   // A relative XDG folder is to be ignored, as the desktop's base-directory rules say.
   std::string config = Environment("XDG_CONFIG_HOME");
   if (config.empty() || config[0] != '/') return HomeFolder() + "/.config";
   while (config.size() > 1 && config.back() == '/') config.pop_back();
   return ProgramText(config);
 }
+
+std::string DefaultProjectRoot() { return HomeFolder() + "/drumel"; }
+
+void SetConfigFolderForTesting(const std::string& folder) { ConfigFolderOverride() = folder; }
 
 }  // namespace sv

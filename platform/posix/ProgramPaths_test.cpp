@@ -2,26 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <optional>
+
+#include "tests/support/TestPlatform.h"
 
 namespace sv {
 namespace {
 
-// Sets or removes an environment variable for one scope and restores it afterwards.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    value ? setenv(name, value, 1) : unsetenv(name);
-  }
-  ~ScopedEnv() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
+using test::ScopedEnv;
 
 TEST(ProgramPaths, TheProgramFileIsFoundInItsFolder) {
   EXPECT_EQ(ProgramFileName(), "sv_platform_tests");
@@ -31,6 +20,7 @@ TEST(ProgramPaths, TheProgramFileIsFoundInItsFolder) {
 TEST(ProgramPaths, TheConfigFolderFollowsTheDesktopRules) {
   ScopedEnv home("HOME", "/home/ana/");
   EXPECT_EQ(HomeFolder(), "/home/ana");
+  EXPECT_EQ(DefaultProjectRoot(), "/home/ana/drumel");
   {
     ScopedEnv xdg("XDG_CONFIG_HOME", "/srv/conf/");
     EXPECT_EQ(ConfigFolder(), "/srv/conf");
@@ -44,7 +34,7 @@ TEST(ProgramPaths, TheConfigFolderFollowsTheDesktopRules) {
     EXPECT_EQ(ConfigFolder(), "/home/ana/.config");
   }
   {
-    ScopedEnv xdg("XDG_CONFIG_HOME", nullptr);
+    ScopedEnv xdg("XDG_CONFIG_HOME", std::nullopt);
     EXPECT_EQ(ConfigFolder(), "/home/ana/.config");
   }
 }
@@ -55,7 +45,7 @@ TEST(ProgramPaths, FolderNamesComeBackAsProgramText) {
 }
 
 TEST(ProgramPaths, WithoutHomeTheAccountEntryIsUsed) {
-  ScopedEnv home("HOME", nullptr);
+  ScopedEnv home("HOME", std::nullopt);
   EXPECT_FALSE(HomeFolder().empty());
 }
 
