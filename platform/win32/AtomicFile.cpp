@@ -1,0 +1,146 @@
+// Atomic replacement on Windows: a temporary file beside the target, moved over it with
+// MoveFileEx once it is whole.
+#include "platform/AtomicFile.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <random>
+#include <vector>
+
+#include "base/Exception.h"
+#include "base/Messages.h"
+#include "platform/FileSystem.h"
+#include "platform/win32/WinText.h"
+
+namespace sv::fs {
+
+namespace {
+
+constexpr std::size_t kBufferSize = 256 * 1024;
+
+std::function<void(const std::string&)>& CommitHook() {
+  static std::function<void(const std::string&)> hook;
+  return hook;
+}
+
+// A name unlikely to meet another writer's: process id, a counter and random bits.
+std::wstring TempName(const std::wstring& target) {
+  static std::atomic<unsigned> counter{0};
+  static thread_local std::mt19937 random{std::random_device{}()};
+  const std::size_t slash = target.rfind(L'\\');
+  const std::wstring folder = slash == std::wstring::npos ? L"" : target.substr(0, slash + 1);
+  const std::wstring name = slash == std::wstring::npos ? target : target.substr(slash + 1);
+  wchar_t suffix[64];
+  std::swprintf(suffix, 64, L".sv%lu-%u-%08x.tmp", ::GetCurrentProcessId(), counter.fetch_add(1),
+                static_cast<unsigned>(random()));
+  return folder + L"." + name + suffix;
+}
+
+}  // namespace
+
+struct AtomicFile::Impl {
+  std::string path;     // as the caller named it, for the message
+  std::wstring target;  // system form
+  std::wstring temp;    // system form; empty until created
+  HANDLE file = INVALID_HANDLE_VALUE;
+  DWORD error = 0;      // the first failure, reported by Commit
+  bool durable = false;
+  bool committed = false;
+  DWORD keepAttributes = 0;  // attributes of a replaced target; 0 for a new file
+  std::vector<char> buffer;  // written content not yet handed to the system
+
+  // Refuses a target that is a folder or read-only, then creates the temporary file.
+  void Open() {
+    const DWORD a = ::GetFileAttributesW(target.c_str());
+    if (a != INVALID_FILE_ATTRIBUTES) {
+      if (a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) return Fail(ERROR_ACCESS_DENIED);
+      keepAttributes = a & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+    }
+    for (int attempt = 0; attempt < 10; ++attempt) {
+      std::wstring name = TempName(target);
+      file = ::CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (file != INVALID_HANDLE_VALUE) {
+        temp = std::move(name);
+        return;
+      }
+      if (::GetLastError() != ERROR_FILE_EXISTS) break;
+    }
+    Fail(::GetLastError());
+  }
+
+  void Fail(DWORD e) {
+    if (error == 0) error = e;
+  }
+
+  void CloseFile() {
+    if (file != INVALID_HANDLE_VALUE && !::CloseHandle(file)) Fail(::GetLastError());
+    file = INVALID_HANDLE_VALUE;
+  }
+
+  void WriteOut(const char* data, std::size_t size) {
+    while (size > 0 && file != INVALID_HANDLE_VALUE && error == 0) {
+      DWORD n = 0;
+      const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+      if (!::WriteFile(file, data, piece, &n, nullptr)) return Fail(::GetLastError());
+      data += n;
+      size -= n;
+    }
+  }
+
+  [[noreturn]] void Raise() const {
+    throw Exception(Format(msg::kCannotCreateFile, path, ErrorText(static_cast<int>(error))));
+  }
+};
+
+AtomicFile::AtomicFile(std::string_view path, bool durable) : impl_(std::make_unique<Impl>()) {
+  impl_->path = std::string(path);
+  impl_->target = win::WidePath(path);
+  impl_->durable = durable;
+  impl_->Open();
+}
+
+AtomicFile::~AtomicFile() {
+  impl_->CloseFile();
+  if (!impl_->committed && !impl_->temp.empty()) ::DeleteFileW(impl_->temp.c_str());
+}
+
+void AtomicFile::Write(const char* data, std::size_t size) {
+  Impl& m = *impl_;
+  if (m.file == INVALID_HANDLE_VALUE || m.error != 0) return;  // discarding: see the constructor
+  // Content arrives in the channel's small pieces; gathering them saves system calls.
+  if (m.buffer.size() + size > kBufferSize) {
+    m.WriteOut(m.buffer.data(), m.buffer.size());
+    m.buffer.clear();
+    if (size >= kBufferSize) return m.WriteOut(data, size);
+  }
+  if (m.buffer.capacity() == 0) m.buffer.reserve(kBufferSize);
+  m.buffer.insert(m.buffer.end(), data, data + size);
+}
+
+void AtomicFile::Commit() {
+  Impl& m = *impl_;
+  m.WriteOut(m.buffer.data(), m.buffer.size());
+  m.buffer.clear();
+  if (m.error == 0 && m.durable && !::FlushFileBuffers(m.file)) m.Fail(::GetLastError());
+  m.CloseFile();
+  if (m.error != 0) m.Raise();
+  if (CommitHook()) CommitHook()(win::Utf8(m.temp));
+  if (m.keepAttributes) ::SetFileAttributesW(m.temp.c_str(), m.keepAttributes);
+  const DWORD flags = MOVEFILE_REPLACE_EXISTING | (m.durable ? MOVEFILE_WRITE_THROUGH : 0);
+  if (!::MoveFileExW(m.temp.c_str(), m.target.c_str(), flags)) {
+    m.Fail(::GetLastError());
+    m.Raise();
+  }
+  m.committed = true;
+}
+
+void WriteFileAtomic(std::string_view path, std::string_view content) {
+  AtomicFile file(path, true);
+  file.Write(content.data(), content.size());
+  file.Commit();
+}
+
+void SetCommitHookForTesting(std::function<void(const std::string&)> hook) { CommitHook() = std::move(hook); }
+
+}  // namespace sv::fs

@@ -1,0 +1,218 @@
+// The file-system layer on Windows: wide calls, with names converted between UTF-16 on
+// disk and Windows-1250 above.
+#include "platform/FileSystem.h"
+
+#include <algorithm>
+
+#include "base/Exception.h"
+#include "base/Messages.h"
+#include "base/Text.h"
+#include "platform/win32/WinText.h"
+
+namespace sv::fs {
+namespace {
+
+using win::Handle;
+using win::WidePath;
+
+thread_local int tLastError = 0;
+
+// Records GetLastError for LastError and hands back false, so failures read as one line.
+bool Failed() {
+  tLastError = static_cast<int>(::GetLastError());
+  return false;
+}
+
+bool Refuse(DWORD error) {
+  tLastError = static_cast<int>(error);
+  return false;
+}
+
+// Opens a file or folder for its attributes only; links are followed.
+HANDLE OpenForInfo(const std::wstring& path) {
+  return ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+// Kind, time and identity of what the path names (a link's target).
+bool Inspect(const std::wstring& path, DirEntry& entry) {
+  Handle h(OpenForInfo(path));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!h.valid() || !::GetFileInformationByHandle(h.get(), &info)) return Failed();
+  entry.isFolder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  entry.mtime = win::FileTimeToUnix(info.ftLastWriteTime);
+  entry.device = info.dwVolumeSerialNumber;
+  entry.inode = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return true;
+}
+
+DWORD Attributes(std::string_view path) { return ::GetFileAttributesW(WidePath(path).c_str()); }
+
+// Opens a file for reading or raises the promised text with the program path.
+HANDLE OpenForReading(std::string_view path) {
+  HANDLE h = ::CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    Failed();
+    throw Exception(Format(msg::kCannotOpenFile, path, ErrorText(tLastError)));
+  }
+  return h;
+}
+
+// Hands sink at most `limit` bytes of the open file in chunks; returns how many.
+std::uint64_t StreamFrom(HANDLE h, std::string_view path, std::uint64_t limit,
+                         const std::function<void(const char*, std::size_t)>& sink) {
+  char buffer[64 * 1024];
+  std::uint64_t done = 0;
+  while (done < limit) {
+    const DWORD want = static_cast<DWORD>(std::min<std::uint64_t>(sizeof buffer, limit - done));
+    DWORD n = 0;
+    if (!::ReadFile(h, buffer, want, &n, nullptr)) {
+      Failed();
+      throw Exception(Format(msg::kCannotOpenFile, path, ErrorText(tLastError)));
+    }
+    if (n == 0) break;
+    sink(buffer, n);
+    done += n;
+  }
+  return done;
+}
+
+// Where the components of a path begin: after "C:\" or "\\server\share\".
+std::size_t RootLength(const std::wstring& path) {
+  if (path.size() >= 2 && path[1] == L':') return path.size() >= 3 && path[2] == L'\\' ? 3 : 2;
+  if (path.rfind(L"\\\\", 0) == 0) {
+    std::size_t share = path.find(L'\\', 2);
+    std::size_t end = share == std::wstring::npos ? share : path.find(L'\\', share + 1);
+    return end == std::wstring::npos ? path.size() : end + 1;
+  }
+  return path.rfind(L"\\", 0) == 0 ? 1 : 0;
+}
+
+}  // namespace
+
+std::string NativePath(std::string_view path) { return win::Utf8(WidePath(path)); }
+
+bool ForEachEntry(std::string_view folder, const std::function<void(const DirEntry&)>& visit) {
+  std::wstring base = WidePath(folder);
+  if (!base.empty() && base.back() != L'\\') base += L'\\';
+  WIN32_FIND_DATAW found;
+  HANDLE search = ::FindFirstFileW((base + L"*.*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return Failed();
+  DirEntry entry;  // reused, so a large folder costs no allocation per entry
+  do {
+    const wchar_t* name = found.cFileName;
+    if (name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0))) continue;
+    entry.nameIsExact = win::Narrow(name, entry.name);
+    const bool folderOrLink = (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0;
+    if (folderOrLink) {
+      // Links are followed: a link to a folder is a folder with its target's identity; a
+      // link whose target is gone is passed over. A folder's identity ends link cycles.
+      if (!Inspect(base + name, entry)) continue;
+    } else {
+      entry.isFolder = false;
+      entry.mtime = win::FileTimeToUnix(found.ftLastWriteTime);
+      entry.device = entry.inode = 0;
+    }
+    visit(entry);
+  } while (::FindNextFileW(search, &found));
+  const DWORD error = ::GetLastError();
+  ::FindClose(search);
+  return error == ERROR_NO_MORE_FILES || Refuse(error);
+}
+
+bool FolderInfo(std::string_view path, DirEntry& info) {
+  DirEntry found;
+  if (!Inspect(WidePath(path), found)) return false;
+  if (!found.isFolder) return Refuse(ERROR_DIRECTORY);
+  info = found;
+  return true;
+}
+
+bool FolderExists(std::string_view path) {
+  const DWORD a = Attributes(path);
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool FileExists(std::string_view path) {
+  const DWORD a = Attributes(path);
+  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool CreateFolder(std::string_view path) {
+  return ::CreateDirectoryW(WidePath(path).c_str(), nullptr) || Failed();
+}
+
+bool ForceFolders(std::string_view path) {
+  std::wstring wide = WidePath(path);
+  const std::size_t root = RootLength(wide);
+  while (wide.size() > root && wide.back() == L'\\') wide.pop_back();
+  if (wide.empty()) return false;
+  const DWORD a = ::GetFileAttributesW(wide.c_str());
+  if (a != INVALID_FILE_ATTRIBUTES) return (a & FILE_ATTRIBUTE_DIRECTORY) || Refuse(ERROR_ALREADY_EXISTS);
+  // Create every level from the outermost missing one down.
+  for (std::size_t pos = wide.find(L'\\', root);; pos = wide.find(L'\\', pos + 1)) {
+    const std::wstring level = wide.substr(0, pos);
+    if (!::CreateDirectoryW(level.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) return Failed();
+    if (pos == std::wstring::npos) break;
+  }
+  return FolderExists(path);
+}
+
+bool CanRemoveFile(std::string_view path) {
+  const DWORD a = Attributes(path);
+  if (a == INVALID_FILE_ATTRIBUTES) return Failed();
+  // A folder is not a file, and a read-only file stays: the system refuses both alike.
+  if (a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) return Refuse(ERROR_ACCESS_DENIED);
+  return true;
+}
+
+bool RemoveFile(std::string_view path) {
+  if (!CanRemoveFile(path)) return false;
+  return ::DeleteFileW(WidePath(path).c_str()) || Failed();
+}
+
+bool SetFileTime(std::string_view path, std::int64_t unixSeconds) {
+  Handle h(::CreateFileW(WidePath(path).c_str(), FILE_WRITE_ATTRIBUTES,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!h.valid()) return Failed();
+  const FILETIME time = win::UnixToFileTime(unixSeconds);
+  return ::SetFileTime(h.get(), nullptr, &time, &time) || Failed();
+}
+
+std::string ReadFile(std::string_view path) {
+  std::string content;
+  ReadFileChunks(path, [&](const char* data, std::size_t size) { content.append(data, size); });
+  return content;
+}
+
+void ReadFileChunks(std::string_view path, const std::function<void(const char*, std::size_t)>& sink) {
+  Handle h(OpenForReading(path));
+  StreamFrom(h.get(), path, UINT64_MAX, sink);
+}
+
+std::uint64_t ReadFileSized(std::string_view path, const std::function<void(std::uint64_t)>& opened,
+                            const std::function<void(const char*, std::size_t)>& sink) {
+  Handle h(OpenForReading(path));
+  LARGE_INTEGER size;
+  if (!::GetFileSizeEx(h.get(), &size)) {
+    Failed();
+    throw Exception(Format(msg::kCannotOpenFile, path, ErrorText(tLastError)));
+  }
+  opened(static_cast<std::uint64_t>(size.QuadPart));
+  return StreamFrom(h.get(), path, static_cast<std::uint64_t>(size.QuadPart), sink);
+}
+
+int LastError() { return tLastError; }
+
+std::string ErrorText(int error) {
+  wchar_t buffer[512];
+  const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                   static_cast<DWORD>(error), 0, buffer, 512, nullptr);
+  std::string text = n ? win::Narrow(std::wstring_view(buffer, n)) : "Unknown error " + std::to_string(error);
+  while (!text.empty() && (static_cast<unsigned char>(text.back()) <= ' ' || text.back() == '.')) text.pop_back();
+  return text;
+}
+
+}  // namespace sv::fs
