@@ -54,7 +54,7 @@ TEST_F(SyncEndToEnd, MirrorsTheServerFolderRunByRun) {
   MakeDirs(server + "/docs/prazno");
   Put(server, "plan s razmakom.txt", "blanks in the name", time += 1001);
   Put(server, "\xc4\x8dvrsti klju\xc4\x8d.txt", "national letters", time += 1001);
-  Put(server, "navod\"ni.txt", "a double quote in the name", time += 1001);
+  if (!WindowsPrograms()) Put(server, "navod\"ni.txt", "a double quote in the name", time += 1001);  // no Windows name
   Put(server, "a,b.txt", "a comma in the name", time += 1001);
   Put(server, ".skriveno", "hidden", time += 1001);
   Put(server, "prazno.bin", "", time += 1001);
@@ -158,7 +158,7 @@ TEST(HostilePeer, TaskPathsNeverLeaveTheProjectFolder) {
     for (const std::string& command : commands) {
       SCOPED_TRACE(command + " " + path);
       EXPECT_EQ(client.SynchroniseThrough(peer),
-                (std::vector<std::string>{kStarted + "drumel", "Nedozvoljena putanja '" + root + path + "'"}));
+                (std::vector<std::string>{kStarted + "drumel", "Nedozvoljena putanja '" + ProgramPath(root) + path + "'"}));
     }
   }
   EXPECT_EQ(TreeDifference(before, Snapshot(dir.path()), false), "");
