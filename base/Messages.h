@@ -30,6 +30,25 @@ inline const std::string kCannotDelete = Cp("Brisanje '%s' nije moguće");
 inline const std::string kForbiddenPath = Cp("Nedozvoljena putanja '%s'");
 // A name that cannot travel in Windows-1250 (or holds a backslash) is left out of a listing.
 inline const std::string kNameLeftOut = Cp("Naziv '%s' nije moguće prenijeti, izostavljen je iz popisa");
+// A link back to a folder that holds it, and (for the reference server) a link that
+// leads out of the project, are left out of a listing.
+inline const std::string kLinkUpward = Cp("Poveznica '%s' vodi na direktorij iznad sebe, izostavljena je iz popisa");
+inline const std::string kLinkOutside =
+    Cp("Poveznica '%s' vodi izvan direktorija projekta, izostavljena je iz popisa");
+
+// Pause and preview of synchronisations.
+inline const std::string kPaused = Cp("Sinhronizacija pauzirana");
+inline const std::string kPausedWhileRunning =
+    Cp("Sinhronizacija pauzirana; tekuća se zaustavlja kad primi datoteku koja upravo stiže");
+inline const std::string kResumed = Cp("Sinhronizacija nastavljena");
+inline const std::string kSyncPausedRefused = Cp("Sinhronizacija je pauzirana; za nastavak pritisnite Nastavi");
+inline const std::string kStoppedInProject =
+    Cp("Sinhronizacija zaustavljena zbog pauze nakon %d od %d zadataka projekta %s");
+inline const std::string kStoppedBeforeProject = Cp("Sinhronizacija zaustavljena zbog pauze prije projekta %s");
+inline const std::string kPreviewStarted = Cp("Pregled sljedeće sinhronizacije");
+inline const std::string kPreviewClosed = Cp("Pregled nije moguć: program se zatvara");
+// Memory ran out during a synchronisation (on the server: during one client's connection).
+inline const std::string kOutOfMemory = Cp("Sinkronizacija prekinuta: nema dovoljno memorije");
 
 // Markup.
 inline const std::string kTagInTag = Cp("Početak taga u tagu");

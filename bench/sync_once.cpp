@@ -14,7 +14,6 @@
 #include "controller/ServerLink.h"
 #include "controller/svSettings.h"
 #include "eventlog/drLogger.h"
-#include "markup/svXMLParser.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
 #include "platform/ProgramPaths.h"
@@ -24,12 +23,8 @@ namespace {
 
 // Reads the settings as the client does, but from the file named.
 void ReadSettings(const std::string& path, sv::TsvSettings& settings, sv::TdrEventLog& log) {
-  std::string programPath;
-  sv::Utf8ToCp1250(path, programPath);
-  sv::TsvXMLNode root;
-  root.Parse(sv::NormaliseLineBreaks(sv::fs::ReadFile(programPath)));
-  sv::LoadConnectionSettings(root, settings, log);
-  sv::LoadProjects(root, sv::DefaultProjectRoot(), settings.projects, log);
+  sv::ReadSettingsDocument(sv::NormaliseLineBreaks(sv::fs::ReadFile(sv::SystemPath(path))),
+                           sv::DefaultProjectRoot(), settings, log);
 }
 
 void PrintOldestFirst(sv::TdrEventLog& log) {

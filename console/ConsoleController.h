@@ -4,8 +4,10 @@
 // other and with the main thread, so every operation is safe from any thread.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "base/DateTime.h"
+#include "base/SyncStatus.h"
 
 namespace sv {
 
@@ -42,6 +44,28 @@ class ConsoleController {
   virtual void CreateProjectRoot(const std::string& path) = 0;
 
   virtual TdrEventLog& EventLog() = 0;
+
+  // Pausing: while paused no synchronisation starts, RequestSync raises
+  // "Sinhronizacija je pauzirana; za nastavak pritisnite Nastavi", and one that runs
+  // stops after the task under way. Both log the change; a call that changes nothing
+  // does nothing.
+  virtual bool Paused() = 0;
+  virtual void Pause() = 0;
+  virtual void Resume() = 0;
+  // A copy of the running synchronisation's progress (not running when none runs).
+  virtual TSyncProgress Progress() = 0;
+  // Each project's name and path, and the last result of each that has one.
+  struct ProjectStatus {
+    std::string name;
+    std::string path;
+    bool hasResult = false;
+    TProjectResult result;
+  };
+  virtual std::vector<ProjectStatus> Projects() = 0;
+  // What the next synchronisation would change, asked of the server now. Blocks until
+  // it is done; raises "Sinhronizacija se već izvršava" while a synchronisation runs, so
+  // that the two never overlap.
+  virtual TSyncPreview Preview() = 0;
 };
 
 }  // namespace sv

@@ -6,6 +6,7 @@
 #include "base/Text.h"
 #include "console/ConsoleController.h"
 #include "console/ResourceGet.h"
+#include "console/SyncConsole.h"
 #include "eventlog/PageTemplate.h"
 #include "eventlog/drLogDump.h"
 #include "eventlog/drLogger.h"
@@ -26,7 +27,7 @@ std::string DateOrUndefined(TDateTime value) {
 Placeholders PageValues(ConsoleController& c, const ConsoleRequest& request) {
   const std::string filter = request.Param("filter");
   const std::string root = c.ProjectCount() == 0 ? msg::kUndefined : HtmlEscape(c.FirstProjectPath());
-  return {
+  Placeholders values = {
       Placeholder::Everywhere("{%PORT%}", std::to_string(c.ServerPort())),
       Placeholder::Everywhere("{%SERVER%}", HtmlEscape(c.ServerAddress())),
       Placeholder::Everywhere("{%POLLINTERVAL%}", std::to_string(c.PollInterval())),
@@ -37,6 +38,8 @@ Placeholders PageValues(ConsoleController& c, const ConsoleRequest& request) {
       Placeholder::Everywhere("{%FILTER%}", HtmlEscape(filter)),
       Placeholder::Everywhere("{%FILTERURL%}", PercentEncode(filter)),
   };
+  for (Placeholder& p : SyncPlaceholders(c)) values.push_back(std::move(p));
+  return values;
 }
 
 void Synchronise(ConsoleController& c, ConsoleResponse& response) {
@@ -96,6 +99,8 @@ void HandleAction(ConsoleController& c, const ConsoleRequest& request, ConsoleRe
       Synchronise(c, response);
     } else if (SameText(action, "Postavi")) {
       ApplySettings(c, request, response);
+    } else {
+      HandleSyncAction(c, action, response);  // any other action changes nothing
     }
   } catch (const Exception& e) {
     AnswerFailure(c, action, e.Message(), response);

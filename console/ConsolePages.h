@@ -15,11 +15,11 @@ class ConsoleController;
 // The template with its placeholders filled, all in one pass over the template:
 // {%PORT%} (the server's port), {%SERVER%}, {%POLLINTERVAL%}, {%ROOTPATH%} (the first
 // project's path), {%LASTATTEMPT%}, {%LASTSUCCESS%} ("(nije definirano)" for none, and for
-// a missing project), {%LASTMESSAGE%}, {%FILTER%} (the request's "filter", untrimmed) and
-// {%FILTERURL%} (the same, percent-encoded for links), every occurrence without regard to
-// case. Values are HTML-escaped. A template holding "{%EVENTLOG%}" also gets the rows of
-// the event-log page named by the request's "page" (20 a page, DumpEventLog), and raises
-// its errors (an invalid filter).
+// a missing project), {%LASTMESSAGE%}, {%FILTER%} (the request's "filter", untrimmed),
+// {%FILTERURL%} (the same, percent-encoded for links) and those of SyncPlaceholders,
+// every occurrence without regard to case. Values are HTML-escaped. A template holding
+// "{%EVENTLOG%}" also gets the rows of the event-log page named by the request's "page"
+// (20 a page, DumpEventLog), and raises its errors (an invalid filter).
 std::string FillPage(ConsoleController& controller, std::string_view pageTemplate,
                      const ConsoleRequest& request);
 
@@ -31,8 +31,9 @@ std::string GetLastMessage(ConsoleController& controller);
 // redirects to /index.html; "Postavi" logs "Dodjela novih postavki", takes the fields
 // server, port, pollinterval and rootpath (trimmed; empty or non-numeric ones keep their
 // value; a port outside 1..65533 refuses the whole form with "Neispravan port %s"),
-// creates a missing root folder, saves the settings and redirects to /postavke.html. Any
-// other action leaves the response as it is. A failing action logs its message and
+// creates a missing root folder, saves the settings and redirects to /postavke.html;
+// "Pauziraj", "Nastavi" and "Pregled" are those of SyncConsole.h. Any other action
+// leaves the response as it is. A failing action logs its message and
 // answers with the failed-action page.
 void HandleAction(ConsoleController& controller, const ConsoleRequest& request,
                   ConsoleResponse& response);

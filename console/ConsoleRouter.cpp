@@ -3,24 +3,35 @@
 #include "base/Text.h"
 #include "console/ConsolePages.h"
 #include "console/ResourceGet.h"
+#include "console/StatusJson.h"
+#include "console/SyncConsole.h"
 
 namespace sv {
 namespace {
 
+enum class Answer {
+  kPage,        // a template filled by FillPage
+  kFile,        // a resource sent as it is
+  kPreview,     // the preview page (SyncConsole.h)
+  kStatusJson,  // the status document (StatusJson.h)
+};
+
 struct Route {
   std::string_view document;
   std::string_view resource;  // the template or file
-  bool page;                  // a template filled by FillPage, else sent as it is
+  Answer answer;
 };
 
 constexpr Route kRoutes[] = {
-    {"/postavke.html", "postavke", true},
-    {"/style.css", "style_css", false},
-    {"/sorvanaproject.jpg", "sorvanaproject_jpg", false},
-    {"/sorvanaproject_footer.jpg", "sorvanaproject_footer_jpg", false},
-    {"/eventlog.html", "eventlog", true},
+    {"/postavke.html", "postavke", Answer::kPage},
+    {"/style.css", "style_css", Answer::kFile},
+    {"/sorvanaproject.jpg", "sorvanaproject_jpg", Answer::kFile},
+    {"/sorvanaproject_footer.jpg", "sorvanaproject_footer_jpg", Answer::kFile},
+    {"/eventlog.html", "eventlog", Answer::kPage},
+    {"/pregled.html", "", Answer::kPreview},
+    {"/status.json", "", Answer::kStatusJson},
 };
-constexpr Route kStatusPage = {"", "index", true};
+constexpr Route kStatusPage = {"", "index", Answer::kPage};
 
 const Route& RouteFor(std::string_view document) {
   for (const Route& r : kRoutes) {
@@ -38,10 +49,20 @@ void SvCHTTPServerCommandGet(ConsoleController& controller, const ConsoleRequest
     return;
   }
   const Route& route = RouteFor(request.document);
-  if (route.page) {
-    response.contentText = FillPage(controller, LoadResourceText(route.resource, "TEXT"), request);
-  } else {
-    response.contentStream = ResourceBytes(route.resource, "RCDATA");
+  switch (route.answer) {
+    case Answer::kPage:
+      response.contentText = FillPage(controller, LoadResourceText(route.resource, "TEXT"), request);
+      break;
+    case Answer::kFile:
+      response.contentStream = ResourceBytes(route.resource, "RCDATA");
+      break;
+    case Answer::kPreview:
+      response.contentText = PreviewPage(controller);
+      break;
+    case Answer::kStatusJson:
+      response.contentType = "application/json";
+      response.contentText = StatusJson(controller);
+      break;
   }
 }
 

@@ -37,6 +37,14 @@ TEST(ConsoleRouter, DocumentsChooseTheirPageWholeAndWithoutRegardToCase) {
   EXPECT_EQ(Route(c, "HEAD", "/postavke.html").contentText, settings);
 }
 
+TEST(ConsoleRouter, PreviewPageAndStatusDocument) {
+  test::FakeConsoleController c;
+  EXPECT_TRUE(Contains(Route(c, "GET", "/Pregled.html").contentText, Cp("Pregled sljedeće sinhronizacije")));
+  const ConsoleResponse json = Route(c, "GET", "/status.json");
+  EXPECT_EQ(json.contentType, "application/json");
+  EXPECT_EQ(json.contentText.rfind("{\"settings\":", 0), 0u);
+}
+
 TEST(ConsoleRouter, StyleSheetAndImagesAreSentAsTheyAre) {
   test::FakeConsoleController c;
   const ConsoleResponse css = Route(c, "GET", "/STYLE.CSS");
@@ -75,7 +83,7 @@ TEST(ResourceGet, FoundByTypeAndNameWithoutRegardToCaseOrNamedInTheError) {
 }
 
 TEST(ResourceGet, TemplatesAreWindows1250WithCrLfAndNoEndAfterTheLastTag) {
-  for (const char* name : {"index", "postavke", "eventlog", "propalaakcija"}) {
+  for (const char* name : {"index", "postavke", "eventlog", "propalaakcija", "pregled"}) {
     const std::string t = LoadResourceText(name, "TEXT");
     EXPECT_EQ(t.rfind("<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.0 Transitional//EN\">\r\n", 0), 0u) << name;
     EXPECT_EQ(t.substr(t.size() - 9), "\r\n</HTML>") << name;

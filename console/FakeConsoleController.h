@@ -53,6 +53,15 @@ class FakeConsoleController : public ConsoleController {
   }
   void CreateProjectRoot(const std::string& path) override { sv::CreateProjectRoot(path, log); }
   TdrEventLog& EventLog() override { return log; }
+  bool Paused() override { return paused; }
+  void Pause() override { paused = true; }
+  void Resume() override { paused = false; }
+  TSyncProgress Progress() override { return Locked([&] { return progress; }); }
+  std::vector<ProjectStatus> Projects() override { return Locked([&] { return projectStatus; }); }
+  TSyncPreview Preview() override {
+    if (syncRunning) throw Exception(msg::kSyncAlreadyRunning);
+    return Locked([&] { return preview; });
+  }
 
   // The values; tests set them directly before the console runs.
   std::string address = "127.0.0.1";
@@ -63,6 +72,10 @@ class FakeConsoleController : public ConsoleController {
   std::string saveError;
   std::atomic<bool> syncRunning{false}, syncRequested{false};
   std::atomic<int> saves{0};
+  std::atomic<bool> paused{false};
+  TSyncProgress progress;
+  std::vector<ProjectStatus> projectStatus;
+  TSyncPreview preview;
   TdrEventLog log;
 };
 

@@ -24,8 +24,13 @@ void TsvServerLink::Open(const std::string& host, std::int32_t port) {
 }
 
 std::string TsvServerLink::SynchroniseProject(const std::string& name, const std::string& path,
-                                              TdrEventLog& log) {
-  return sv::SynchroniseProject(*client_, log, name, path);
+                                              TdrEventLog& log, TSyncObserver* observer) {
+  return sv::SynchroniseProject(*client_, log, name, path, observer);
+}
+
+std::string TsvServerLink::ExchangeListing(const std::string& name, const std::string& path,
+                                           TdrEventLog& log) {
+  return sv::ExchangeListing(*client_, name, path, log);
 }
 
 void TsvServerLink::Close() { CloseServerChannel(*client_); }

@@ -22,7 +22,9 @@ class TsvServerLink : public TServerLink {
 
   void Open(const std::string& host, std::int32_t port) override;
   std::string SynchroniseProject(const std::string& name, const std::string& path,
-                                 TdrEventLog& log) override;
+                                 TdrEventLog& log, TSyncObserver* observer) override;
+  std::string ExchangeListing(const std::string& name, const std::string& path,
+                              TdrEventLog& log) override;
   void Close() override;
   void Cancel() override;
 

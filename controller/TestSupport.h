@@ -5,6 +5,7 @@
 
 #include "eventlog/drLogger.h"
 #include "platform/ProgramPaths.h"
+#include "tests/support/TestPlatform.h"
 
 namespace sv::test {
 
@@ -15,13 +16,26 @@ inline std::vector<std::string> Entries(TdrEventLog& log) {
   return texts;
 }
 
-// Points the configuration folder at a folder of the test's for one scope.
+// Points the configuration folder at a folder of the test's for one scope: through
+// XDG_CONFIG_HOME where the desktop's rules decide it, through the platform's test hook
+// on Windows, whose folder follows no variable.
 class ScopedConfigFolder {
  public:
-  explicit ScopedConfigFolder(const std::string& folder) { SetConfigFolderForTesting(folder); }
-  ~ScopedConfigFolder() { SetConfigFolderForTesting(""); }
+  explicit ScopedConfigFolder(const std::string& folder) : xdg_("XDG_CONFIG_HOME", folder) {
+    if (OnWindows()) SetConfigFolderForTesting(SystemPath(folder));
+  }
+  ~ScopedConfigFolder() {
+    if (OnWindows()) SetConfigFolderForTesting(SystemPath());
+  }
   ScopedConfigFolder(const ScopedConfigFolder&) = delete;
   ScopedConfigFolder& operator=(const ScopedConfigFolder&) = delete;
+  // The path of a file below the folder as the system names it.
+  static std::string File(const std::string& folder, const std::string& relative) {
+    return (SystemPath(folder) / relative).Native();
+  }
+
+ private:
+  ScopedEnv xdg_;
 };
 
 }  // namespace sv::test

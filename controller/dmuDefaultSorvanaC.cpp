@@ -20,7 +20,7 @@ std::int32_t ConsolePortFor(std::int32_t serverPort) {
 
 }  // namespace
 
-TdmDefaultSorvanaC::TdmDefaultSorvanaC(TApplication& application, std::string programFolder)
+TdmDefaultSorvanaC::TdmDefaultSorvanaC(TApplication& application, SystemPath programFolder)
     : application_(application),
       programFolder_(std::move(programFolder)),
       svTCPClient_(std::make_unique<TsvServerLink>()),
@@ -34,9 +34,14 @@ TdmDefaultSorvanaC::TdmDefaultSorvanaC(TApplication& application, std::string pr
   }
 }
 
-TdmDefaultSorvanaC::~TdmDefaultSorvanaC() { SvCHTTPServer_->Stop(); }
+TdmDefaultSorvanaC::~TdmDefaultSorvanaC() {
+  // A request thread waiting for a preview must not hold up the listener's stop.
+  EndPreviews();
+  SvCHTTPServer_->Stop();
+}
 
 void TdmDefaultSorvanaC::DataModuleCreate() {
+  monitor_.SetClock(&Now);
   eventLog_.Add(msg::kInitialising);
   svTCPClient_->PublishToFileCommands();
   times_.lastSuccess = 0;
@@ -44,10 +49,11 @@ void TdmDefaultSorvanaC::DataModuleCreate() {
   LoadSettings();
 }
 
-std::string TdmDefaultSorvanaC::SettingsFilePath() { return sv::SettingsFilePath(programFolder_); }
+SystemPath TdmDefaultSorvanaC::SettingsFilePath() { return sv::SettingsFilePath(programFolder_); }
 
 void TdmDefaultSorvanaC::LoadSettings() {
   TsvSettings loaded;
+  // Program text: the settings file stores it and the console shows it.
   sv::LoadSettings(programFolder_, DefaultProjectRoot(), loaded, eventLog_);
   std::scoped_lock lock(settingsMutex_);
   settings_ = std::move(loaded);
@@ -114,16 +120,97 @@ void TdmDefaultSorvanaC::CreateProjectRoot(const std::string& path) {
 
 void TdmDefaultSorvanaC::RequestSync() {
   std::scoped_lock lock(flagMutex_);
+  if (monitor_.Paused()) throw Exception(msg::kSyncPausedRefused);
   if (syncRunning_) throw Exception(msg::kSyncAlreadyRunning);
   syncRequested_ = true;
+}
+
+void TdmDefaultSorvanaC::Pause() {
+  bool running = false;
+  {
+    std::scoped_lock lock(flagMutex_);
+    if (!monitor_.SetPaused(true)) return;
+    // A request made before the pause is not carried out after it either.
+    syncRequested_ = false;
+    running = syncActive_;
+  }
+  eventLog_.Add(running ? msg::kPausedWhileRunning : msg::kPaused);
+}
+
+void TdmDefaultSorvanaC::Resume() {
+  if (monitor_.SetPaused(false)) eventLog_.Add(msg::kResumed);
+}
+
+TSyncProgress TdmDefaultSorvanaC::Progress() {
+  TSyncProgress progress = monitor_.Progress();
+  progress.requested = syncRequested_ && !monitor_.Paused();
+  return progress;
+}
+
+std::vector<ConsoleController::ProjectStatus> TdmDefaultSorvanaC::Projects() {
+  std::vector<ProjectStatus> projects;
+  WithSettings([&](TsvSettings& s) {
+    for (int i = 0; i < s.projects.Count(); ++i) {
+      projects.emplace_back();
+      projects.back().name = s.projects.Project(i).Name;
+      projects.back().path = s.projects.Project(i).Path;
+    }
+  });
+  for (TProjectResult& result : monitor_.Results()) {
+    for (ProjectStatus& p : projects) {
+      if (p.name == result.name) {
+        p.hasResult = true;
+        p.result = result;
+      }
+    }
+  }
+  return projects;
+}
+
+TSyncPreview TdmDefaultSorvanaC::Preview() {
+  std::unique_lock lock(flagMutex_);
+  if (syncActive_) throw Exception(msg::kSyncAlreadyRunning);
+  if (loopEnded_) throw Exception(msg::kPreviewClosed);
+  const std::uint64_t ticket = ++previewsAsked_;
+  previewServed_.wait(lock, [&] { return previewsServed_ >= ticket || loopEnded_; });
+  if (previewsServed_ < ticket) throw Exception(msg::kPreviewClosed);
+  return lastPreview_;
+}
+
+void TdmDefaultSorvanaC::ServePreviews() {
+  std::uint64_t ticket = 0;
+  {
+    std::scoped_lock lock(flagMutex_);
+    if (previewsServed_ >= previewsAsked_) return;
+    ticket = previewsAsked_;
+  }
+  TSyncPreview preview = PreviewAll();
+  {
+    std::scoped_lock lock(flagMutex_);
+    lastPreview_ = std::move(preview);
+    previewsServed_ = ticket;
+  }
+  previewServed_.notify_all();
+}
+
+void TdmDefaultSorvanaC::EndPreviews() {
+  {
+    std::scoped_lock lock(flagMutex_);
+    loopEnded_ = true;
+  }
+  previewServed_.notify_all();
 }
 
 void TdmDefaultSorvanaC::DoStart(THostObject*, bool&) { SvCHTTPServer_->Activate(); }
 
 void TdmDefaultSorvanaC::DoRun(THostObject*) {
+  struct LoopEnd {
+    TdmDefaultSorvanaC& c;
+    ~LoopEnd() { c.EndPreviews(); }
+  } end{*this};
   // The first synchronisation leaves the flags alone: a request made meanwhile is
   // served at the loop's first tick.
-  SynchroniseAll();
+  RunSynchronisation(false);
   StandaloneLoop();
 }
 
@@ -131,10 +218,8 @@ void TdmDefaultSorvanaC::StandaloneLoop() {
   std::int64_t ticks = 0;
   while (!application_.Terminated()) {
     ++ticks;
-    if (ThresholdReached(ticks) || syncRequested_) {
-      ticks = 0;
-      RunLoopSynchronisation();
-    }
+    ServePreviews();
+    if ((ThresholdReached(ticks) || syncRequested_) && RunSynchronisation(true)) ticks = 0;
     application_.Sleep(kTickMilliseconds);
     application_.ProcessMessages();
   }
@@ -145,25 +230,41 @@ bool TdmDefaultSorvanaC::ThresholdReached(std::int64_t ticks) {
   return ticks >= static_cast<std::int64_t>(PollInterval()) * kTicksPerMinute;
 }
 
-void TdmDefaultSorvanaC::RunLoopSynchronisation() {
+bool TdmDefaultSorvanaC::RunSynchronisation(bool fromLoop) {
   {
     std::scoped_lock lock(flagMutex_);
-    syncRunning_ = true;
+    if (monitor_.Paused() || (fromLoop && previewsServed_ < previewsAsked_)) return false;
+    syncActive_ = true;
+    if (fromLoop) syncRunning_ = true;
   }
   // Cleared also when the synchronisation raises.
   struct ClearFlags {
     TdmDefaultSorvanaC& c;
+    bool fromLoop;
     ~ClearFlags() {
       std::scoped_lock lock(c.flagMutex_);
+      c.syncActive_ = false;
+      if (!fromLoop) return;
       c.syncRunning_ = false;
       c.syncRequested_ = false;
     }
-  } clear{*this};
+  } clear{*this, fromLoop};
   SynchroniseAll();
+  return true;
 }
 
 void TdmDefaultSorvanaC::SynchroniseAll() {
-  SynchroniseAllProjects(*svTCPClient_, CopySettings(), eventLog_, times_, [] { return Now(); });
+  const TsvSettings settings = CopySettings();
+  monitor_.RunStarted(settings.projects.Count());
+  struct RunEnd {
+    TSyncMonitor& m;
+    ~RunEnd() { m.RunFinished(); }
+  } end{monitor_};
+  SynchroniseAllProjects(*svTCPClient_, settings, eventLog_, times_, [] { return Now(); }, &monitor_);
+}
+
+TSyncPreview TdmDefaultSorvanaC::PreviewAll() {
+  return PreviewAllProjects(*svTCPClient_, CopySettings(), eventLog_);
 }
 
 std::string TdmDefaultSorvanaC::DoConsoleAddress() {

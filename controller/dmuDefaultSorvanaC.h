@@ -8,7 +8,14 @@
 // ConsoleController operations from the console's request threads; Cancel from any
 // thread. The settings are guarded by one mutex; a synchronisation works on a copy of
 // them taken at its start, so the console may change them meanwhile.
+//
+// The console's previews are carried out by the poll loop too, on the main thread, at
+// the first tick after they were asked for: the main thread owns the connection to the
+// server (and "Quit" cancels it there), and one thread doing both synchronisations and
+// previews is what keeps the two from ever overlapping. The request thread waits for
+// its answer.
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -17,6 +24,7 @@
 #include "console/ConsoleController.h"
 #include "controller/dmuCustomSorvanaC.h"
 #include "controller/svSettings.h"
+#include "controller/svSyncMonitor.h"
 #include "controller/svSynchronise.h"
 #include "eventlog/drLogger.h"
 
@@ -33,17 +41,18 @@ class TdmDefaultSorvanaC : public TdmCustomSorvanaC, public ConsoleController {
 
   // Builds the parts (the console listener on port 1976, not yet listening) and runs the
   // creation handler: the first log entry, the connection handed to the file commands,
-  // the settings loaded from the file found from programFolder. A failure in the handler
+  // the settings loaded from the file found from programFolder (the system's own path of
+  // the program's folder, see ProgramPaths.h). A failure in the handler
   // is shown through application.ShowError, and creation completes with what was set up.
   // The application outlives the controller.
-  TdmDefaultSorvanaC(TApplication& application, std::string programFolder);
+  TdmDefaultSorvanaC(TApplication& application, SystemPath programFolder);
   // Stops the listener first (no request runs afterwards), then releases the rest. The
   // settings are not saved.
   ~TdmDefaultSorvanaC() override;
 
   // The settings file (see svSettings.h). LoadSettings replaces the settings only when
   // the whole file was read; it raises the file's failure.
-  std::string SettingsFilePath();
+  SystemPath SettingsFilePath();
   void LoadSettings();
 
   // The listener's port setting (the server port + 2 once settings are loaded). Any thread.
@@ -67,6 +76,12 @@ class TdmDefaultSorvanaC : public TdmCustomSorvanaC, public ConsoleController {
   void SaveSettings() override;
   void CreateProjectRoot(const std::string& path) override;
   TdrEventLog& EventLog() override { return eventLog_; }
+  bool Paused() override { return monitor_.Paused(); }
+  void Pause() override;
+  void Resume() override;
+  TSyncProgress Progress() override;
+  std::vector<ProjectStatus> Projects() override;
+  TSyncPreview Preview() override;
 
  protected:
   // Activates the console listener; raises when its port cannot be bound.
@@ -81,6 +96,8 @@ class TdmDefaultSorvanaC : public TdmCustomSorvanaC, public ConsoleController {
   // One synchronisation of every project (svSynchronise.h) on a copy of the settings.
   // The poll loop reaches the server only through this call; tests replace it.
   virtual void SynchroniseAll();
+  // A preview of every project (svSynchronise.h) on a copy of the settings; tests replace it.
+  virtual TSyncPreview PreviewAll();
   // Whether a timed synchronisation is due after `ticks` ticks of the loop.
   bool ThresholdReached(std::int64_t ticks);
   TApplication& Application() { return application_; }
@@ -88,8 +105,14 @@ class TdmDefaultSorvanaC : public TdmCustomSorvanaC, public ConsoleController {
  private:
   void DataModuleCreate();
   void StandaloneLoop();
-  // A loop synchronisation: SyncRunning around it, both flags cleared after it.
-  void RunLoopSynchronisation();
+  // A synchronisation unless paused; false when none ran. A loop synchronisation also
+  // waits while a preview is asked for, sets SyncRunning around it and clears both flags
+  // after it; the first one, at start, leaves the flags alone.
+  bool RunSynchronisation(bool fromLoop);
+  // Carries out the previews asked for since the last one (one preview serves them all).
+  void ServePreviews();
+  // The loop has ended: previews waiting or asked for from now on are refused.
+  void EndPreviews();
   TsvSettings CopySettings();
   // Runs use(settings_) under the settings mutex and returns what it returns.
   template <typename Use>
@@ -99,7 +122,7 @@ class TdmDefaultSorvanaC : public TdmCustomSorvanaC, public ConsoleController {
   }
 
   TApplication& application_;
-  const std::string programFolder_;
+  const SystemPath programFolder_;
   TdrEventLog eventLog_;
   TSyncTimes times_;
 
@@ -110,6 +133,16 @@ class TdmDefaultSorvanaC : public TdmCustomSorvanaC, public ConsoleController {
   std::mutex flagMutex_;      // makes RequestSync's test and set one step against the loop
   std::atomic<bool> syncRunning_{false};
   std::atomic<bool> syncRequested_{false};
+  // Guarded by flagMutex_: a synchronisation runs (the first one too); previews asked
+  // for and served, counted, and the last one; whether the loop has ended.
+  bool syncActive_ = false;
+  std::uint64_t previewsAsked_ = 0;
+  std::uint64_t previewsServed_ = 0;
+  TSyncPreview lastPreview_;
+  bool loopEnded_ = false;
+  std::condition_variable previewServed_;
+
+  TSyncMonitor monitor_;      // progress and pause
 
   std::unique_ptr<TsvServerLink> svTCPClient_;
   // Declared last so that it goes first: no request thread outlives what it reads.

@@ -4,6 +4,8 @@
 
 #include <asio.hpp>
 
+#include <atomic>
+#include <chrono>
 #include <climits>
 #include <functional>
 #include <stdexcept>
@@ -53,13 +55,30 @@ class LoopController : public TdmDefaultSorvanaC {
   };
   std::vector<Sync> syncs;
   std::function<void()> during;
+  std::vector<int> previews;  // the ticks at which previews ran
 
  protected:
   void SynchroniseAll() override {
     syncs.push_back({static_cast<FakeApplication&>(Application()).sleeps, SyncRunning()});
     if (during) during();
   }
+  TSyncPreview PreviewAll() override {
+    previews.push_back(static_cast<FakeApplication&>(Application()).sleeps);
+    TSyncPreview preview;
+    preview.projects.push_back({"tick " + std::to_string(previews.back()), {}});
+    return preview;
+  }
 };
+
+// The message of the Exception a call raises, or empty text.
+std::string Refusal(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const Exception& e) {
+    return e.Message();
+  }
+  return "";
+}
 
 // A loopback port where nothing listens: one the system just handed out and took back.
 int UnusedPort() {
@@ -76,12 +95,14 @@ std::vector<int> Ticks(const LoopController& c) {
 
 class Controller : public ::testing::Test {
  protected:
-  std::string ConfigFile() const { return config_ / "drumel/sorvana/svClient.xml"; }
+  std::string ConfigFile() const { return test::ScopedConfigFolder::File(config_.path(), "drumel/sorvana/svClient.xml"); }
   void WriteSettings(const std::string& text) {
     test::MakeDirs(config_ / "drumel/sorvana");
     test::WriteFile(ConfigFile(), text);
   }
-  std::unique_ptr<LoopController> Make() { return std::make_unique<LoopController>(app_, program_.path()); }
+  std::unique_ptr<LoopController> Make() {
+    return std::make_unique<LoopController>(app_, SystemPath(program_.path()));
+  }
   // A controller with the given poll interval that runs for `ticks` ticks.
   std::unique_ptr<LoopController> RunFor(std::int32_t pollInterval, int ticks) {
     auto c = Make();
@@ -123,7 +144,7 @@ TEST_F(Controller, WithoutASettingsFileTheDefaultsApply) {
   EXPECT_EQ(c->PollInterval(), 60);
   ASSERT_EQ(c->ProjectCount(), 1);
   EXPECT_EQ(c->FirstProjectPath(), DefaultProjectRoot());
-  EXPECT_EQ(c->SettingsFilePath(), ConfigFile());
+  EXPECT_EQ(c->SettingsFilePath().Native(), ConfigFile());
 }
 
 TEST_F(Controller, AFailureDuringCreationIsShownAndCreationCompletes) {
@@ -199,6 +220,65 @@ TEST_F(Controller, ARequestDuringALoopSynchronisationIsRefused) {
   EXPECT_EQ(Ticks(*c), (std::vector<int>{0, 0}));
   EXPECT_EQ(refusals, (std::vector<std::string>{Cp("Sinhronizacija se već izvršava")}));
   EXPECT_FALSE(c->SyncRequested());
+}
+
+TEST_F(Controller, APauseHoldsEveryStartAndRefusesRequestsUntilResumed) {
+  auto c = Make();
+  c->SetPollInterval(1);
+  app_.endAfter = 650;
+  std::string refusal;
+  app_.onSleep = [&](int sleeps) {
+    if (sleeps == 5) {
+      c->RequestSync();
+      c->Pause();  // the request made before it is dropped
+      c->Pause();
+    }
+    if (sleeps == 10) refusal = Refusal([&] { c->RequestSync(); });
+    if (sleeps == 400) c->Resume();
+  };
+  c->Run(nullptr);
+  // The timed synchronisation due at tick 300 waits for the resume, then runs at once.
+  EXPECT_EQ(Ticks(*c), (std::vector<int>{0, 400}));
+  EXPECT_EQ(refusal, msg::kSyncPausedRefused);
+  const std::vector<std::string> entries = test::Entries(c->EventLog());
+  EXPECT_EQ(std::vector<std::string>(entries.end() - 2, entries.end()),
+            (std::vector<std::string>{msg::kPaused, msg::kResumed}));
+
+  app_.sleeps = 0;
+  app_.endAfter = 3;
+  app_.onSleep = nullptr;
+  c->syncs.clear();
+  c->Pause();
+  c->Run(nullptr);  // not even the first one
+  EXPECT_TRUE(c->syncs.empty());
+}
+
+TEST_F(Controller, PreviewsAreCarriedOutByTheLoopAndNeverDuringASynchronisation) {
+  auto c = Make();
+  c->SetPollInterval(60);
+  std::string duringSync;
+  c->during = [&] {
+    std::thread console([&] { duringSync = Refusal([&] { c->Preview(); }); });
+    console.join();
+  };
+  std::atomic<bool> answered{false};
+  std::string preview;
+  std::thread console;
+  app_.endAfter = 30000;  // only a bound: the loop ends once the preview is answered
+  app_.onSleep = [&](int sleeps) {
+    if (sleeps == 1) console = std::thread([&] {
+      preview = c->Preview().projects.at(0).name;
+      answered = true;
+    });
+    if (answered) app_.endAfter = sleeps;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  };
+  c->Run(nullptr);
+  console.join();
+  EXPECT_EQ(duringSync, msg::kSyncAlreadyRunning);
+  ASSERT_EQ(c->previews.size(), 1u);
+  EXPECT_EQ(preview, "tick " + std::to_string(c->previews[0]));
+  EXPECT_EQ(Refusal([&] { c->Preview(); }), msg::kPreviewClosed);
 }
 
 TEST_F(Controller, AForeignFailureClearsTheFlagsAndLeavesTheLoop) {
@@ -280,7 +360,7 @@ TEST_F(Controller, AnUnreachableServerIsLoggedAndTheLoopGoesOn) {
                 "<defaultport>" + std::to_string(UnusedPort()) + "</defaultport>"
                 "<defaultpollinterval>0</defaultpollinterval>"
                 "</serversettings></xml>");
-  TdmDefaultSorvanaC c(app_, program_.path());
+  TdmDefaultSorvanaC c(app_, SystemPath(program_.path()));
   app_.endAfter = 1;
   c.Run(nullptr);
   std::vector<std::string> entries = test::Entries(c.EventLog());

@@ -5,93 +5,170 @@
 #include "base/Text.h"
 #include "eventlog/drLogger.h"
 #include "markup/svXMLParser.h"
-#include "platform/AtomicFile.h"
+#include "markup/svXMLReader.h"
 #include "platform/FileSystem.h"
 #include "platform/ProgramPaths.h"
+#include "platform/UserFile.h"
 
 namespace sv {
 namespace {
 
 const char kDefaultProjectName[] = "drumel";
 
-// The value of the first child so named, created empty when missing.
-const std::string& ChildValue(TsvXMLNode& parent, std::string_view name) {
-  return parent.FindOrAddChild(name, true)->Value();
-}
-
 void SetChildValue(TsvXMLNode& parent, std::string_view name, std::string_view value) {
   parent.FindOrAddChild(name, true)->SetValue(value);
 }
 
-std::string FolderOf(const std::string& path) {
-  std::size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash);
-}
+// Reads a settings document keeping only what the settings take from it: the first
+// "serversettings" child of the top element with the first child of each of its three
+// names, and every "project" child of the first "projects" child with the first "name"
+// and "path" of each. What it keeps is what the settings hold afterwards.
+class SettingsReader : public TsvXMLHandler {
+ public:
+  void StartElement(std::string_view name, bool top) override {
+    depth_ = top ? 1 : depth_ + 1;
+    if (depth_ == 2) {
+      section_ = Section::kOther;
+      if (FirstOf(name, "serversettings", seenServer_)) section_ = Section::kServer;
+      if (FirstOf(name, "projects", seenProjects_)) section_ = Section::kProjects;
+    } else if (depth_ == 3 && section_ == Section::kServer) {
+      for (Field& f : fields_)
+        if (FirstOf(name, f.name, f.seen)) Capture(f.value);
+    } else if (depth_ == 3 && section_ == Section::kProjects && SameText(name, "project")) {
+      inProject_ = true;
+      project_ = TsvProject{};
+      seenName_ = seenPath_ = false;
+    } else if (depth_ == 4 && inProject_) {
+      if (FirstOf(name, "name", seenName_)) Capture(project_.Name);
+      if (FirstOf(name, "path", seenPath_)) Capture(project_.Path);
+    }
+  }
 
-}  // namespace
+  void EndElement() override {
+    if (value_ && depth_ == valueDepth_) value_ = nullptr;
+    if (depth_ == 3) EndProject();
+    if (depth_ == 2) section_ = Section::kOther;
+    --depth_;
+  }
 
-std::string SettingsFilePath(const std::string& programFolder) {
-  std::string besideProgram = programFolder + "/svClient.xml";
-  if (fs::FileExists(besideProgram)) return besideProgram;
-  return ConfigFolder() + "/drumel/sorvana/svClient.xml";
-}
+  void Text(std::string_view raw) override {
+    if (value_ && depth_ == valueDepth_) AppendValueText(*value_, 0, raw);
+  }
 
-std::string NormaliseLineBreaks(std::string_view text) {
-  std::string out;
-  out.reserve(text.size() + text.size() / 16 + 2);
+  // Elements left open at the end of the document count as they stand.
+  void EndDocument() { EndProject(); }
+
+  const std::string& ServerValue(int field) const { return fields_[field].value; }
+  TsvProjectList& Projects() { return projects_; }
+
+ private:
+  enum class Section { kOther, kServer, kProjects };
+  struct Field {
+    const char* name;
+    std::string value;
+    bool seen = false;
+  };
+
+  // True for the first element of that name; it is then seen.
+  static bool FirstOf(std::string_view name, std::string_view wanted, bool& seen) {
+    if (seen || !SameText(name, wanted)) return false;
+    seen = true;
+    return true;
+  }
+  void Capture(std::string& value) {
+    value_ = &value;
+    valueDepth_ = depth_;
+  }
+  // A project without a name or a path is skipped.
+  void EndProject() {
+    if (!inProject_) return;
+    inProject_ = false;
+    // Values come trimmed.
+    if (!project_.Name.empty() && !project_.Path.empty()) projects_.Add() = std::move(project_);
+  }
+
+  std::size_t depth_ = 0;  // of the current element; the top element is 1
+  Section section_ = Section::kOther;
+  bool seenServer_ = false, seenProjects_ = false;
+  Field fields_[3] = {{"serveradress", {}}, {"defaultport", {}}, {"defaultpollinterval", {}}};
+  bool inProject_ = false, seenName_ = false, seenPath_ = false;
+  TsvProject project_;
+  TsvProjectList projects_;
+  std::string* value_ = nullptr;  // the value being read, of the element at valueDepth_
+  std::size_t valueDepth_ = 0;
+};
+
+// Calls `line` with each line of the text, without its end (CR LF, LF or CR); the last
+// line may lack its end, and an empty text has no line.
+template <typename Line>
+void ForEachLine(std::string_view text, Line line) {
   std::size_t start = 0;
   while (start < text.size()) {
     std::size_t end = text.find_first_of("\r\n", start);
     if (end == std::string_view::npos) end = text.size();
-    out.append(text.substr(start, end - start)).append("\r\n");
+    line(text.substr(start, end - start));
     // CR LF is one break; a CR or LF alone is one too.
     if (end < text.size() && text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') ++end;
     start = end + 1;
   }
+}
+
+}  // namespace
+
+SystemPath SettingsFilePath(const SystemPath& programFolder) {
+  SystemPath besideProgram = programFolder / "svClient.xml";
+  if (!programFolder.empty() && fs::FileExists(besideProgram)) return besideProgram;
+  return ConfigFolder() / "drumel/sorvana/svClient.xml";
+}
+
+std::string NormaliseLineBreaks(std::string_view text) {
+  // Sized exactly first: a file of nothing but line feeds doubles, and growing by halves
+  // would hold three times that for a moment.
+  std::size_t size = 0;
+  ForEachLine(text, [&size](std::string_view line) { size += line.size() + 2; });
+  std::string out;
+  out.reserve(size);
+  ForEachLine(text, [&out](std::string_view line) { out.append(line).append("\r\n"); });
   return out;
 }
 
-void LoadSettings(const std::string& programFolder, const std::string& defaultProjectPath,
+void LoadSettings(const SystemPath& programFolder, const std::string& defaultProjectPath,
                   TsvSettings& settings, TdrEventLog& log) {
   log.Add(msg::kLocatingSettings);
-  TsvXMLNode root;
-  std::string path = SettingsFilePath(programFolder);
+  const SystemPath path = SettingsFilePath(programFolder);
+  std::string document;
   if (fs::FileExists(path)) {
-    log.Add(Format(msg::kLoadingSettingsFrom, path));
-    root.Parse(NormaliseLineBreaks(fs::ReadFile(path)));
+    log.Add(Format(msg::kLoadingSettingsFrom, path.Text()));
+    document = NormaliseLineBreaks(fs::ReadFile(path));
   }
-  LoadConnectionSettings(root, settings, log);
-  LoadProjects(root, defaultProjectPath, settings.projects, log);
+  ReadSettingsDocument(document, defaultProjectPath, settings, log);
 }
 
-void LoadConnectionSettings(TsvXMLNode& root, TsvSettings& settings, TdrEventLog& log) {
+void ReadSettingsDocument(std::string_view document, const std::string& defaultProjectPath,
+                          TsvSettings& settings, TdrEventLog& log) {
+  SettingsReader reader;
+  ReadMarkup(document, reader);
+  reader.EndDocument();
+
   log.Add(msg::kLoadingConnection);
-  TsvXMLNode& server = *root.FindOrAddChild("serversettings", true);
-  settings.serverAddress = ChildValue(server, "serveradress");
-  settings.serverPort = StrToIntDef(ChildValue(server, "defaultport"), kDefaultServerPort);
+  settings.serverAddress = reader.ServerValue(0);
+  const std::string& portText = reader.ServerValue(1);
+  settings.serverPort = StrToIntDef(portText, kDefaultServerPort);
   // A port whose console port would not be a port could never be reached to mend it.
-  if (settings.serverPort < kLowestServerPort || settings.serverPort > kHighestServerPort)
+  if (settings.serverPort < kLowestServerPort || settings.serverPort > kHighestServerPort) {
+    log.Add(Format(msg::kBadPort, portText));
     settings.serverPort = kDefaultServerPort;
-  settings.pollInterval = StrToIntDef(ChildValue(server, "defaultpollinterval"), kDefaultPollInterval);
-}
-
-void LoadProjects(TsvXMLNode& root, const std::string& defaultProjectPath,
-                  TsvProjectList& projects, TdrEventLog& log) {
-  log.Add(msg::kLoadingProjects);
-  projects.Clear();
-  TsvXMLNode& list = *root.FindOrAddChild("projects", true);
-  for (int i = list.IndexOfChild("project", 0); i != -1; i = list.IndexOfChild("project", i + 1)) {
-    TsvXMLNode& element = *list.Child(i);
-    std::string name = Trim(ChildValue(element, "name"));
-    std::string path = Trim(ChildValue(element, "path"));
-    if (name.empty() || path.empty()) continue;
-    log.Add(Format(msg::kLoadingProject, name));
-    projects.Add() = TsvProject{name, path};
   }
+  settings.pollInterval = StrToIntDef(reader.ServerValue(2), kDefaultPollInterval);
+
+  log.Add(msg::kLoadingProjects);
+  TsvProjectList& projects = reader.Projects();
+  for (int i = 0; i < projects.Count(); ++i) log.Add(Format(msg::kLoadingProject, projects.Project(i).Name));
   if (projects.Count() == 0) {
     log.Add(Format(msg::kNoProjects, kDefaultProjectName));
     projects.Add() = TsvProject{kDefaultProjectName, defaultProjectPath};
   }
+  settings.projects = std::move(projects);
 }
 
 std::string SettingsText(const TsvSettings& settings, TdrEventLog& log) {
@@ -113,13 +190,13 @@ std::string SettingsText(const TsvSettings& settings, TdrEventLog& log) {
   return NormaliseLineBreaks(root.AsText());
 }
 
-void SaveSettings(const std::string& programFolder, const TsvSettings& settings, TdrEventLog& log) {
+void SaveSettings(const SystemPath& programFolder, const TsvSettings& settings, TdrEventLog& log) {
   log.Add(msg::kSavingSettings);
   std::string text = SettingsText(settings, log);
-  std::string path = SettingsFilePath(programFolder);
+  const SystemPath path = SettingsFilePath(programFolder);
   // A failure here shows as the file's creation error below.
-  fs::ForceFolders(FolderOf(path));
-  fs::WriteFileAtomic(path, text);
+  fs::ForceFolders(path.Folder());
+  fs::RewriteUserFile(path, text);
 }
 
 }  // namespace sv

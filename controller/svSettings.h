@@ -21,11 +21,11 @@
 #include <string_view>
 
 #include "controller/svProjects.h"
+#include "platform/SystemPath.h"
 
 namespace sv {
 
 class TdrEventLog;
-class TsvXMLNode;
 
 constexpr std::int32_t kDefaultServerPort = 1974;
 constexpr std::int32_t kDefaultPollInterval = 60;
@@ -45,8 +45,8 @@ struct TsvSettings {
 
 // The settings file: programFolder + "/svClient.xml" when that file exists, else
 // ConfigFolder() + "/drumel/sorvana/svClient.xml" whether or not it exists. Evaluated
-// anew on every call.
-std::string SettingsFilePath(const std::string& programFolder);
+// anew on every call. Both folders are the system's own paths, used as they are.
+SystemPath SettingsFilePath(const SystemPath& programFolder);
 
 // The text with every line (ended by CR LF, LF or CR; the last one may lack its end)
 // followed by CR LF.
@@ -54,19 +54,25 @@ std::string NormaliseLineBreaks(std::string_view text);
 
 // Reads the settings file found from programFolder into settings. Without a file the
 // defaults apply: empty address, port 1974, poll interval 60 and the project "drumel" at
-// defaultProjectPath. Raises the file layer's open error or the markup parser's error;
-// settings are then left unchanged.
-void LoadSettings(const std::string& programFolder, const std::string& defaultProjectPath,
+// defaultProjectPath (program text). Raises the file layer's open error or the markup
+// parser's error; settings are then left unchanged.
+void LoadSettings(const SystemPath& programFolder, const std::string& defaultProjectPath,
                   TsvSettings& settings, TdrEventLog& log);
-// The two halves of LoadSettings, applied to a parsed document root.
-void LoadConnectionSettings(TsvXMLNode& root, TsvSettings& settings, TdrEventLog& log);
-void LoadProjects(TsvXMLNode& root, const std::string& defaultProjectPath,
-                  TsvProjectList& projects, TdrEventLog& log);
+// LoadSettings on a document's text (its line ends already CR LF): the connection
+// settings, then the projects, each step logged. A port that is a number outside
+// kLowestServerPort..kHighestServerPort is logged as "Neispravan port %s" and replaced by
+// 1974, as text that is no number is (silently). Raises the markup parser's error before
+// anything is changed. Keeps nothing of the document but the settings it holds, so a
+// file of any shape is read in about three times its size.
+void ReadSettingsDocument(std::string_view document, const std::string& defaultProjectPath,
+                          TsvSettings& settings, TdrEventLog& log);
 
 // Rewrites the settings file found from programFolder from the settings alone, creating
-// its folder when missing. The file is replaced atomically: a failure or a crash leaves
-// the old file whole. Raises "Cannot create file "%s". %s" when it cannot be written.
-void SaveSettings(const std::string& programFolder, const TsvSettings& settings, TdrEventLog& log);
+// its folder when missing. The file stays what the user made of it (a link, its owner and
+// mode, its hard links; see RewriteUserFile): normally replaced atomically, so that a
+// failure or a crash leaves the old file whole, else rewritten in place. Raises "Cannot
+// create file "%s". %s" when it cannot be written.
+void SaveSettings(const SystemPath& programFolder, const TsvSettings& settings, TdrEventLog& log);
 // The document SaveSettings writes, each line followed by CR LF.
 std::string SettingsText(const TsvSettings& settings, TdrEventLog& log);
 

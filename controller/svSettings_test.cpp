@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <stdexcept>
 
@@ -10,7 +11,7 @@
 #include "base/Text.h"
 #include "controller/TestSupport.h"
 #include "eventlog/drLogger.h"
-#include "platform/AtomicFile.h"
+#include "platform/UserFile.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/OsErrors.h"
 
@@ -26,12 +27,13 @@ const char kExample[] =
 // Each test gets a program folder and a configuration folder of its own.
 class SettingsFile : public ::testing::Test {
  protected:
-  std::string ConfigFile() const { return config_ / "drumel/sorvana/svClient.xml"; }
+  std::string ConfigFile() const { return test::ScopedConfigFolder::File(config_.path(), "drumel/sorvana/svClient.xml"); }
   std::string ProgramFile() const { return program_ / "svClient.xml"; }
+  SystemPath Program() const { return SystemPath(program_.path()); }
 
   TsvSettings Load() {
     TsvSettings s;
-    LoadSettings(program_.path(), "/home/ana/drumel", s, log_);
+    LoadSettings(Program(), "/home/ana/drumel", s, log_);
     return s;
   }
   TsvSettings LoadConfigFile(const std::string& text) {
@@ -54,7 +56,7 @@ TEST_F(SettingsFile, TheExampleIsReadAndWrittenBackByteForByte) {
   EXPECT_EQ(s.projects.Project(0).Path, "c:\\program files\\drumel");
 
   std::filesystem::remove(ConfigFile());
-  SaveSettings(program_.path(), s, log_);
+  SaveSettings(Program(), s, log_);
   EXPECT_EQ(test::ReadFile(ConfigFile()), kExample);
 }
 
@@ -90,7 +92,7 @@ TEST_F(SettingsFile, TheFileBesideTheProgramWinsForLoadingAndSaving) {
   EXPECT_EQ(s.serverAddress, "beside");
 
   s.serverAddress = "saved";
-  SaveSettings(program_.path(), s, log_);
+  SaveSettings(Program(), s, log_);
   EXPECT_NE(test::ReadFile(ProgramFile()).find("<serveradress>saved</serveradress>"), std::string::npos);
   EXPECT_NE(test::ReadFile(ConfigFile()).find("config"), std::string::npos);
 }
@@ -116,19 +118,53 @@ TEST_F(SettingsFile, NumbersFollowTheIntegerTextRuleWithDefaultsForTheRest) {
 }
 
 // The console listens on the server port + 2; a port that would put it outside the
-// port range would keep the user from ever reaching the console to mend it.
-TEST_F(SettingsFile, APortThatLeavesNoConsolePortIsReplacedByTheDefault) {
-  auto port = [&](const std::string& text) {
-    return LoadConfigFile("<xml><serversettings><defaultport>" + text +
-                          "</defaultport></serversettings></xml>").serverPort;
+// port range would keep the user from ever reaching the console to mend it. The log says
+// why the port in the file was not taken; text that is no number stays silent.
+TEST_F(SettingsFile, APortThatLeavesNoConsolePortIsReplacedByTheDefaultAndLogged) {
+  const struct {
+    const char* text;
+    std::int32_t port;
+    bool logged;
+  } cases[] = {
+      {"65533", 65533, false}, {"1", 1, false},          {"abc", 1974, false},
+      {"65534", 1974, true},   {"70000", 1974, true},    {"0", 1974, true},
+      {"-2", 1974, true},      {"2147483647", 1974, true}, {"$FFFF", 1974, true},
   };
-  EXPECT_EQ(port("65533"), 65533);
-  EXPECT_EQ(port("1"), 1);
-  EXPECT_EQ(port("65534"), 1974);
-  EXPECT_EQ(port("70000"), 1974);
-  EXPECT_EQ(port("0"), 1974);
-  EXPECT_EQ(port("-2"), 1974);
-  EXPECT_EQ(port("2147483647"), 1974);
+  for (const auto& c : cases) {
+    const TsvSettings s = LoadConfigFile("<xml><serversettings><defaultport>" + std::string(c.text) +
+                                         "</defaultport></serversettings></xml>");
+    EXPECT_EQ(s.serverPort, c.port) << c.text;
+    const std::vector<std::string> entries = test::Entries(log_);
+    const auto connection = std::find(entries.rbegin(), entries.rend(), msg::kLoadingConnection);
+    ASSERT_NE(connection, entries.rend());
+    EXPECT_EQ(*(connection - 1), c.logged ? Format(msg::kBadPort, c.text) : msg::kLoadingProjects) << c.text;
+  }
+}
+
+// The program's folder and the configuration folder are the system's own paths: found
+// and written as they are, whatever Windows-1250 can name; the log shows them as far as
+// it can.
+TEST_F(SettingsFile, FoldersThatWindows1250CannotNameAreUsedAsTheyAre) {
+  const std::string japanese = program_ / "\xe6\x97\xa5\xe6\x9c\xac";  // 日本
+  test::MakeDirs(japanese);
+  test::WriteFile(japanese + "/svClient.xml",
+                  "<xml><serversettings><defaultport>2000</defaultport></serversettings></xml>");
+  TsvSettings s;
+  LoadSettings(SystemPath(japanese), "/home/ana/drumel", s, log_);
+  EXPECT_EQ(s.serverPort, 2000);
+  EXPECT_EQ(test::Entries(log_)[1], Format(msg::kLoadingSettingsFrom, program_ / "?\?/svClient.xml"));
+  s.serverPort = 2100;
+  SaveSettings(SystemPath(japanese), s, log_);
+  EXPECT_NE(test::ReadFile(japanese + "/svClient.xml").find("2100"), std::string::npos);
+
+  // Without XDG_CONFIG_HOME the file goes below the home folder, named in Cyrillic.
+  const std::string home = config_ / "\xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82";  // Привет
+  if (test::OnWindows()) return;  // there the folder is the shell's, not the home folder's
+  test::ScopedEnv homeEnv("HOME", home);
+  test::SetEnv("XDG_CONFIG_HOME", std::nullopt);
+  SaveSettings(Program(), s, log_);
+  EXPECT_NE(test::ReadFile(home + "/.config/drumel/sorvana/svClient.xml").find("2100"), std::string::npos);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(config_.path()), {}), 1);  // no "???????"
 }
 
 TEST_F(SettingsFile, NamesAreFoundInAnyCaseAndOnlyTheFirstOfEachCounts) {
@@ -143,6 +179,25 @@ TEST_F(SettingsFile, NamesAreFoundInAnyCaseAndOnlyTheFirstOfEachCounts) {
   ASSERT_EQ(s.projects.Count(), 1);
   EXPECT_EQ(s.projects.Project(0).Name, "a");
   EXPECT_EQ(s.projects.Project(0).Path, "/srv/a");
+}
+
+// Only the elements at their place count, as the markup tree would hold them.
+TEST_F(SettingsFile, ValuesAreTakenFromTheirPlaceInTheDocumentOnly) {
+  const struct {
+    const char* document;
+    const char* address;
+    const char* firstProject;
+  } cases[] = {
+      {"<xml><projects><project><x><name>deep</name></x><name>a</name><path>/p</path></project>", "", "a"},
+      {"<xml><serversettings><x><serveradress>deep</serveradress></x>top</serversettings></xml>", "", "drumel"},
+      {"<xml></xml><again><serversettings><serveradress>h</serveradress></serversettings>"
+       "<projects><project><name>b</name><path>/b</path>", "h", "b"},  // the top element reopened; left open
+  };
+  for (const auto& c : cases) {
+    TsvSettings s = LoadConfigFile(c.document);
+    EXPECT_EQ(s.serverAddress, c.address) << c.document;
+    EXPECT_EQ(s.projects.Project(0).Name, c.firstProject) << c.document;
+  }
 }
 
 TEST_F(SettingsFile, ProjectsWithoutNameOrPathAreSkippedAndDuplicatesKept) {
@@ -192,7 +247,7 @@ TEST_F(SettingsFile, AFileThatCannotBeParsedRaisesAndChangesNothing) {
   test::MakeDirs(config_ / "drumel/sorvana");
   test::WriteFile(ConfigFile(), "<xml><serversettings></xml>");
   try {
-    LoadSettings(program_.path(), "/home/ana/drumel", s, log_);
+    LoadSettings(Program(), "/home/ana/drumel", s, log_);
     FAIL() << "no error";
   } catch (const Exception& e) {
     EXPECT_EQ(e.Message(), Cp("Tag serversettings završava na tag /xml"));
@@ -206,7 +261,7 @@ TEST_F(SettingsFile, SavingLogsItsStepsAndCreatesTheMissingFolder) {
   s.serverAddress = "10.0.0.5";
   s.serverPort = 2000;
   s.pollInterval = -1;
-  SaveSettings(program_.path(), s, log_);
+  SaveSettings(Program(), s, log_);
   EXPECT_EQ(test::ReadFile(ConfigFile()),
             "<xml>\r\n<serversettings>\r\n<serveradress>10.0.0.5</serveradress>\r\n"
             "<defaultport>2000</defaultport>\r\n<defaultpollinterval>-1</defaultpollinterval>\r\n"
@@ -220,9 +275,9 @@ TEST_F(SettingsFile, ASaveInterruptedBeforeTheRenameLeavesTheOldFileWhole) {
   LoadConfigFile(kExample);
   TsvSettings s;
   s.serverAddress = "new";
-  fs::SetCommitHookForTesting([](const std::string&) { throw std::runtime_error("crash"); });
-  EXPECT_THROW(SaveSettings(program_.path(), s, log_), std::runtime_error);
-  fs::SetCommitHookForTesting(nullptr);
+  fs::SetRewriteHookForTesting([](const std::string&) { throw std::runtime_error("crash"); });
+  EXPECT_THROW(SaveSettings(Program(), s, log_), std::runtime_error);
+  fs::SetRewriteHookForTesting(nullptr);
   EXPECT_EQ(test::ReadFile(ConfigFile()), kExample);
   int files = 0;
   for (auto& e : std::filesystem::directory_iterator(config_ / "drumel/sorvana")) files += !e.is_directory();
@@ -232,7 +287,7 @@ TEST_F(SettingsFile, ASaveInterruptedBeforeTheRenameLeavesTheOldFileWhole) {
 TEST_F(SettingsFile, AFolderThatCannotBeMadeGivesTheCreationError) {
   test::WriteFile(config_ / "drumel", "a file where the folder should be");
   try {
-    SaveSettings(program_.path(), TsvSettings(), log_);
+    SaveSettings(Program(), TsvSettings(), log_);
     FAIL() << "no error";
   } catch (const Exception& e) {
     EXPECT_EQ(e.Message(), Format(msg::kCannotCreateFile, ConfigFile(), test::kNotAFolder.Text()));

@@ -1,38 +1,98 @@
 #include "controller/svSynchronise.h"
 
+#include <chrono>
+#include <new>
+
 #include "base/Exception.h"
+#include "base/Messages.h"
+#include "base/Text.h"
 #include "eventlog/drLogger.h"
+#include "sync/TaskPlan.h"
 
 namespace sv {
 namespace {
 
-// Steps 3 and 4, with the link open; the caller closes it whatever happens.
-void SynchroniseOpenLink(TServerLink& link, const TsvSettings& settings, TdrEventLog& log,
-                         TSyncTimes& times, const std::function<TDateTime()>& now) {
-  for (int i = 0; i < settings.projects.Count(); ++i) {
-    const TsvProject& project = settings.projects.Project(i);
-    log.Add(link.SynchroniseProject(project.Name, project.Path, log));
+// Opens the link, runs `use` and closes the link, also when `use` raises.
+template <typename Use>
+void WithOpenLink(TServerLink& link, const TsvSettings& settings, Use use) {
+  link.Open(settings.serverAddress, settings.serverPort);
+  try {
+    use();
+  } catch (...) {
+    link.Close();
+    throw;
   }
-  times.lastSuccess = now();
+  link.Close();
+}
+
+std::int64_t MillisecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+}
+
+// One project's run, its start and end reported to the observer (its failure too).
+std::string SynchroniseObserved(TServerLink& link, const TsvProject& project, int index, int count,
+                                TdrEventLog& log, TSyncObserver& observer) {
+  if (observer.StopRequested()) throw ESyncStopped(Format(msg::kStoppedBeforeProject, project.Name));
+  observer.ProjectStarted(index, count, project.Name);
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    std::string line = link.SynchroniseProject(project.Name, project.Path, log, &observer);
+    observer.ProjectFinished(project.Name, line, MillisecondsSince(start));
+    return line;
+  } catch (const Exception& e) {
+    observer.ProjectFinished(project.Name, e.Message(), MillisecondsSince(start));
+    throw;
+  } catch (const std::bad_alloc&) {
+    observer.ProjectFinished(project.Name, msg::kOutOfMemory, MillisecondsSince(start));
+    throw;
+  }
 }
 
 }  // namespace
 
 void SynchroniseAllProjects(TServerLink& link, const TsvSettings& settings, TdrEventLog& log,
-                            TSyncTimes& times, const std::function<TDateTime()>& now) {
+                            TSyncTimes& times, const std::function<TDateTime()>& now,
+                            TSyncObserver* observer) {
   try {
     times.lastAttempt = now();
-    link.Open(settings.serverAddress, settings.serverPort);
-    try {
-      SynchroniseOpenLink(link, settings, log, times, now);
-    } catch (...) {
-      link.Close();
-      throw;
-    }
-    link.Close();
+    WithOpenLink(link, settings, [&] {
+      const int count = settings.projects.Count();
+      for (int i = 0; i < count; ++i) {
+        const TsvProject& project = settings.projects.Project(i);
+        log.Add(observer ? SynchroniseObserved(link, project, i, count, log, *observer)
+                         : link.SynchroniseProject(project.Name, project.Path, log, nullptr));
+      }
+      times.lastSuccess = now();
+    });
   } catch (const Exception& e) {
     log.Add(e.Message());
+  } catch (const std::bad_alloc&) {
+    // What ran out is released by now: the document or file being handled.
+    log.Add(msg::kOutOfMemory);
   }
+}
+
+TSyncPreview PreviewAllProjects(TServerLink& link, const TsvSettings& settings, TdrEventLog& log) {
+  TSyncPreview preview;
+  log.Add(msg::kPreviewStarted);
+  try {
+    WithOpenLink(link, settings, [&] {
+      for (int i = 0; i < settings.projects.Count(); ++i) {
+        const TsvProject& project = settings.projects.Project(i);
+        const std::string document = link.ExchangeListing(project.Name, project.Path, log);
+        preview.projects.push_back({project.Name, PlanChanges(project.Path, document)});
+      }
+    });
+  } catch (const Exception& e) {
+    log.Add(e.Message());
+    preview.failed = true;
+    preview.failure = e.Message();
+  } catch (const std::bad_alloc&) {
+    log.Add(msg::kOutOfMemory);
+    preview.failed = true;
+    preview.failure = msg::kOutOfMemory;
+  }
+  return preview;
 }
 
 }  // namespace sv

@@ -1,7 +1,9 @@
 // fuzz-link: sv_sync
 // Splits the input as a file command's parameter. The items, written back quoted (each
-// quote doubled) and comma-separated, must split into the same items again; and any
-// item that passes the task-path check must start with '\' and hold no ".." component.
+// quote doubled) and comma-separated, must split into the same items again. Each item,
+// and the whole input as a folder command takes it, that passes the task-path check must
+// come back as a plain path: starting with '\', no ".." component, no '/' or 0x00, and
+// passing the check again unchanged.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -42,13 +44,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<std::string> items = sv::SplitParameter(text);
   if (items.size() > size + 1) std::abort();
   if (sv::SplitParameter(Quoted(items)) != items) std::abort();
-  for (const std::string& item : items) {
+  std::vector<std::string_view> paths(items.begin(), items.end());
+  paths.push_back(text);
+  for (const std::string_view path : paths) {
+    std::string plain;
     try {
-      sv::CheckTaskPath("/root", item);
+      plain = sv::CheckTaskPath("/root", path);
     } catch (const sv::Exception&) {
       continue;
     }
-    if (item.empty() || item[0] != '\\' || HasDotDot(item)) std::abort();
+    if (plain.empty() || plain[0] != '\\' || HasDotDot(plain)) std::abort();
+    if (plain.find_first_of(std::string_view("/\0", 2)) != std::string::npos) std::abort();
+    if (sv::CheckTaskPath("/root", plain) != plain) std::abort();
   }
   return 0;
 }

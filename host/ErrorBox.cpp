@@ -7,9 +7,9 @@
 namespace sv {
 
 std::string ApplicationTitle(std::string_view programFileName) {
-  std::string title = LowerCase(programFileName.substr(0, programFileName.find('.')));
-  if (!title.empty()) title[0] = static_cast<char>(UpperCase(static_cast<unsigned char>(title[0])));
-  return title;
+  const std::string_view name = programFileName.substr(0, programFileName.find('.'));
+  if (name.empty()) return std::string();
+  return name[0] + LowerCase(name.substr(1));
 }
 
 std::string ErrorBoxText(std::string_view message) {

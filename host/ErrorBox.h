@@ -10,8 +10,8 @@ namespace sv {
 class TApplication;
 
 // The application's title, which this program never sets: the program file's name up to
-// its first full stop, its first letter in upper case and every later letter in lower
-// case ("sorvana-client" gives "Sorvana-client").
+// its first full stop, its first letter as it is and every later letter in lower case
+// ("sorvana-client" stays "sorvana-client", "SORVANA.bin" gives "Sorvana").
 std::string ApplicationTitle(std::string_view programFileName);
 
 // The box's text: the message, with a full stop appended when it is not empty and its

@@ -45,7 +45,8 @@ void TLinuxApplication::RunMessageLoop() {
 }
 
 void TLinuxApplication::OpenUrl(const std::string& url) {
-  if (!opener_(url)) ShowText(url);
+  ShowText(url);
+  opener_(url);
 }
 
 void TLinuxApplication::ShowError(const std::string& message) {

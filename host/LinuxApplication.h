@@ -29,8 +29,9 @@ class TLinuxApplication : public TApplication {
   // shown in the error box and the program goes on, as for a failing menu choice.
   void ProcessMessages() override;
   void Sleep(int milliseconds) override;
-  // Opens the address with the desktop's opener; when that cannot start, prints the
-  // address on stdout for the user to open.
+  // Prints the address on stdout and opens it with the desktop's opener: on a machine
+  // without a browser the opener may start and show nothing, so the user always has the
+  // address to open by hand.
   void OpenUrl(const std::string& url) override;
   void ShowError(const std::string& message) override;
 

@@ -3,70 +3,11 @@
 #include <algorithm>
 #include <utility>
 
-#include "base/Exception.h"
-#include "base/Messages.h"
 #include "base/Text.h"
+#include "markup/svXMLReader.h"
 
 namespace sv {
 namespace {
-
-// The five special bytes and their entity references, index for index.
-constexpr char kSpecialBytes[5] = {'<', '>', '&', '\'', '"'};
-constexpr std::string_view kEntities[5] = {"&lt;", "&gt;", "&amp;", "&apos;", "&quot;"};
-
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 0x20; }
-
-// Index of the special byte, -1 for any other. The five bytes are no letters, so the
-// case-insensitive comparison of the tables reduces to equality here.
-int SpecialIndex(char c) {
-  for (int i = 0; i < 5; ++i)
-    if (kSpecialBytes[i] == c) return i;
-  return -1;
-}
-
-// Index of the entity reference that `candidate` names, without regard to case; -1 if none.
-int EntityIndex(std::string_view candidate) {
-  for (int i = 0; i < 5; ++i)
-    if (SameText(kEntities[i], candidate)) return i;
-  return -1;
-}
-
-void AppendEscaped(std::string& out, std::string_view text) {
-  for (char c : text) {
-    const int i = SpecialIndex(c);
-    if (i < 0)
-      out += c;
-    else
-      out += kEntities[i];
-  }
-}
-
-void AppendUnescaped(std::string& out, std::string_view text) {
-  // The first ';' at or after the current '&'. Kept between references so that text
-  // with many '&' and no ';' is read in one pass, not once per '&'.
-  std::size_t semi = 0;
-  bool semiKnown = false;
-  std::size_t i = 0;
-  while (i < text.size()) {
-    if (text[i] != '&') {
-      out += text[i++];
-      continue;
-    }
-    if (!semiKnown || (semi != std::string_view::npos && semi < i)) {
-      semi = text.find(';', i);
-      semiKnown = true;
-    }
-    const int entity =
-        semi == std::string_view::npos ? -1 : EntityIndex(text.substr(i, semi - i + 1));
-    if (entity < 0) {
-      out += '&';
-      ++i;
-    } else {
-      out += kSpecialBytes[entity];
-      i = semi + 1;
-    }
-  }
-}
 
 // The opening tag, escaped value and (for a leaf) the closing tag of one node.
 void AppendOpening(std::string& out, const TsvXMLNode& node) {
@@ -95,16 +36,6 @@ TsvXMLNode::~TsvXMLNode() {
 
 void TsvXMLNode::SetValue(std::string_view value) { value_ = Trim(value); }
 
-void TsvXMLNode::AppendValue(std::string_view piece) {
-  // The value is trimmed already, so trimming value + piece as a whole only needs the
-  // piece's leading blanks dropped while the value is empty, and the trailing blanks of
-  // the result dropped. Each byte is appended and dropped at most once: linear overall.
-  if (value_.empty())
-    while (!piece.empty() && IsBlank(piece.front())) piece.remove_prefix(1);
-  value_ += piece;
-  while (!value_.empty() && IsBlank(value_.back())) value_.pop_back();
-}
-
 int TsvXMLNode::ChildCount() const {
   return children_ ? static_cast<int>(children_->size()) : 0;
 }
@@ -125,14 +56,21 @@ TsvXMLNode* TsvXMLNode::FindOrAddChild(std::string_view name, bool create) {
   const int index = IndexOfChild(name, 0);
   if (index >= 0) return Child(index);
   if (!create) return nullptr;
+  std::string copy(name);  // first, so that a failure leaves no unnamed child behind
   auto* child = new TsvXMLNode(this);
-  child->SetName(std::string(name));
+  child->name_ = std::move(copy);
   return child;
 }
 
 void TsvXMLNode::AddChild(TsvXMLNode* child) {
   if (!children_) children_ = std::make_unique<std::vector<TsvXMLNode*>>();
-  children_->push_back(child);
+  try {
+    children_->push_back(child);
+  } catch (...) {
+    // No memory for the list: the node keeps no empty list, which Clear could not walk.
+    if (children_->empty()) children_.reset();
+    throw;
+  }
   child->parent_ = this;
 }
 
@@ -188,53 +126,31 @@ void TsvXMLNode::AppendText(std::string& out) const {
   }
 }
 
+// Builds the tree of a document below the node being parsed.
+class TsvXMLNode::TreeBuilder : public TsvXMLHandler {
+ public:
+  explicit TreeBuilder(TsvXMLNode& root) : root_(root) {}
+
+  void StartElement(std::string_view name, bool top) override {
+    std::string copy(name);  // first, so that a failure leaves no unnamed child behind
+    TsvXMLNode* element = top ? &root_ : new TsvXMLNode(current_);
+    element->name_ = std::move(copy);
+    current_ = element;
+  }
+  // Closing the node being parsed ends the document's element; its parent (if any)
+  // lies outside the document and is never made current.
+  void EndElement() override { current_ = current_ == &root_ ? nullptr : current_->parent_; }
+  void Text(std::string_view raw) override { AppendValueText(current_->value_, 0, raw); }
+
+ private:
+  TsvXMLNode& root_;
+  TsvXMLNode* current_ = nullptr;
+};
+
 void TsvXMLNode::Parse(std::string_view text) {
   Clear();
-  std::string buffer, piece;
-  bool inTag = false;
-  TsvXMLNode* current = nullptr;
-  for (char ch : text) {
-    if (ch == '<') {
-      if (inTag) throw Exception(msg::kTagInTag);
-      if (!buffer.empty() && current) {
-        piece.clear();
-        AppendUnescaped(piece, buffer);
-        current->AppendValue(piece);
-      }
-      buffer.clear();
-      inTag = true;
-    } else if (ch == '>' && inTag) {
-      if (!buffer.empty()) current = ParseTag(buffer, current);
-      buffer.clear();
-      inTag = false;
-    } else {
-      buffer += ch;
-    }
-  }
-}
-
-TsvXMLNode* TsvXMLNode::ParseTag(const std::string& tag, TsvXMLNode* current) {
-  if (tag.back() == '/') {  // empty-element tag
-    std::string name = tag.substr(0, tag.size() - 1);
-    if (!current) {
-      SetName(std::move(name));
-      return this;
-    }
-    (new TsvXMLNode(current))->SetName(std::move(name));
-    return current;
-  }
-  if (tag.front() == '/') {  // closing tag
-    if (!current) throw Exception(Format(msg::kClosingWithoutOpening, tag));
-    const std::string& name = current->Name();
-    if (tag.size() != name.size() + 1 || tag.compare(1, std::string::npos, name) != 0)
-      throw Exception(Format(msg::kTagMismatch, name, tag));
-    // Closing this node ends the document's element; its parent (if any) lies outside
-    // the document and is never made current.
-    return current == this ? nullptr : current->parent_;
-  }
-  TsvXMLNode* opened = current ? new TsvXMLNode(current) : this;
-  opened->SetName(tag);
-  return opened;
+  TreeBuilder builder(*this);
+  ReadMarkup(text, builder);
 }
 
 std::string TsvXMLNode::EscapeText(std::string_view text) {

@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <new>
 #include <string>
+#include <vector>
 
 #include "base/Exception.h"
 #include "base/Messages.h"
 #include "base/Text.h"
+#include "tests/support/FailingNew.h"
 
 namespace sv {
 namespace {
@@ -293,6 +296,46 @@ TEST(Markup, DeepNestingDoesNotExhaustTheStack) {
   root->Clear();
   EXPECT_EQ(root->ChildCount(), 0);
   root->Parse(text);  // destroyed with the node at the end of the test
+}
+
+// Every child knows its parent and no value keeps a blank at either end; Clear then
+// walks the whole tree (a node left with an empty child list would stop it).
+void ExpectSound(TsvXMLNode& root) {
+  std::vector<const TsvXMLNode*> pending{&root};
+  while (!pending.empty()) {
+    const TsvXMLNode* node = pending.back();
+    pending.pop_back();
+    const std::string& v = node->Value();
+    EXPECT_TRUE(v.empty() || (static_cast<unsigned char>(v.front()) > 0x20 && static_cast<unsigned char>(v.back()) > 0x20));
+    for (int i = 0; i < node->ChildCount(); ++i) {
+      EXPECT_EQ(node->Child(i)->Parent(), node);
+      pending.push_back(node->Child(i));
+    }
+  }
+  root.Clear();
+  EXPECT_EQ(root.ChildCount(), 0);
+}
+
+// Out of memory at any allocation of a parse, a lookup or a write: the operation raises
+// std::bad_alloc and the tree stays sound.
+TEST(Markup, RunningOutOfMemoryAnywhereLeavesASoundTree) {
+  const std::string text = kExample + "<more> x &amp; <a/><b>1<c>2</c></b> y </more>";
+  for (long n = 1;; ++n) {
+    TsvXMLNode root;
+    bool failed = false;
+    {
+      test::FailAllocation fail(n);
+      try {
+        root.Parse(text);
+        root.FindOrAddChild("added", true)->SetValue(" v ");
+        (void)root.AsText();
+      } catch (const std::bad_alloc&) {
+      }
+      failed = fail.Failed();
+    }
+    ExpectSound(root);
+    if (!failed) break;  // the whole run made fewer than n allocations
+  }
 }
 
 }  // namespace

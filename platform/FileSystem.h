@@ -1,16 +1,22 @@
 #pragma once
-// The file-system layer. Paths above this layer are Windows-1250 text in which both '\'
-// and '/' separate components (relative paths on the wire use '\'); here they are turned
-// into the disk's form (UTF-8, '/'). Names read from the disk come back as Windows-1250.
-// Failures that the program reports are raised as Exception with the promised texts.
+// The file-system layer. Paths above this layer are program text: Windows-1250 in which
+// both '\' and '/' separate components (relative paths on the wire use '\'); here they
+// are turned into the disk's form (UTF-8, '/'). A leading "~" stands for the home folder,
+// so that a path below a home folder that program text cannot name can still be written
+// (see HomeFolderText). Names read from the disk come back as Windows-1250. The folders
+// the system names for us travel as SystemPath and are used as they are. Failures that
+// the program reports are raised as Exception with the promised texts.
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
 
+#include "platform/SystemPath.h"
+
 namespace sv::fs {
 
-// The disk form of a program path: '\' becomes '/', Windows-1250 becomes UTF-8.
+// The disk form of a program path: '\' becomes '/', Windows-1250 becomes UTF-8, and a
+// "~" that is the whole path or its first component becomes the home folder.
 std::string NativePath(std::string_view path);
 
 // One entry of a folder listing.
@@ -18,6 +24,7 @@ struct DirEntry {
   std::string name;        // Windows-1250; unconvertible characters shown as '?'
   bool nameIsExact = true; // false when the name cannot travel in Windows-1250 (or holds '\')
   bool isFolder = false;   // a link to a folder counts as a folder
+  bool isLink = false;     // the entry itself is a link (the fields above describe its target)
   std::int64_t mtime = 0;  // last write, seconds since the POSIX epoch (UTC)
   std::uint64_t device = 0, inode = 0;  // identity of the entry (of a link's target)
 };
@@ -33,22 +40,40 @@ bool FolderInfo(std::string_view path, DirEntry& info);
 
 bool FolderExists(std::string_view path);
 bool FileExists(std::string_view path);  // a regular file (links followed)
+bool FileExists(const SystemPath& path);
+
+// What the last component of a path is, not followed when it is a link (a symbolic link;
+// on Windows also a junction or another reparse point that redirects). kLink is reported
+// whatever the link points to, a missing target included; kNone when nothing is there.
+enum class EntryKind { kNone, kFile, kFolder, kLink, kOther };
+EntryKind KindOf(std::string_view path);
+
+// Whether `path`, with every link on it resolved, is `folder` (resolved the same way) or
+// lies inside it. False when either cannot be resolved (missing, unreadable).
+bool LiesWithin(std::string_view path, std::string_view folder);
+
+// Whether paths of this system can begin with a drive ("c:"): false on POSIX systems.
+bool HasDriveLetters();
 
 // Creates one folder level; false when it was not created (exists, parent missing, ...).
 bool CreateFolder(std::string_view path);
 // Creates the folder and every missing folder above it; true when it exists afterwards.
 bool ForceFolders(std::string_view path);
+bool ForceFolders(const SystemPath& path);
 // Deletes a file; false when it was not deleted. A folder is not a file, and a read-only
 // file (no write permission bit at all) is kept, as the program's users expect of it.
+// A link is deleted itself, never what it points to.
 bool RemoveFile(std::string_view path);
-// Whether RemoveFile would delete the file now (it exists and is neither a folder nor
-// read-only); LastError says why not.
+// Whether RemoveFile would delete the file now: it exists, is neither a folder nor
+// read-only (a link counts as neither), and this process may remove entries from its
+// folder (write access, and the sticky bit's owner rule); LastError says why not.
 bool CanRemoveFile(std::string_view path);
 // Sets a file's last-write (and access) time; false on failure.
 bool SetFileTime(std::string_view path, std::int64_t unixSeconds);
 
 // Reads a whole file; raises "Cannot open file "%s". %s" when it cannot be opened.
 std::string ReadFile(std::string_view path);
+std::string ReadFile(const SystemPath& path);  // the message shows path.Text()
 // Streams a file's content to sink in chunks; raises as ReadFile.
 void ReadFileChunks(std::string_view path, const std::function<void(const char*, std::size_t)>& sink);
 // Streams a file of a size known beforehand: opens it, tells `opened` its size, then

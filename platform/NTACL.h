@@ -9,6 +9,14 @@
 // too. On Windows the trustee "Authenticated Users" is the well-known group S-1-5-11,
 // whatever the system's language calls it. A failed step returns false and keeps the OS
 // error code (LastCallError).
+//
+// Grants apply to folders only: ReadSecurity fails (ENOTDIR) when the path names a file,
+// a pipe, a device or a link to one of them, so nothing but a folder is ever opened up.
+// The object is opened once, by ReadSecurity, and every later step works on that open
+// object, so a folder swapped in at the path meanwhile cannot receive the grant; on the
+// way there only links made by the system or by this user are followed (EPERM for
+// others). WriteSecurity writes the object that ReadSecurity opened; when it fails
+// half-way it puts back what it had written, so a failed grant changes nothing.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -32,11 +40,14 @@ class TNTACL_Helper {
     std::uint32_t rights = 0, mode = 0, inheritance = 0;
   };
 
+  // Opens the folder at path and reads its access lists.
   static bool ReadSecurity(const std::string& path, SecurityPtr& security);
   static bool BuildExplicitAccess(ExplicitAccess& entry, const std::string& trustee, std::uint32_t rights,
                                   std::uint32_t mode, std::uint32_t inheritance);
   static bool MergeEntries(const ExplicitAccess& entry, const Security& current, SecurityPtr& merged);
   static bool IsValidAcl(const Security& security);
+  // Writes the access lists to the folder they were read from (path names it for the
+  // platforms that write by name); all of them or, on failure, none.
   static bool WriteSecurity(const std::string& path, const Security& security);
   // The OS error code of the calling thread's last failed call above: errno on Linux, the
   // code that the security call itself returned on Windows.
@@ -51,7 +62,7 @@ class TNT_FileACL : public TNTACL_Helper {
   // The platform's modify rights without SYNCHRONIZE (0x301BF).
   static constexpr std::uint32_t kModifyRights = 0x301BF;
 
-  // The path of the file or folder whose access list is changed.
+  // The path of the folder whose access list is changed.
   std::string ObjectName;
 
   // Adds one entry for the trustee "domain\name" (also when domain is empty) to the access

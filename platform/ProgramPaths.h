@@ -1,26 +1,32 @@
 #pragma once
-// Folders the program finds its files in. Every path is program text (Windows-1250,
-// see FileSystem.h) without a trailing '/'.
+// Folders the program finds its files in. They are the system's own paths (SystemPath.h),
+// never squeezed into program text, without a trailing '/'.
 #include <string>
+
+#include "platform/SystemPath.h"
 
 namespace sv {
 
 // The folder of the running program file.
-std::string ProgramFolder();
-// The program file's name without its folder ("sorvana-client").
+SystemPath ProgramFolder();
+// The program file's name without its folder ("sorvana-client"), as program text to show.
 std::string ProgramFileName();
 // The user's home folder: $HOME, else the home folder of the user's account entry.
-std::string HomeFolder();
+SystemPath HomeFolder();
+// The home folder as program text, for a path the user sees and the settings file
+// stores: the folder itself when program text names it exactly, else "~", which the
+// file-system layer reads as the home folder (FileSystem.h).
+std::string HomeFolderText();
 // The folder that settings live under: $XDG_CONFIG_HOME when it is an absolute path,
 // else HomeFolder() + "/.config". On Windows the shell's folder for application data
 // shared by all users, or without one "<Windows folder>\All Users\Application Data".
-std::string ConfigFolder();
-// The root folder of the default project "drumel": HomeFolder() + "/drumel" on Linux,
-// "c:\program files\drumel" on Windows.
+SystemPath ConfigFolder();
+// The root folder of the default project "drumel" as program text:
+// HomeFolderText() + "/drumel" on Linux, "c:\program files\drumel" on Windows.
 std::string DefaultProjectRoot();
 
-// Test hook: ConfigFolder() answers `folder` from now on; empty text gives the system's
-// folder back. Not for concurrent use with ConfigFolder.
-void SetConfigFolderForTesting(const std::string& folder);
+// Test hook: ConfigFolder() answers `folder` from now on; an empty path gives the
+// system's folder back. Not for concurrent use with ConfigFolder.
+void SetConfigFolderForTesting(const SystemPath& folder);
 
 }  // namespace sv

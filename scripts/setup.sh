@@ -5,9 +5,9 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config clang-14 libclang-rt-14-dev libfuzzer-14-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   libasio-dev libpcre2-dev libacl1-dev libglib2.0-dev acl
-  python3 nodejs npm chromium
+  python3 nodejs npm chromium systemd
 )
 # The Windows build: the cross compiler, Wine to run its tests, an X server and tools
 # for the tray test, and dpkg-dev for the source packages of its libraries.

@@ -14,6 +14,9 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSV_BENCH=ON
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
 
+echo "== systemd user unit"
+scripts/verify-unit.sh build/bin/sorvana-client
+
 echo "== AddressSanitizer and UndefinedBehaviorSanitizer build"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang-14 \
   -DCMAKE_CXX_COMPILER=clang++-14 -DSV_SANITIZE=ON -DSV_FUZZ=ON -DSV_BENCH=OFF

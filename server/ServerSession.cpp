@@ -1,6 +1,7 @@
 #include "server/ServerSession.h"
 
 #include <cstdint>
+#include <new>
 
 #include "Comparer/source/StructStreamer.h"
 #include "base/Messages.h"
@@ -34,9 +35,18 @@ void TServerSession::Serve() {
       Answer(line);
     }
   } catch (const Exception& e) {
-    log_(peer_ + " connection ended: " + LogText(e.Message()));
-  } catch (const std::exception& e) {  // e.g. no memory for a document: end this client only
-    log_(peer_ + " connection ended: " + LogText(e.what()));
+    LogEnd(e.Message());
+  } catch (const std::bad_alloc&) {  // what ran out is released by now; other clients go on
+    LogEnd(msg::kOutOfMemory);
+  } catch (const std::exception& e) {
+    LogEnd(e.what());
+  }
+}
+
+void TServerSession::LogEnd(std::string_view reason) noexcept {
+  try {
+    log_(peer_ + " connection ended: " + LogText(reason));
+  } catch (...) {  // no memory even for the line: the end itself matters more
   }
 }
 
@@ -74,7 +84,8 @@ void TServerSession::Sync(int project, const std::string& request) {
   int leftOut = 0;
   const auto countLeftOut = [&leftOut](const std::string&) { ++leftOut; };
   TDirectory root;
-  TLoader::ScanFolderTree(p.folder, &root, countLeftOut);
+  // Only what lies inside the project folder is listed, and so compared and sent.
+  TLoader::ScanFolderTree(p.folder, &root, countLeftOut, true);
   const TTaskListResult tasks = BuildTaskList(listing, root, UserTimeStyle(), countLeftOut);
   write_(std::to_string(tasks.document.size()) + "\r\n");
   write_(tasks.document);
@@ -133,32 +144,14 @@ void TServerSession::Reply(int code, const std::string& text, const std::string&
 }
 
 bool ResolveProjectFile(const std::string& folder, const std::string& path, std::string& found) {
-  if (fs::FileExists(folder + path)) {
-    found = folder + path;
-    return true;
+  bool throughLink = false;
+  try {
+    found = folder + MatchLocalNames(folder, CheckTaskPath(folder, path), &throughLink);
+  } catch (const Exception&) {
+    return false;  // a path out of the folder, or through a link back above it
   }
-  std::string current = folder;
-  std::size_t start = 0;
-  while (start <= path.size()) {
-    std::size_t end = path.find_first_of("\\/", start);
-    if (end == std::string::npos) end = path.size();
-    const std::string_view component = std::string_view(path).substr(start, end - start);
-    start = end + 1;
-    if (component.empty() || component == ".") continue;
-    std::string next = current + '\\' + std::string(component);
-    if (!fs::FolderExists(next) && !fs::FileExists(next)) {
-      std::string match;
-      fs::ForEachEntry(current, [&](const fs::DirEntry& e) {
-        if (match.empty() && e.nameIsExact && SameText(e.name, component)) match = e.name;
-      });
-      if (match.empty()) return false;
-      next = current + '\\' + match;
-    }
-    current = std::move(next);
-  }
-  if (!fs::FileExists(current)) return false;
-  found = current;
-  return true;
+  // A link may lead anywhere: only what lies inside the folder is served.
+  return fs::FileExists(found) && (!throughLink || fs::LiesWithin(found, folder));
 }
 
 std::string LogText(std::string_view text) {

@@ -29,20 +29,23 @@ class TServerSession {
 
   // Greets with 200, then answers requests until the client closes the connection or
   // breaks the protocol (an over-long line, a bad frame length, a listing that is not
-  // well formed, a failed read or write, a file that shrank while it was sent): such a
-  // failure ends the conversation, and the caller closes the connection. Logs one line
-  // per request and one for an end other than the client's close. Never raises.
+  // well formed, a failed read or write, a file that shrank while it was sent, no memory
+  // left for what the client sends or asks): such a failure ends the conversation, and
+  // the caller closes the connection. Logs one line per request and one for an end other
+  // than the client's close. Never raises.
   //   Hello               -> 201
   //   Sync NAME           -> 202, then reads the framed listing and writes the framed
   //                          task list; 500 for an unknown project, 550 when its folder
   //                          is missing (an empty answer would empty the client's folder)
   //   GetFile NAME PATH   -> 203 and the framed content, streamed from the disk; 550 for
-  //                          a path outside the project's folder or a missing file
+  //                          a path outside the project's folder, a missing file, or one
+  //                          that a link places outside the folder
   //   anything else       -> 500
   void Serve();
 
  private:
   void Answer(const std::string& line);
+  void LogEnd(std::string_view reason) noexcept;
   void Sync(int project, const std::string& request);
   void GetFile(int project, const std::string& path, const std::string& request);
   void Reply(int code, const std::string& text, const std::string& request, const std::string& detail = {});
@@ -56,9 +59,10 @@ class TServerSession {
   std::string peer_;
 };
 
-// Resolves a relative path below a folder, each component taken as spelled or, failing
-// that, the entry whose name matches it without regard to case. False unless the result
-// is a regular file. The path must already have passed CheckTaskPath.
+// Resolves a task path below a folder as the client matches its own (MatchLocalNames:
+// each component as spelled or, failing that, the one entry whose name matches it
+// without regard to case). False unless the path may travel and the result is a regular
+// file that lies inside the folder once every link is resolved.
 bool ResolveProjectFile(const std::string& folder, const std::string& path, std::string& found);
 
 // Text from a client made safe for one log line: control bytes as '?', at most 200 bytes.

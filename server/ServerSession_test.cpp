@@ -119,6 +119,21 @@ TEST_F(Session, ProtocolFaultsEndTheConnection) {
   EXPECT_TRUE(Talk(projects, "Hello").log.empty());  // a partial line is dropped
 }
 
+TEST_F(Session, OnlyWhatLiesInsideTheFolderIsListedAndServed) {
+  test::MakeDirs(dir / "secret");
+  test::WriteFile(dir / "secret/secret.txt", "outside");
+  std::filesystem::create_directory_symlink(dir / "secret", dir / "drumel/dirlink");
+  std::filesystem::create_symlink(dir / "secret/secret.txt", dir / "drumel/filelink");
+  std::filesystem::create_directory_symlink(dir / "drumel/docs", dir / "drumel/inner");
+  const Conversation c = Talk(projects,
+                              "GetFile drumel \\dirlink\\secret.txt\r\nGetFile drumel \\filelink\r\n"
+                              "GetFile drumel \\inner\\a.txt\r\nSync drumel\r\n" + Framed("<xml></xml>"));
+  EXPECT_EQ(c.output.rfind("200 sorvana-server ready\r\n550 No such file\r\n550 No such file\r\n"
+                           "203 file follows\r\n5\r\nabc\r\n202 send listing\r\n", 0), 0u) << c.output;
+  EXPECT_EQ(c.output.find("link"), std::string::npos) << c.output;
+  EXPECT_EQ(c.log.back(), "peer Sync drumel -> 202, listing 11 bytes, 4 tasks, 2 names left out");
+}
+
 TEST(ResolveProjectFile, SpellingAndCaseAndKind) {
   TempDir dir;
   test::MakeDirs(dir / "Docs/Sub");

@@ -93,6 +93,15 @@ void LogToStderr(const std::string& line) {
   std::fflush(stderr);
 }
 
+// A log line where memory may be short: one that cannot be made is dropped.
+void LogQuietly(const std::function<void(const std::string&)>& log, std::string_view what,
+                std::string_view why) noexcept {
+  try {
+    log(std::string(what) + std::string(why));
+  } catch (...) {
+  }
+}
+
 }  // namespace
 
 struct TSyncServer::Impl {
@@ -106,6 +115,7 @@ struct TSyncServer::Impl {
   std::list<std::shared_ptr<Connection>> connections;
 
   void Accept();
+  void AcceptLater();
   void Admit(const std::shared_ptr<Connection>& connection);
   void Serve(Connection& connection);
   void Reap();
@@ -114,15 +124,19 @@ struct TSyncServer::Impl {
 };
 
 void TSyncServer::Impl::Accept() {
-  auto connection = std::make_shared<Connection>(idle);
+  std::shared_ptr<Connection> connection;
+  try {
+    connection = std::make_shared<Connection>(idle);
+  } catch (const std::exception& e) {  // no memory for the next client yet
+    LogQuietly(log, "accept failed: ", e.what());
+    AcceptLater();
+    return;
+  }
   acceptor.async_accept(connection->Socket(), [this, connection](const asio::error_code& ec) {
     if (!acceptor.is_open()) return;  // stopped
-    if (ec) {  // e.g. out of descriptors: try again shortly rather than spin
-      log("accept failed: " + ec.message());
-      retry.expires_after(std::chrono::milliseconds(200));
-      retry.async_wait([this](const asio::error_code& e) {
-        if (!e && acceptor.is_open()) Accept();
-      });
+    if (ec) {  // e.g. out of descriptors
+      LogQuietly(log, "accept failed: ", ec.message());
+      AcceptLater();
       return;
     }
     // Replies go out as a line and then a frame; without this every file would wait
@@ -131,6 +145,14 @@ void TSyncServer::Impl::Accept() {
     connection->Socket().set_option(tcp::no_delay(true), ignored);
     Admit(connection);
     Accept();
+  });
+}
+
+// Tries again shortly rather than spin.
+void TSyncServer::Impl::AcceptLater() {
+  retry.expires_after(std::chrono::milliseconds(200));
+  retry.async_wait([this](const asio::error_code& e) {
+    if (!e && acceptor.is_open()) Accept();
   });
 }
 
@@ -145,17 +167,26 @@ void TSyncServer::Impl::Admit(const std::shared_ptr<Connection>& connection) {
     return;
   }
   connections.push_back(connection);
-  connection->thread = std::thread([this, connection] {
-    Serve(*connection);
-    connection->done = true;
-  });
+  try {
+    connection->thread = std::thread([this, connection] {
+      Serve(*connection);
+      connection->done = true;
+    });
+  } catch (const std::exception& e) {  // no thread (or no memory) for this client: it alone is refused
+    connections.pop_back();
+    connection->Close();
+    LogQuietly(log, "refused a client: ", e.what());
+  }
 }
 
 void TSyncServer::Impl::Serve(Connection& connection) {
-  TServerSession session(
-      projects, [&connection](char* buffer, std::size_t capacity) { return connection.ReadSome(buffer, capacity); },
-      [&connection](std::string_view bytes) { connection.Write(bytes); }, log, connection.Peer());
-  session.Serve();
+  try {
+    TServerSession session(
+        projects, [&connection](char* buffer, std::size_t capacity) { return connection.ReadSome(buffer, capacity); },
+        [&connection](std::string_view bytes) { connection.Write(bytes); }, log, connection.Peer());
+    session.Serve();
+  } catch (...) {  // no memory to begin the session: nothing may leave the client's thread
+  }
   connection.Close();
 }
 

@@ -11,10 +11,12 @@
 
 #include "Comparer/source/StructStreamer.h"
 #include "base/Exception.h"
+#include "base/Messages.h"
 #include "platform/FileSystem.h"
 #include "sync/TaskBuilder.h"
 #include "sync/Tasks.h"
 #include "sync/uServerCommands.h"
+#include "tests/support/FailingNew.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestPlatform.h"
 
@@ -186,6 +188,29 @@ TEST_F(Loopback, ClientsBeyondTheLimitAreTurnedAway) {
     got.append(buffer, n);
   }
   EXPECT_EQ(got, "421 Too many connections\r\n");
+}
+
+TEST_F(Loopback, AClientThatExhaustsTheMemoryEndsAloneAndTheServerGoesOn) {
+  Start();
+  Put(dir / "server/a.txt", "a", 1226664308);
+  const std::string listing(8 << 20, ' ');
+  asio::io_context io;
+  auto greedy = Greeted(io, server_->Port());
+  {
+    test::FailLargeAllocations fail(4 << 20);  // the listing's buffer cannot grow past this
+    asio::write(*greedy, asio::buffer(std::string("Sync drumel\r\n")));
+    char buffer[64];
+    EXPECT_EQ(std::string(buffer, greedy->read_some(asio::buffer(buffer))), "202 send listing\r\n");
+    asio::error_code ec;
+    asio::write(*greedy, asio::buffer(std::to_string(listing.size()) + "\r\n"), ec);
+    asio::write(*greedy, asio::buffer(listing), ec);  // fails once the server has closed
+    while (!ec) greedy->read_some(asio::buffer(buffer), ec);
+    EXPECT_EQ(SyncOnce(), 1);  // another client meanwhile
+  }
+  const std::vector<std::string> log = Log();
+  EXPECT_NE(std::find_if(log.begin(), log.end(),
+                         [](const std::string& l) { return l.find("connection ended: " + msg::kOutOfMemory) != std::string::npos; }),
+            log.end());
 }
 
 TEST_F(Loopback, AnAddressInUseIsReported) {

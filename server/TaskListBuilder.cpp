@@ -2,72 +2,185 @@
 
 #include <algorithm>
 #include <cmath>
-#include <unordered_map>
+#include <cstdint>
+#include <deque>
+#include <limits>
+#include <optional>
 #include <vector>
 
 #include "Comparer/source/StructStreamer.h"
+#include "base/Exception.h"
 #include "base/Messages.h"
 #include "base/Text.h"
-#include "markup/svXMLParser.h"
+#include "markup/svXMLReader.h"
+#include "sync/Reply.h"
+#include "sync/TaskPath.h"
 
 namespace sv {
 namespace {
 
-// One entry of a folder of the client's listing.
-struct ClientEntry {
-  std::string name;
-  bool folder = false;
-  const TsvXMLNode* node = nullptr;
-  bool matched = false;
-};
-
-std::string ChildValue(const TsvXMLNode& node, std::string_view name) {
-  const int i = node.IndexOfChild(name, 0);
-  return i < 0 ? std::string() : node.Child(i)->Value();
-}
+const char kTaskListTooLong[] = "Task list longer than a frame may be";
 
 // A name that could address something outside its folder is no entry we can act on.
-bool UsableName(const std::string& name) {
-  return !name.empty() && name != "." && name != ".." && name.find_first_of("\\/") == std::string::npos;
+bool UsableName(std::string_view name) {
+  return !name.empty() && name != "." && name != ".." && name.find_first_of("\\/") == std::string_view::npos;
 }
 
-// The client's entries of one folder element, with an index by case-folded name.
+// Order of names without regard to case, the order SameText agrees with.
+int CompareFolded(std::string_view a, std::string_view b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    const unsigned char x = LowerCase(static_cast<unsigned char>(a[i]));
+    const unsigned char y = LowerCase(static_cast<unsigned char>(b[i]));
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+// The client's listing as the comparison needs it, read without a markup tree: every
+// "directory" and "file" element below the top element or below a listed folder that
+// names something, in document order, each followed by what it holds. An entry takes 24
+// bytes and its name and time, and the reading one word more per open element, so a
+// listing of any shape takes at most a few times its size.
+class ClientListing : public TsvXMLHandler {
+ public:
+  using Index = std::uint32_t;
+  // The entries in [begin, end) directly below one folder.
+  struct Folder {
+    Index begin, end;
+  };
+
+  explicit ClientListing(std::string_view document) {
+    // Entry positions and sizes are 32-bit; a frame is far shorter.
+    if (document.size() >= std::numeric_limits<Index>::max()) throw Exception("Listing too long");
+    text_.reserve(document.size());  // names and times never exceed the document
+    ReadMarkup(document, *this);
+    EndDocument();
+  }
+
+  Folder Root() const { return {0, Size()}; }
+  Folder Content(Index entry) const { return {entry + 1, entries_[entry].end}; }
+  Index Next(Index entry) const { return entries_[entry].end; }
+  bool IsFolder(Index entry) const { return entries_[entry].folder; }
+  std::string_view Name(Index entry) const { return Text(entries_[entry].name); }
+  std::string_view Time(Index entry) const { return Text(entries_[entry].time); }
+  bool Matched(Index entry) const { return entries_[entry].matched; }
+  void SetMatched(Index entry) { entries_[entry].matched = true; }
+
+  void StartElement(std::string_view name, bool top) override {
+    depth_ = top ? 1 : depth_ + 1;
+    // Only a child of the innermost open entry (or of the top element) counts.
+    if (top || depth_ != open_.size() + 2) return;
+    if (open_.empty() || entries_[open_.back().entry].folder) {
+      const bool folder = SameText(name, "directory");
+      if (folder || SameText(name, "file")) return StartEntry(folder);
+    }
+    if (open_.empty()) return;
+    Entry& e = entries_[open_.back().entry];
+    // Only the first of each counts.
+    if (!e.hasName && SameText(name, "name")) StartValue(e.hasName, e.name);
+    if (!e.hasTime && SameText(name, "datemodified")) StartValue(e.hasTime, e.time);
+  }
+
+  void EndElement() override {
+    if (value_ && depth_ == valueDepth_) EndValue();
+    if (!open_.empty() && depth_ == open_.size() + 1) EndEntry();
+    --depth_;
+  }
+
+  void Text(std::string_view raw) override {
+    if (value_ && depth_ == valueDepth_) AppendValueText(text_, value_->start, raw);
+  }
+
+ private:
+  struct Span {
+    Index start = 0, size = 0;
+  };
+  struct Entry {
+    Index end = 0;  // after the entry's last descendant
+    Span name, time;
+    bool folder = false, hasName = false, hasTime = false, matched = false;
+  };
+  struct OpenEntry {
+    Index entry;
+    Index textMark;  // the size of text_ when the entry began
+  };
+
+  Index Size() const { return static_cast<Index>(entries_.size()); }
+  std::string_view Text(Span s) const { return std::string_view(text_).substr(s.start, s.size); }
+
+  void StartEntry(bool folder) {
+    entries_.emplace_back().folder = folder;
+    open_.push_back({Size() - 1, static_cast<Index>(text_.size())});
+  }
+  // An entry that names nothing usable is dropped with all it holds: nothing of it is
+  // compared, so nothing of it is kept.
+  void EndEntry() {
+    const OpenEntry o = open_.back();
+    open_.pop_back();
+    if (!UsableName(Text(entries_[o.entry].name))) {
+      entries_.resize(o.entry);
+      text_.resize(o.textMark);
+      return;
+    }
+    entries_[o.entry].end = Size();
+  }
+  void StartValue(bool& has, Span& span) {
+    has = true;
+    span.start = static_cast<Index>(text_.size());
+    value_ = &span;
+    valueDepth_ = depth_;
+  }
+  void EndValue() {
+    value_->size = static_cast<Index>(text_.size()) - value_->start;
+    value_ = nullptr;
+  }
+  // Elements left open at the end of the document count as they stand.
+  void EndDocument() {
+    if (value_) EndValue();
+    while (!open_.empty()) EndEntry();
+  }
+
+  std::deque<Entry> entries_;
+  std::deque<OpenEntry> open_;  // the entries whose elements are open, innermost last
+  std::string text_;            // every kept name and time
+  std::size_t depth_ = 0;       // of the current element; the top element is 1
+  Span* value_ = nullptr;       // the name or time being read, of the element at valueDepth_
+  std::size_t valueDepth_ = 0;
+};
+
+// The entries of one client folder, found by name without regard to case. Holds one
+// index per entry, sorted by name; entries of one name keep document order.
 class ClientFolder {
  public:
-  explicit ClientFolder(const TsvXMLNode* element) {
-    if (!element) return;
-    for (int i = 0; i < element->ChildCount(); ++i) {
-      const TsvXMLNode* child = element->Child(i);
-      const bool folder = SameText(child->Name(), "directory");
-      if (!folder && !SameText(child->Name(), "file")) continue;
-      ClientEntry entry{ChildValue(*child, "name"), folder, child};
-      if (!UsableName(entry.name)) continue;
-      byName_[LowerCase(entry.name)].push_back(entries_.size());
-      entries_.push_back(std::move(entry));
-    }
+  using Index = ClientListing::Index;
+
+  ClientFolder(ClientListing& listing, std::optional<ClientListing::Folder> folder) : listing_(listing) {
+    if (!folder) return;
+    for (Index i = folder->begin; i < folder->end; i = listing.Next(i)) byName_.push_back(i);
+    std::stable_sort(byName_.begin(), byName_.end(),
+                     [&listing](Index a, Index b) { return CompareFolded(listing.Name(a), listing.Name(b)) < 0; });
   }
 
   // The unmatched entry of that kind and name (the same spelling preferred), now
-  // matched; nullptr when there is none.
-  ClientEntry* Match(const std::string& name, bool folder) {
-    auto it = byName_.find(LowerCase(name));
-    if (it == byName_.end()) return nullptr;
-    ClientEntry* found = nullptr;
-    for (std::size_t i : it->second) {
-      ClientEntry& e = entries_[i];
-      if (e.matched || e.folder != folder) continue;
-      if (!found || e.name == name) found = &e;
-      if (e.name == name) break;
+  // matched; none when there is none.
+  std::optional<Index> Match(std::string_view name, bool folder) {
+    auto first = std::lower_bound(byName_.begin(), byName_.end(), name, [this](Index e, std::string_view n) {
+      return CompareFolded(listing_.Name(e), n) < 0;
+    });
+    std::optional<Index> found;
+    for (auto it = first; it != byName_.end() && CompareFolded(listing_.Name(*it), name) == 0; ++it) {
+      if (listing_.Matched(*it) || listing_.IsFolder(*it) != folder) continue;
+      if (!found || listing_.Name(*it) == name) found = *it;
+      if (listing_.Name(*it) == name) break;
     }
-    if (found) found->matched = true;
+    if (found) listing_.SetMatched(*found);
     return found;
   }
 
-  const std::vector<ClientEntry>& Entries() const { return entries_; }
-
  private:
-  std::vector<ClientEntry> entries_;
-  std::unordered_map<std::string, std::vector<std::size_t>> byName_;
+  ClientListing& listing_;
+  std::vector<Index> byName_;
 };
 
 // A file parameter item: in double quotes, a double quote inside doubled.
@@ -80,12 +193,15 @@ std::string Quoted(const std::string& text) {
   return out + '"';
 }
 
+// Writes the task list document byte for byte as the markup tree would: the top element
+// "xml" with one "task" child per task, its value the command and its one "param" child
+// the parameter. A document longer than a frame may be could never be sent, so it is
+// refused as soon as it grows past that.
 class TaskWriter {
  public:
   TaskWriter() {
     style_.twentyFourHour = true;  // read by every client, whatever its own locale
     style_.leadingZero = true;
-    xml_.SetName("xml");
   }
 
   void Folder(const char* command, const std::string& path) { Add(command, path); }
@@ -100,43 +216,48 @@ class TaskWriter {
     Add(command, param);
   }
 
-  TTaskListResult Result() const {
+  TTaskListResult Result() {
     TTaskListResult result;
     result.tasks = count_;
-    if (count_ > 0) result.document = xml_.AsText();
+    if (count_ > 0) result.document = std::move(document_.append("\r\n</xml>"));
     return result;
   }
 
  private:
-  void Add(const char* command, const std::string& param) {
-    auto* task = new TsvXMLNode(&xml_);
-    task->SetName("task");
-    task->SetValue(command);
-    auto* p = new TsvXMLNode(task);
-    p->SetName("param");
-    p->SetValue(param);
+  void Add(const char* command, std::string_view param) {
+    // A value is trimmed when it is set.
+    while (!param.empty() && static_cast<unsigned char>(param.front()) <= 0x20) param.remove_prefix(1);
+    while (!param.empty() && static_cast<unsigned char>(param.back()) <= 0x20) param.remove_suffix(1);
+    if (count_ == 0) document_ = "<xml>";
+    document_.append("\r\n<task>").append(command).append("\r\n<param>");
+    AppendEscaped(document_, param);
+    document_.append("</param>\r\n</task>");
+    if (document_.size() > static_cast<std::size_t>(kMaxDocumentLength)) throw Exception(kTaskListTooLong);
     ++count_;
   }
 
-  TsvXMLNode xml_;
+  std::string document_;
   TimeStyle style_;
   int count_ = 0;
 };
 
-// A pair of folders still to compare; `client` is null for a folder the client lacks.
+// A pair of folders still to compare; no client folder for a folder the client lacks.
 struct Work {
   const TDirectory* server;
-  const TsvXMLNode* client;
+  std::optional<ClientListing::Folder> client;
   std::string path;  // relative path of the folder, "" for the project root
 };
 
 class Comparison {
  public:
-  Comparison(const TimeStyle& clientStyle, const std::function<void(const std::string&)>& note)
-      : clientStyle_(clientStyle), note_(note) {}
+  using Index = ClientListing::Index;
 
-  TTaskListResult Run(const TsvXMLNode& listing, const TDirectory& serverRoot) {
-    std::vector<Work> stack{{&serverRoot, &listing, ""}};
+  Comparison(ClientListing& listing, const TimeStyle& clientStyle,
+             const std::function<void(const std::string&)>& note)
+      : listing_(listing), clientStyle_(clientStyle), note_(note) {}
+
+  TTaskListResult Run(const TDirectory& serverRoot) {
+    std::vector<Work> stack{{&serverRoot, listing_.Root(), ""}};
     while (!stack.empty()) {
       Work work = std::move(stack.back());
       stack.pop_back();
@@ -148,29 +269,32 @@ class Comparison {
  private:
   // Emits the folder's own tasks and pushes its sub-folders, the first on top.
   void CompareFolder(const Work& work, std::vector<Work>& stack) {
-    ClientFolder client(work.client);
-    std::vector<std::pair<const TDirectory*, ClientEntry*>> folders;
+    ClientFolder client(listing_, work.client);
+    std::vector<std::pair<const TDirectory*, std::optional<Index>>> folders;
     for (int i = 0; i < work.server->DirectoryCount(); ++i) {
       const TDirectory* d = work.server->DirectoryAt(i);
       if (Travels(*d, true)) folders.emplace_back(d, client.Match(Trim(d->Name()), true));
     }
-    std::vector<std::pair<const TFile*, ClientEntry*>> files;
+    std::vector<std::pair<const TFile*, std::optional<Index>>> files;
     for (int i = 0; i < work.server->FileCount(); ++i) {
       const TFile* f = work.server->FileAt(i);
       if (Travels(*f, false)) files.emplace_back(f, client.Match(Trim(f->Name()), false));
     }
-    for (const ClientEntry& e : client.Entries()) {
-      if (e.matched) continue;
-      if (e.folder)
-        writer_.Folder("delete_dir", work.path + '\\' + e.name);
-      else
-        writer_.File("delete_file", work.path + '\\' + e.name, nullptr);
+    if (work.client) {
+      for (Index e = work.client->begin; e < work.client->end; e = listing_.Next(e)) {
+        if (listing_.Matched(e)) continue;
+        const std::string path = work.path + '\\' + std::string(listing_.Name(e));
+        if (listing_.IsFolder(e))
+          writer_.Folder("delete_dir", path);
+        else
+          writer_.File("delete_file", path, nullptr);
+      }
     }
     const std::size_t firstPushed = stack.size();
     for (const auto& [d, match] : folders) {
       const std::string path = work.path + '\\' + PathName(*d, match);
       if (!match) writer_.Folder("insert_dir", path);
-      stack.push_back({d, match ? match->node : nullptr, path});
+      stack.push_back({d, match ? std::optional(listing_.Content(*match)) : std::nullopt, path});
     }
     std::reverse(stack.begin() + static_cast<std::ptrdiff_t>(firstPushed), stack.end());
     for (const auto& [f, match] : files) {
@@ -179,27 +303,28 @@ class Comparison {
       // (the client replaces it only once the new content is whole).
       if (!match)
         writer_.File("insert_file", path, f);
-      else if (InFileTimeRange(f->Timestamp()) &&
-               !SameTime(ChildValue(*match->node, "datemodified"), f->Timestamp()))
+      else if (InFileTimeRange(f->Timestamp()) && !SameTime(listing_.Time(*match), f->Timestamp()))
         writer_.File("update_file", path, f);
     }
   }
 
   // The name to address an entry by: the client's spelling when it has the entry under
   // another one, else the server's (with any blanks the listing dropped).
-  static std::string PathName(const TBaseFile& server, const ClientEntry* match) {
-    if (!match || Trim(server.Name()) == match->name) return server.Name();
-    return match->name;
+  std::string PathName(const TBaseFile& server, std::optional<Index> match) const {
+    if (!match || Trim(server.Name()) == listing_.Name(*match)) return server.Name();
+    return std::string(listing_.Name(*match));
   }
 
   bool Travels(const TBaseFile& entry, bool folder) {
     const std::string& name = entry.Name();
-    const bool ok = !Trim(name).empty() && !(folder && static_cast<unsigned char>(name.back()) <= 0x20);
+    // The client's own rule first, so that no task is sent that it would refuse.
+    const bool ok = NameMayTravel(name) && !Trim(name).empty() &&
+                    !(folder && static_cast<unsigned char>(name.back()) <= 0x20);
     if (!ok && note_) note_(Format(msg::kNameLeftOut, entry.FullPath()));
     return ok;
   }
 
-  bool SameTime(const std::string& listed, TDateTime server) const {
+  bool SameTime(std::string_view listed, TDateTime server) const {
     TDateTime client = 0;
     if (!TLoader::TryParseTimestamp(listed, clientStyle_, client)) return SameOnTwelveHourDial(listed, server);
     return std::llround(client * 86400.0) == std::llround(server * 86400.0);
@@ -208,7 +333,7 @@ class Comparison {
   // A time listed with designators this server does not know: the same when the date,
   // minutes and seconds agree and the hour agrees on a 12-hour dial. Without this, such
   // a client would fetch every file again at every run.
-  static bool SameOnTwelveHourDial(const std::string& listed, TDateTime server) {
+  static bool SameOnTwelveHourDial(std::string_view listed, TDateTime server) {
     std::vector<int> numbers;
     for (std::size_t i = 0; i < listed.size() && numbers.size() <= 6;) {
       if (listed[i] < '0' || listed[i] > '9') {
@@ -228,6 +353,7 @@ class Comparison {
            numbers[4] == t.minute && numbers[5] == t.second;
   }
 
+  ClientListing& listing_;
   const TimeStyle& clientStyle_;
   const std::function<void(const std::string&)>& note_;
   TaskWriter writer_;
@@ -238,9 +364,8 @@ class Comparison {
 TTaskListResult BuildTaskList(std::string_view clientListing, const TDirectory& serverRoot,
                               const TimeStyle& clientStyle,
                               const std::function<void(const std::string&)>& note) {
-  TsvXMLNode listing;
-  listing.Parse(clientListing);
-  return Comparison(clientStyle, note).Run(listing, serverRoot);
+  ClientListing listing(clientListing);
+  return Comparison(listing, clientStyle, note).Run(serverRoot);
 }
 
 }  // namespace sv

@@ -29,10 +29,14 @@ struct TTaskListResult {
 // Names are compared without regard to case, as the client's own lookups compare, and
 // without the blanks a listing drops around them; an entry the client has under another
 // spelling keeps the client's spelling in the paths sent. Paths begin with '\'.
-// A server folder whose name ends in a blank, or any name that is blank throughout,
-// cannot travel in a task: it is left out and `note` is told. A file whose server time
+// A name that may not travel (NameMayTravel: the client's own rule), a server folder
+// whose name ends in a blank, or any name that is blank throughout cannot travel in a
+// task: it is left out and `note` is told. A file whose server time
 // lies outside 1980-2107 is sent only when missing, as the client cannot take that time.
-// Raises the markup parser's failure for a listing that is not well formed.
+// Raises the markup parser's failure for a listing that is not well formed, and fails when
+// the task list would be longer than a frame may be. The listing is read without a markup
+// tree, keeping only its usable entries: reading and comparing take a few times the
+// listing's size, whatever its shape (bench/README.md).
 TTaskListResult BuildTaskList(std::string_view clientListing, const TDirectory& serverRoot,
                               const TimeStyle& clientStyle,
                               const std::function<void(const std::string&)>& note = {});

@@ -9,12 +9,13 @@
 #include <string>
 
 #include "eventlog/drLogger.h"
+#include "sync/SyncObserver.h"
 #include "sync/svTCPClient.h"
 
 namespace sv {
 
 // The listing document of the folder at `path` (a missing folder gives an empty
-// listing). Names that cannot be listed are noted in the log.
+// listing). Names and links left out are noted in the log, each once per program run.
 std::string BuildProjectListing(const std::string& path, TdrEventLog& log);
 
 // The "Sync" exchange: builds the listing first, then sends "Sync <name>" (reply 202),
@@ -28,7 +29,10 @@ std::string ExchangeListing(TsvTCPClient& client, const std::string& name, const
 // all with the source "Indy <name>", fetching contents over `client`. Returns
 // "Nije potrebna sinkronizacija za projekt %s" or
 // "Sinkronizacija projekta %s završena, %d izmjena" with the number of tasks.
+// An observer is told of each task and of the file contents as they arrive, and is asked
+// before each task whether to stop: then the run raises ESyncStopped with
+// "Sinhronizacija zaustavljena zbog pauze nakon %d od %d zadataka projekta %s".
 std::string SynchroniseProject(TsvTCPClient& client, TdrEventLog& log, const std::string& name,
-                               const std::string& path);
+                               const std::string& path, TSyncObserver* observer = nullptr);
 
 }  // namespace sv

@@ -161,5 +161,61 @@ TEST_F(SyncRunTest, FailuresPassOutUnchanged) {
   EXPECT_FALSE(stdfs::exists(dir / "p"));
 }
 
+// Records what a run reports; asks it to stop once `stopAfter` tasks have started.
+class RecordingObserver : public TSyncObserver {
+ public:
+  void TaskStarted(int index, int count, const std::string& path) override {
+    ++started;
+    events.push_back("task " + std::to_string(index) + "/" + std::to_string(count) + " " + path);
+  }
+  void ContentStarted(std::uint64_t size) override { events.push_back("content " + std::to_string(size)); }
+  void ContentReceived(std::uint64_t received) override { lastReceived = received; }
+  bool StopRequested() override { return started >= stopAfter; }
+
+  int started = 0, stopAfter = 0;
+  std::uint64_t lastReceived = 0;
+  std::vector<std::string> events;
+};
+
+TEST_F(SyncRunTest, AnObserverHearsEachTaskAndItsBytesAndStopsTheRunBetweenTasks) {
+  const std::string root = dir / "p";
+  Start({[](PeerLink& p) {
+    Greet(p);
+    p.ReadLine();
+    p.Send("202 ok\r\n");
+    p.ReadFramed();
+    p.Send(Framed("<xml><task>insert_dir<param>\\a b</param></task>"
+                  "<task>insert_file<param>\"\\a b\\x.txt\",\"2008-11-14 13-05-08\"</param></task>"
+                  "<task>insert_file<param>\\y.txt</param></task></xml>"));
+    EXPECT_EQ(p.ReadLine(), "GetFile p \\a b\\x.txt");
+    p.Send("203 ok\r\n5\r\nhello");
+  }});
+  RecordingObserver observer;
+  observer.stopAfter = 2;
+  EXPECT_EQ(MessageOf([&] { SynchroniseProject(client, log, "p", root, &observer); }),
+            Format(msg::kStoppedInProject, 2, 3, "p"));
+  Finish();
+  EXPECT_EQ(observer.events, (std::vector<std::string>{"task 0/3 \\a b", "task 1/3 \\a b\\x.txt", "content 5"}));
+  EXPECT_EQ(observer.lastReceived, 5u);
+  // The file under way was finished; the task after it never ran.
+  EXPECT_EQ(ReadFile(root + "/a b/x.txt"), "hello");
+  EXPECT_FALSE(stdfs::exists(root + "/y.txt"));
+  EXPECT_EQ(ContentObserver(), nullptr);
+}
+
+TEST(BuildProjectListing, WhatIsLeftOutIsNotedOncePerProgramRun) {
+  TempDir dir;
+  WriteFile(dir / "once-\xE6\x97\xA5.txt", "");  // no Windows-1250 form
+  stdfs::create_directory_symlink(dir.path(), dir / "once-up");
+  TdrEventLog log;
+  const int before = log.Count();
+  for (int run = 0; run < 3; ++run) EXPECT_EQ(BuildProjectListing(dir.path(), log), "<xml></xml>");
+  ASSERT_EQ(log.Count(), before + 2);
+  std::vector<std::string> notes = {log.Items(0).Text(), log.Items(1).Text()};
+  std::sort(notes.begin(), notes.end());
+  EXPECT_EQ(notes, (std::vector<std::string>{Format(msg::kNameLeftOut, "once-?.txt"),
+                                             Format(msg::kLinkUpward, "\\once-up")}));
+}
+
 }  // namespace
 }  // namespace sv

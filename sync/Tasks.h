@@ -6,35 +6,40 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
+#include <deque>
 
 namespace sv {
 
 class TTaskList;
 
-// One task: a command name and its parameter.
+// One task: a command name and its parameter. A list holds many thousands of them, so a
+// task keeps both texts in one allocation of their exact size (none while both are
+// empty): 32 bytes and the texts.
 class TBaseTask {
  public:
   TBaseTask() = default;
-  virtual ~TBaseTask() = default;
   TBaseTask(const TBaseTask&) = delete;
   TBaseTask& operator=(const TBaseTask&) = delete;
 
   TTaskList* OwnerList() const { return ownerList_; }
-  const std::string& CommandName() const { return commandName_; }
-  const std::string& Parameter() const { return parameter_; }
-  void SetCommandName(std::string name) { commandName_ = std::move(name); }
-  void SetParameter(std::string parameter) { parameter_ = std::move(parameter); }
+  std::string_view CommandName() const { return {text_.get(), nameSize_}; }
+  std::string_view Parameter() const { return {text_.get() + nameSize_, parameterSize_}; }
+  void SetCommandName(std::string_view name) { Assign(name, Parameter()); }
+  void SetParameter(std::string_view parameter) { Assign(CommandName(), parameter); }
 
   // Finds the command by name ("Class %s not found" when none) and runs it with the
   // owner list's root folder and source and this task's parameter; returns true.
-  virtual bool Execute();
+  bool Execute();
 
  private:
   friend class TTaskList;
+  // Replaces both texts; a failure leaves them as they were.
+  void Assign(std::string_view name, std::string_view parameter);
+
   TTaskList* ownerList_ = nullptr;  // the list holding the task; not owned
-  std::string commandName_;
-  std::string parameter_;
+  std::unique_ptr<char[]> text_;    // the command name, then the parameter
+  std::size_t nameSize_ = 0;
+  std::size_t parameterSize_ = 0;
 };
 
 class TTaskList {
@@ -44,8 +49,8 @@ class TTaskList {
   TTaskList(const TTaskList&) = delete;
   TTaskList& operator=(const TTaskList&) = delete;
 
-  // Takes ownership of the task, appends it and makes this list its owner.
-  void AddTask(std::unique_ptr<TBaseTask> task);
+  // Appends a new task without name or parameter, owned by the list, and returns it.
+  TBaseTask& AddTask();
   // Destroys every task and sets the run cursor back to 0.
   void ClearTasks();
   int TaskCount() const;
@@ -68,13 +73,16 @@ class TTaskList {
   // Replaces the tasks with those of a task list document: each child of the root named
   // "task" (any case) is a task, its value the command name, its last "param" child the
   // parameter. Empty text gives no tasks; markup faults raise the parser's message and
-  // leave the list without tasks.
+  // leave the list without tasks, as does running out of memory (std::bad_alloc).
+  // Memory: the tasks and one word per element open at a time, whatever the document's
+  // shape; at most about five times the document's size.
   void LoadTasks(std::string_view document);
 
  private:
   int runCursor_ = 0;
-  // Absent until the first AddTask and again after ClearTasks.
-  std::unique_ptr<std::vector<std::unique_ptr<TBaseTask>>> taskItems_;
+  // Absent until the first AddTask and again after ClearTasks. A deque, as it keeps its
+  // tasks in place while it grows.
+  std::unique_ptr<std::deque<TBaseTask>> taskItems_;
   std::string source_;
   std::string rootFolder_;
 };

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <new>
 
 #include "base/Messages.h"
 #include "sync/Failure_test.h"
 #include "sync/TaskBuilder.h"
+#include "tests/support/FailingNew.h"
 #include "tests/support/TempDir.h"
 
 namespace sv {
@@ -80,6 +82,30 @@ TEST_F(TaskListTest, MalformedDocumentRaisesTheParserMessageAndLeavesNoTasks) {
             Format(msg::kTagMismatch, "task", "/param"));
   EXPECT_EQ(list.TaskCount(), 0);
   EXPECT_EQ(list.TaskAt(0), nullptr);  // the list is absent again: no task, no raise
+}
+
+TEST_F(TaskListTest, RunningOutOfMemoryWhileLoadingLeavesNoTasks) {
+  const std::string document = "<xml><task>a<param>p</param></task><task>b<param>q</param><param>r</param>";
+  for (long n = 1;; ++n) {
+    TTaskList list;
+    list.LoadTasks("<xml><task>old</task></xml>");
+    bool failed = false;
+    {
+      test::FailAllocation fail(n);
+      try {
+        list.LoadTasks(document);
+      } catch (const std::bad_alloc&) {
+      }
+      failed = fail.Failed();
+    }
+    if (!failed) {
+      EXPECT_EQ(list.TaskCount(), 2);
+      EXPECT_EQ(list.TaskAt(1)->Parameter(), "r");
+      break;
+    }
+    EXPECT_EQ(list.TaskCount(), 0);
+    EXPECT_EQ(list.TaskAt(0), nullptr);
+  }
 }
 
 TEST_F(TaskListTest, DispatchPassesRootSourceAndParameterInThatOrder) {

@@ -11,6 +11,7 @@ namespace sv {
 namespace {
 
 std::atomic<TsvTCPClient*> gServerChannel{nullptr};
+std::atomic<TSyncObserver*> gContentObserver{nullptr};
 
 // Reads a length line and checks it against the limit, before anything else is read.
 std::int64_t ReadFrameLength(TsvTCPClient& client, std::int64_t limit) {
@@ -56,12 +57,28 @@ void ReadFramedDocument(TsvTCPClient& client, std::string& out) {
                      [&out](const char* data, std::size_t size) { out.append(data, size); });
 }
 
-void ReadFramedDocument(TsvTCPClient& client, const ByteSink& sink) {
-  const std::int64_t length = ReadFrameLength(client, std::numeric_limits<std::int64_t>::max());
-  client.ReadExactly(static_cast<std::uint64_t>(length), sink);
+void ReadFramedDocument(TsvTCPClient& client, const ByteSink& sink,
+                        const std::function<void(std::uint64_t)>& announced) {
+  const std::uint64_t length =
+      static_cast<std::uint64_t>(ReadFrameLength(client, std::numeric_limits<std::int64_t>::max()));
+  if (announced) announced(length);
+  TSyncObserver* observer = ContentObserver();
+  if (!observer) {
+    client.ReadExactly(length, sink);
+    return;
+  }
+  observer->ContentStarted(length);
+  std::uint64_t received = 0;
+  client.ReadExactly(length, [&](const char* data, std::size_t size) {
+    sink(data, size);
+    observer->ContentReceived(received += size);
+  });
 }
 
 void SetServerChannel(TsvTCPClient* client) { gServerChannel.store(client); }
 TsvTCPClient* ServerChannel() { return gServerChannel.load(); }
+
+void SetContentObserver(TSyncObserver* observer) { gContentObserver.store(observer); }
+TSyncObserver* ContentObserver() { return gContentObserver.load(); }
 
 }  // namespace sv

@@ -6,11 +6,14 @@
 // Everything here runs on the main thread, one exchange at a time; every call blocks
 // until it completes or raises.
 #include <array>
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
 #include "sync/LineReader.h"
 #include "sync/Reply.h"
+#include "sync/SyncObserver.h"
 #include "sync/svTCPClient.h"
 
 namespace sv {
@@ -56,12 +59,19 @@ void WriteFramedDocument(TsvTCPClient& client, std::string_view bytes);
 // byte of the document is read.
 void ReadFramedDocument(TsvTCPClient& client, std::string& out);
 // Reads one framed document of any length, handing its bytes to sink as they arrive
-// (file contents: streamed, never held whole).
-void ReadFramedDocument(TsvTCPClient& client, const ByteSink& sink);
+// (file contents: streamed, never held whole). `announced`, when given, hears the length
+// before any byte is read; when it raises, nothing more is read. The content observer,
+// when set, is then told the length and the running total after each piece.
+void ReadFramedDocument(TsvTCPClient& client, const ByteSink& sink,
+                        const std::function<void(std::uint64_t)>& announced = {});
 
 // The program-wide channel that the file commands use; set by the controller when it
 // is created and cleared before the client goes. Main thread.
 void SetServerChannel(TsvTCPClient* client);
 TsvTCPClient* ServerChannel();
+// The observer told of file contents as they arrive (above); none when nullptr. Set by
+// the synchronisation run around a project's tasks. Main thread.
+void SetContentObserver(TSyncObserver* observer);
+TSyncObserver* ContentObserver();
 
 }  // namespace sv

@@ -23,9 +23,18 @@ const std::string& PathItem(const std::vector<std::string>& items) {
   return items[0];
 }
 
-bool IsDriveComponent(std::string_view c) {
-  const unsigned char first = c.empty() ? 0 : static_cast<unsigned char>(c[0]);
-  return c.size() >= 2 && c[1] == ':' && ((first | 0x20) >= 'a' && (first | 0x20) <= 'z');
+// The local path a task addresses: as the system sees it, checked, matched to the
+// local names.
+std::string LocalPath(const std::string& root, std::string_view path, bool rootAllowed = false) {
+  const std::string checked = CheckTaskPath(root, path, rootAllowed);
+  return checked.empty() ? checked : MatchLocalNames(root, checked);
+}
+
+// Trashes a link itself, else the folder's content and then, when all of that went, the
+// folder; true when the path is gone.
+bool TrashFolder(const std::string& folder) {
+  if (fs::KindOf(folder) == fs::EntryKind::kLink) return fs::MoveToTrash(folder);
+  return fs::TrashFolderContents(folder) && fs::MoveToTrash(folder);
 }
 
 }  // namespace
@@ -69,28 +78,14 @@ std::vector<std::string> SplitParameter(std::string_view parameter) {
   return items;
 }
 
-void CheckTaskPath(const std::string& root, const std::string& path) {
-  bool namesSomething = false;
-  bool allowed = !path.empty() && path[0] == '\\';
-  std::size_t start = 0;
-  while (allowed && start <= path.size()) {
-    std::size_t end = path.find_first_of("\\/", start);
-    if (end == std::string::npos) end = path.size();
-    const std::string_view component = std::string_view(path).substr(start, end - start);
-    if (component == ".." || IsDriveComponent(component)) allowed = false;
-    if (!component.empty() && component != ".") namesSomething = true;
-    start = end + 1;
-  }
-  if (!allowed || !namesSomething) throw Exception(Format(msg::kForbiddenPath, root + path));
-}
-
 bool IsServerSource(std::string_view source) {
   return source.size() >= 5 && SameText(source.substr(0, 5), "Indy ");
 }
 
-void FetchContent(const std::string& source, const std::string& path, const ByteSink& sink) {
+void FetchContent(const std::string& source, const std::string& path, const ByteSink& sink,
+                  const std::function<void(std::uint64_t)>& sized) {
   if (!IsServerSource(source)) {
-    fs::ReadFileChunks(source + path, sink);
+    fs::ReadFileSized(source + path, [&sized](std::uint64_t size) { if (sized) sized(size); }, sink);
     return;
   }
   TsvTCPClient* channel = ServerChannel();
@@ -98,33 +93,37 @@ void FetchContent(const std::string& source, const std::string& path, const Byte
   // The project name and the path go unquoted, exactly as the server expects them.
   const std::string line = std::string(kProtocolWords[pwGetFile]) + ' ' + source.substr(5) + ' ' + path;
   SendCommand(*channel, line, kGetFileCode);
-  ReadFramedDocument(*channel, sink);
+  ReadFramedDocument(*channel, sink, sized);
 }
 
 void TsvInserDirCommand::Execute(const std::string& root, const std::string&, const std::string& parameter) {
-  CheckTaskPath(root, parameter);
-  fs::CreateFolder(root + parameter);  // an existing folder or a missing parent is no failure
+  const std::string path = LocalPath(root, parameter, true);
+  if (path.empty()) return;  // the root: the run has created it
+  // An existing folder or a missing parent is no failure.
+  if (fs::CreateFolder(root + path)) NoteLocalChange(root, path, true);
 }
 
 void TsvDeleteDirCommand::Execute(const std::string& root, const std::string&, const std::string& parameter) {
-  CheckTaskPath(root, parameter);
-  const std::string folder = root + parameter;
-  // Two steps: the content first, and the folder only when all of it went.
-  if (fs::TrashFolderContents(folder)) fs::MoveToTrash(folder);
+  const std::string path = LocalPath(root, parameter);
+  if (TrashFolder(root + path)) NoteLocalChange(root, path, false);
 }
 
 void TsvInsertFileCommand::Execute(const std::string& root, const std::string& source,
                                    const std::string& parameter) {
   const std::vector<std::string> items = SplitParameter(parameter);
-  const std::string& path = PathItem(items);
-  CheckTaskPath(root, path);
+  const std::string checked = CheckTaskPath(root, PathItem(items));
   std::optional<TDateTime> time;
   if (items.size() >= 2) time = TLoader::ParseTimestamp(items[1]);  // before anything is fetched
 
+  // The source is asked for the task's path; the local file may be spelt otherwise.
+  const std::string path = MatchLocalNames(root, checked);
   const std::string target = root + path;
   fs::AtomicFile file(target);
-  FetchContent(source, path, [&file](const char* data, std::size_t size) { file.Write(data, size); });
+  FetchContent(
+      source, checked, [&file](const char* data, std::size_t size) { file.Write(data, size); },
+      [&file](std::uint64_t size) { file.Reserve(size); });
   file.Commit();
+  NoteLocalChange(root, path, true);
 
   std::int64_t seconds = 0;
   // Times the file system's two-second form cannot hold leave the time of the write.
@@ -132,10 +131,14 @@ void TsvInsertFileCommand::Execute(const std::string& root, const std::string& s
 }
 
 void TsvDeleteFileCommand::Execute(const std::string& root, const std::string&, const std::string& parameter) {
-  const std::vector<std::string> items = SplitParameter(parameter);
-  const std::string& path = PathItem(items);
-  CheckTaskPath(root, path);
-  if (!fs::RemoveFile(root + path)) throw Exception(Format(msg::kCannotDelete, root + path));
+  const std::string path = LocalPath(root, PathItem(SplitParameter(parameter)));
+  const std::string file = root + path;
+  // A link goes to the trash itself, as delete_dir moves one; where there is no trash it
+  // is deleted, which never touches what it points to.
+  const bool link = fs::KindOf(file) == fs::EntryKind::kLink;
+  const bool gone = (link && fs::MoveToTrash(file)) || fs::RemoveFile(file);
+  if (!gone) throw Exception(Format(msg::kCannotDelete, file));
+  NoteLocalChange(root, path, false);
 }
 
 void TsvUpdateFileCommand::Execute(const std::string& root, const std::string& source,
@@ -144,10 +147,8 @@ void TsvUpdateFileCommand::Execute(const std::string& root, const std::string& s
   // file must be deletable (else the deletion's failure, before anything is fetched),
   // and the insert then replaces it only once the new content is whole, so a fetch that
   // fails leaves the old file rather than none.
-  const std::vector<std::string> items = SplitParameter(parameter);
-  const std::string& path = PathItem(items);
-  CheckTaskPath(root, path);
-  if (!fs::CanRemoveFile(root + path)) throw Exception(Format(msg::kCannotDelete, root + path));
+  const std::string file = root + LocalPath(root, PathItem(SplitParameter(parameter)));
+  if (!fs::CanRemoveFile(file)) throw Exception(Format(msg::kCannotDelete, file));
   TsvInsertFileCommand::Execute(root, source, parameter);
 }
 

@@ -1,15 +1,19 @@
 #pragma once
 // The file and folder commands a task list runs on a project folder. The root is the
-// project's root folder as configured; every task path is appended to it as it stands,
-// so a path begins with '\'. Paths that would reach outside the root are refused.
+// project's root folder as configured; every task path is appended to it, so a path
+// begins with '\'. Paths that would reach outside the root are refused; a path is used
+// as the system sees it (up to a 0x00 byte) and matched to the local names (TaskPath.h).
 //
 // Main thread only: a command that fetches content uses the program-wide channel
 // (ServerChannel), which must be open and idle between exchanges.
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "sync/LineReader.h"
+#include "sync/TaskPath.h"
 #include "sync/usvCommand.h"
 
 namespace sv {
@@ -20,25 +24,24 @@ namespace sv {
 // whose quote never closes holds the rest of the text.
 std::vector<std::string> SplitParameter(std::string_view parameter);
 
-// Raises "Nedozvoljena putanja '%s'" (root + path) unless path starts with '\' and
-// names something below the root: no '..' component, no drive letter, not only
-// separators and '.' components. Both '\' and '/' count as separators.
-void CheckTaskPath(const std::string& root, const std::string& path);
-
 // True when the source names the server: it starts with "Indy " in any case.
 bool IsServerSource(std::string_view source);
 
 // Hands the content of the file at the relative path to sink: from the server with a
 // "GetFile" exchange on the program-wide channel, or copied from the local folder
-// `source` + path ("Cannot open file "%s". %s" when it cannot be read).
-void FetchContent(const std::string& source, const std::string& path, const ByteSink& sink);
+// `source` + path ("Cannot open file "%s". %s" when it cannot be read). `sized`, when
+// given, hears the content's length before any of it; when it raises, nothing more is
+// read.
+void FetchContent(const std::string& source, const std::string& path, const ByteSink& sink,
+                  const std::function<void(std::uint64_t)>& sized = {});
 
 class TsvFileCommand : public TsvCommand {
  public:
   static const char* ClassName() { return "TsvFileCommand"; }
 };
 
-// insert_dir: creates one folder level; any refusal passes silently.
+// insert_dir: creates one folder level; any refusal passes silently. The root itself
+// (no parameter, or '\') is there already: nothing to do.
 class TsvInserDirCommand : public TsvFileCommand {
  public:
   static const char* ClassName() { return "TsvInserDirCommand"; }
@@ -46,7 +49,8 @@ class TsvInserDirCommand : public TsvFileCommand {
 };
 
 // delete_dir: moves the folder's content, then (only if that all went) the folder to
-// the trash; failures pass silently.
+// the trash; failures pass silently. A link goes to the trash itself, never what it
+// points to; inside the folder, links go as themselves too.
 class TsvDeleteDirCommand : public TsvFileCommand {
  public:
   static const char* ClassName() { return "TsvDeleteDirCommand"; }
@@ -54,22 +58,26 @@ class TsvDeleteDirCommand : public TsvFileCommand {
 };
 
 // insert_file: fetches the content into a new or replaced file and sets its time when
-// the parameter gives one. The content is always read completely, even when the file
-// cannot be written; the old file stays as it was until the new one is whole.
+// the parameter gives one. The content is read completely even when the file cannot be
+// written, but for content that does not fit in the free space: that fails at once with
+// the system's text for a full disk, before anything is written or read. The old file
+// stays as it was until the new one is whole.
 class TsvInsertFileCommand : public TsvFileCommand {
  public:
   static const char* ClassName() { return "TsvInsertFileCommand"; }
   static void Execute(const std::string& root, const std::string& source, const std::string& parameter);
 };
 
-// delete_file: deletes the file; "Brisanje '%s' nije moguće" when it does not go.
+// delete_file: deletes the file, or moves a link itself to the trash; "Brisanje '%s'
+// nije moguće" when it does not go.
 class TsvDeleteFileCommand : public TsvFileCommand {
  public:
   static const char* ClassName() { return "TsvDeleteFileCommand"; }
   static void Execute(const std::string& root, const std::string& source, const std::string& parameter);
 };
 
-// update_file: delete_file, then insert_file, with the same arguments.
+// update_file: delete_file, then insert_file, with the same arguments; the file must be
+// deletable (its folder writable too) before anything is fetched.
 class TsvUpdateFileCommand : public TsvFileCommand {
  public:
   static const char* ClassName() { return "TsvUpdateFileCommand"; }

@@ -157,6 +157,8 @@ class TimestampScanner {
 struct TLoader::ScanState {
   const NoteFn& note;
   std::int64_t utcOffset;
+  const std::string& root;
+  bool withinRoot;
   std::vector<std::pair<std::uint64_t, std::uint64_t>> onPath;  // (device, inode) of each folder
 
   bool IsOnPath(const fs::DirEntry& e) const {
@@ -164,14 +166,20 @@ struct TLoader::ScanState {
       if (id.first == e.device && id.second == e.inode) return true;
     return false;
   }
+  void Note(const std::string& message, const TDirectory& folder, const std::string& name) const {
+    if (!note) return;
+    std::string path = folder.FullPath();
+    if (path.empty() || path.back() != '\\') path += '\\';
+    note(Format(message, path + name));
+  }
 };
 
-void TLoader::ScanFolderTree(const std::string& path, TDirectory* root, const NoteFn& note) {
+void TLoader::ScanFolderTree(const std::string& path, TDirectory* root, const NoteFn& note, bool withinRoot) {
   if (!root) throw EAssertionFailed(Format(msg::kAssertion, msg::kAssertionFailure, "Comparer\\source\\StructStreamer", 59));
   root->Clear();
   fs::DirEntry info;
   if (!fs::FolderInfo(path, info)) return;
-  ScanState state{note, CurrentUtcOffset(), {{info.device, info.inode}}};
+  ScanState state{note, CurrentUtcOffset(), path, withinRoot, {{info.device, info.inode}}};
   ScanFolder(path, root, state);
 }
 
@@ -186,15 +194,28 @@ void TLoader::AddEntry(const std::string& path, const fs::DirEntry& entry, TDire
     if (state.note) state.note(Format(msg::kNameLeftOut, entry.name));
     return;
   }
+  std::string subPath;  // only folders and links need it
+  if (entry.isFolder || entry.isLink) {
+    subPath = path;
+    if (subPath.empty() || subPath.back() != '\\') subPath += '\\';
+    subPath += entry.name;
+  }
+  // Listed, a link back up would show the root's content again (or, above the root,
+  // what lies beside it) for the server to mirror into or delete.
+  if (entry.isFolder && (state.IsOnPath(entry) || (entry.isLink && fs::LiesWithin(state.root, subPath)))) {
+    state.Note(msg::kLinkUpward, *folder, entry.name);
+    return;
+  }
+  if (state.withinRoot && entry.isLink && !fs::LiesWithin(subPath, state.root)) {
+    state.Note(msg::kLinkOutside, *folder, entry.name);
+    return;
+  }
   // Named right after creation, as the duplicate test of the model expects.
   TBaseFile* item = entry.isFolder ? static_cast<TBaseFile*>(new TDirectory(folder))
                                    : static_cast<TBaseFile*>(new TFile(folder));
   item->SetName(entry.name);
   item->SetTimestamp(ListingTime(entry.mtime, state.utcOffset));
-  if (!entry.isFolder || state.IsOnPath(entry)) return;  // a link cycle ends here
-  std::string subPath = path;
-  if (subPath.empty() || subPath.back() != '\\') subPath += '\\';
-  subPath += entry.name;
+  if (!entry.isFolder) return;
   subPath += '\\';
   state.onPath.emplace_back(entry.device, entry.inode);
   ScanFolder(subPath, static_cast<TDirectory*>(item), state);

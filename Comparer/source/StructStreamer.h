@@ -32,12 +32,18 @@ class TLoader {
   // Empties root (name, time and parent stay) and fills it from the folder at `path`
   // (a program path; '\' or '/' separate). A missing or unreadable folder leaves it empty;
   // a sub-folder that cannot be read is listed without content. Hidden entries are listed
-  // and links to folders descended into, but never into a folder already on the current
-  // path. A name that cannot travel in Windows-1250 (or holds a '\') is left out, and
-  // `note` is told "Naziv '%s' nije moguće prenijeti, izostavljen je iz popisa".
+  // and links to folders descended into. A name that cannot travel in Windows-1250 (or
+  // holds a '\') is left out, and `note` is told "Naziv '%s' nije moguće prenijeti,
+  // izostavljen je iz popisa". A link to a folder that holds it — the root, a folder above
+  // the root, or one already on the current path — is left out too, and `note` is told
+  // "Poveznica '%s' vodi na direktorij iznad sebe, izostavljena je iz popisa" with its
+  // path below the root ("\docs\up"). With `withinRoot` (the reference server), links
+  // that resolve outside the root are left out as well ("Poveznica '%s' vodi izvan
+  // direktorija projekta, izostavljena je iz popisa").
   // Times are last-write times in local time at the UTC offset in force now, cut to an
   // even second. Raises EAssertionFailed for a null root.
-  static void ScanFolderTree(const std::string& path, TDirectory* root, const NoteFn& note = {});
+  static void ScanFolderTree(const std::string& path, TDirectory* root, const NoteFn& note = {},
+                             bool withinRoot = false);
 
   // The listing document of the tree: "<xml>", per folder a "directory" element (name,
   // datemodified, its content), per file a "file" element, sub-folders before files, in

@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "base/Messages.h"
 #include "base/Text.h"
 #include "markup/svXMLParser.h"
 #include "platform/Clock.h"
@@ -150,31 +151,52 @@ TEST_F(Listing, NamesThatCannotTravelAreLeftOutAndNoted) {
   }
 }
 
-TEST_F(Listing, LinksToFoldersAreFollowedButCyclesEnd) {
+// Every path of the tree below the root, sorted.
+std::vector<std::string> Paths(const TDirectory& folder) {
+  std::vector<std::string> paths;
+  for (int i = 0; i < folder.FileCount(); ++i) paths.push_back(folder.FileAt(i)->FullPath());
+  for (int i = 0; i < folder.DirectoryCount(); ++i) {
+    paths.push_back(folder.DirectoryAt(i)->FullPath());
+    for (std::string& p : Paths(*folder.DirectoryAt(i))) paths.push_back(std::move(p));
+  }
+  std::sort(paths.begin(), paths.end());
+  return paths;
+}
+
+TEST_F(Listing, LinksAreFollowedButNeverBackUp) {
   SV_SKIP_ON_WINDOWS("symbolic links: the Windows build's std::filesystem cannot make them");
   TempDir dir;
-  test::MakeDirs(dir / "p/q");
-  test::WriteFile(dir / "p/q/f", "");
-  std::filesystem::create_directory_symlink(dir / "p", dir / "p/q/up");  // a cycle
-  std::filesystem::create_directory_symlink(dir / "p/q", dir / "alias");
-  TDirectory root;
-  TLoader::ScanFolderTree(dir.path(), &root);
-  ASSERT_EQ(root.DirectoryCount(), 2);
-  for (int i = 0; i < 2; ++i) {
-    const TDirectory* d = root.DirectoryAt(i);
-    const TDirectory* q = d->Name() == "p" ? d->DirectoryAt(0) : d;
-    ASSERT_EQ(q->Name(), d->Name() == "p" ? "q" : "alias");
-    EXPECT_EQ(q->FileCount(), 1);
-    ASSERT_EQ(q->DirectoryCount(), 1);
-    const TDirectory* up = q->DirectoryAt(0);
-    EXPECT_EQ(up->Name(), "up");
-    if (d->Name() == "p") {
-      EXPECT_EQ(up->DirectoryCount(), 0);  // p is on the path: listed, not entered
+  const std::string root = dir / "r";
+  test::MakeDirs(root + "/p/q");
+  test::WriteFile(root + "/p/q/f", "");
+  test::MakeDirs(dir / "outside");
+  test::WriteFile(dir / "outside/o", "");
+  std::filesystem::create_directory_symlink(root + "/p", root + "/p/q/up");  // to a folder on the path
+  std::filesystem::create_directory_symlink(root + "/p/q", root + "/alias");
+  std::filesystem::create_directory_symlink(root, root + "/self");
+  std::filesystem::create_directory_symlink(dir.path(), root + "/p/above");
+  std::filesystem::create_directory_symlink(dir / "outside", root + "/out");
+  std::filesystem::create_symlink(dir / "outside/o", root + "/flink");
+  const auto upward = [](const char* path) { return Format(msg::kLinkUpward, path); };
+  const std::vector<std::string> upwardNotes = {upward("\\alias\\up\\above"), upward("\\alias\\up\\q"),
+                                                upward("\\p\\above"), upward("\\p\\q\\up"), upward("\\self")};
+  const std::vector<std::string> inside = {"\\alias", "\\alias\\f", "\\alias\\up", "\\p", "\\p\\q", "\\p\\q\\f"};
+  for (bool withinRoot : {false, true}) {
+    TDirectory tree;
+    std::vector<std::string> notes;
+    TLoader::ScanFolderTree(root, &tree, [&](const std::string& n) { notes.push_back(n); }, withinRoot);
+    std::sort(notes.begin(), notes.end());
+    std::vector<std::string> paths = inside, expectedNotes = upwardNotes;
+    if (withinRoot) {  // the reference server: nothing outside the root
+      expectedNotes.push_back(Format(msg::kLinkOutside, "\\flink"));
+      expectedNotes.push_back(Format(msg::kLinkOutside, "\\out"));
     } else {
-      ASSERT_EQ(up->DirectoryCount(), 1);  // through the alias p is new once
-      EXPECT_EQ(up->DirectoryAt(0)->Name(), "q");
-      EXPECT_EQ(up->DirectoryAt(0)->DirectoryCount(), 0);
+      paths.insert(paths.end(), {"\\flink", "\\out", "\\out\\o"});
     }
+    std::sort(paths.begin(), paths.end());
+    std::sort(expectedNotes.begin(), expectedNotes.end());
+    EXPECT_EQ(Paths(tree), paths) << withinRoot;
+    EXPECT_EQ(notes, expectedNotes) << withinRoot;
   }
 }
 

@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
   }
   sv::LoadLocaleFacts();
   QuietApplication application;
-  sv::TdmDefaultSorvanaC controller(application, argv[1]);
+  sv::TdmDefaultSorvanaC controller(application, sv::SystemPath(argv[1]));
   Fill(controller.EventLog(), std::atoi(argv[2]));
   bool proceed = true;
   try {

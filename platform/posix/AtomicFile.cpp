@@ -3,8 +3,10 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <random>
@@ -25,17 +27,25 @@ std::function<void(const std::string&)>& CommitHook() {
   return hook;
 }
 
-// A name unlikely to meet another writer's: process id, a counter and random bits.
+std::optional<std::uint64_t>& FreeSpaceLimit() {
+  static std::optional<std::uint64_t> limit;
+  return limit;
+}
+
+// A short name, so that a target named as long as the disk allows still gets one, and
+// one unlikely to meet another writer's: a prefix of process id and random bits, made
+// once per process, and a counter.
 std::string TempName(const std::string& target) {
+  static const std::string prefix = [] {
+    char text[32];
+    std::snprintf(text, sizeof text, ".sv%x%08x-", static_cast<unsigned>(getpid()),
+                  static_cast<unsigned>(std::random_device{}()));
+    return std::string(text);
+  }();
   static std::atomic<unsigned> counter{0};
-  static thread_local std::mt19937 random{std::random_device{}()};
   const std::size_t slash = target.rfind('/');
   const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-  const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-  char suffix[64];
-  std::snprintf(suffix, sizeof suffix, ".sv%d-%u-%08x.tmp", static_cast<int>(getpid()),
-                counter.fetch_add(1), static_cast<unsigned>(random()));
-  return folder + "." + name + suffix;
+  return folder + prefix + std::to_string(counter.fetch_add(1)) + ".tmp";
 }
 
 }  // namespace
@@ -101,6 +111,19 @@ AtomicFile::~AtomicFile() {
   if (!impl_->committed && !impl_->temp.empty()) ::unlink(impl_->temp.c_str());
 }
 
+void AtomicFile::Reserve(std::uint64_t size) {
+  Impl& m = *impl_;
+  if (m.fd < 0 || m.error != 0) return;
+  struct statvfs vfs {};
+  if (::fstatvfs(m.fd, &vfs) != 0) return;
+  // The blocks reserved for the administrator are free only to the administrator.
+  std::uint64_t free = (::geteuid() == 0 ? vfs.f_bfree : vfs.f_bavail) * std::uint64_t{vfs.f_frsize};
+  if (FreeSpaceLimit()) free = std::min(free, *FreeSpaceLimit());
+  if (size <= free) return;
+  m.Fail(ENOSPC);
+  m.Raise();
+}
+
 void AtomicFile::Impl::WriteOut(const char* data, std::size_t size) {
   while (size > 0 && fd >= 0 && error == 0) {
     const ssize_t n = ::write(fd, data, size);
@@ -150,5 +173,7 @@ void WriteFileAtomic(std::string_view path, std::string_view content) {
 void SetCommitHookForTesting(std::function<void(const std::string& tempPath)> hook) {
   CommitHook() = std::move(hook);
 }
+
+void LimitFreeSpaceForTesting(std::optional<std::uint64_t> bytes) { FreeSpaceLimit() = bytes; }
 
 }  // namespace sv::fs

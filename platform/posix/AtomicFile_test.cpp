@@ -50,6 +50,13 @@ TEST(AtomicFile, ReplacesContentWholeAndLeavesNoTemporaryFile) {
   EXPECT_EQ(ReadFile(dir / "b.txt"), "");
 }
 
+TEST(AtomicFile, ANameAsLongAsTheDiskAllowsGetsItsContent) {
+  TempDir dir;
+  const std::string name(255, 'n');
+  WriteFileAtomic(dir / name, "long");
+  EXPECT_EQ(ReadFile(dir / name), "long");
+}
+
 TEST(AtomicFile, AbandonedWriteLeavesTheOldFileAndNoTemporaryFile) {
   TempDir dir;
   WriteFile(dir / "a.txt", "old");

@@ -8,12 +8,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "base/Exception.h"
 #include "base/Messages.h"
 #include "base/Text.h"
+#include "platform/ProgramPaths.h"
 
 namespace sv::fs {
 namespace {
@@ -62,9 +65,9 @@ void FillFromStat(const struct stat& st, DirEntry& entry) {
   entry.inode = st.st_ino;
 }
 
-// Opens a file for reading or raises the promised text with the program path.
-int OpenForReading(std::string_view path) {
-  const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+// Opens a file for reading or raises the promised text with the path as shown.
+int OpenForReading(const std::string& native, std::string_view path) {
+  const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     tLastError = errno;
     throw Exception(Format(msg::kCannotOpenFile, path, ErrorText(errno)));
@@ -101,6 +104,13 @@ std::uint64_t StreamFrom(int fd, std::string_view path, std::uint64_t limit,
   return done;
 }
 
+void ReadChunks(const std::string& native, std::string_view path,
+                const std::function<void(const char*, std::size_t)>& sink) {
+  Fd fd(OpenForReading(native, path));
+  RefuseFolder(fd.get(), path);
+  StreamFrom(fd.get(), path, UINT64_MAX, sink);
+}
+
 // Converts a name from the disk; true when the Windows-1250 form names the same entry
 // again: every character converted (malformed UTF-8 is not) and no backslash, which
 // separates path components above this layer.
@@ -114,7 +124,9 @@ std::string NativePath(std::string_view path) {
   std::string utf8 = Cp1250ToUtf8(path);
   for (char& c : utf8)
     if (c == '\\') c = '/';
-  return utf8;
+  if (utf8.empty() || utf8[0] != '~' || (utf8.size() > 1 && utf8[1] != '/')) return utf8;
+  const std::string home = HomeFolder().Native();
+  return home.empty() ? utf8 : home + utf8.substr(1);
 }
 
 bool ForEachEntry(std::string_view folder, const std::function<void(const DirEntry&)>& visit) {
@@ -133,6 +145,11 @@ bool ForEachEntry(std::string_view folder, const std::function<void(const DirEnt
     if (::fstatat(dirFd, name, &st, 0) != 0 || !(S_ISDIR(st.st_mode) || S_ISREG(st.st_mode))) continue;
     entry.nameIsExact = NameTravels(name, entry.name);
     FillFromStat(st, entry);
+    entry.isLink = d->d_type == DT_LNK;
+    if (d->d_type == DT_UNKNOWN) {  // some file systems do not tell the type in readdir
+      struct stat own {};
+      entry.isLink = ::fstatat(dirFd, name, &own, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(own.st_mode);
+    }
     visit(entry);
   }
   return true;
@@ -154,17 +171,39 @@ bool FolderExists(std::string_view path) {
   return ::stat(NativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool FileExists(std::string_view path) {
+bool FileExists(std::string_view path) { return FileExists(SystemPath(NativePath(path))); }
+
+bool FileExists(const SystemPath& path) {
   struct stat st {};
-  return ::stat(NativePath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  return ::stat(path.Native().c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
+
+EntryKind KindOf(std::string_view path) {
+  struct stat st {};
+  if (::lstat(NativePath(path).c_str(), &st) != 0) return EntryKind::kNone;
+  if (S_ISLNK(st.st_mode)) return EntryKind::kLink;
+  if (S_ISDIR(st.st_mode)) return EntryKind::kFolder;
+  return S_ISREG(st.st_mode) ? EntryKind::kFile : EntryKind::kOther;
+}
+
+bool LiesWithin(std::string_view path, std::string_view folder) {
+  char inner[PATH_MAX], outer[PATH_MAX];
+  if (!::realpath(NativePath(path).c_str(), inner) || !::realpath(NativePath(folder).c_str(), outer)) return false;
+  const std::string_view in(inner), out(outer);
+  // Whole components only: /srv/p does not hold /srv/project.
+  return in.substr(0, out.size()) == out && (in.size() == out.size() || out == "/" || in[out.size()] == '/');
+}
+
+bool HasDriveLetters() { return false; }
 
 bool CreateFolder(std::string_view path) {
   return ::mkdir(NativePath(path).c_str(), 0777) == 0 || Failed();
 }
 
-bool ForceFolders(std::string_view path) {
-  std::string native = NativePath(path);
+bool ForceFolders(std::string_view path) { return ForceFolders(SystemPath(NativePath(path))); }
+
+bool ForceFolders(const SystemPath& path) {
+  std::string native = path.Native();
   while (native.size() > 1 && native.back() == '/') native.pop_back();
   if (native.empty()) return false;
   struct stat st {};
@@ -179,9 +218,10 @@ bool ForceFolders(std::string_view path) {
 }
 
 bool CanRemoveFile(std::string_view path) {
+  const std::string native = NativePath(path);
   struct stat st {};
-  if (::stat(NativePath(path).c_str(), &st) != 0) return Failed();
-  // A folder (or a link to one) is not a file: it stays.
+  if (::lstat(native.c_str(), &st) != 0) return Failed();
+  // A folder is not a file: it stays. A link is neither; it can go itself.
   if (S_ISDIR(st.st_mode)) {
     tLastError = EISDIR;
     return false;
@@ -190,15 +230,24 @@ bool CanRemoveFile(std::string_view path) {
     tLastError = EACCES;
     return false;
   }
+  // Removing an entry takes write and search access to its folder; in a sticky folder
+  // (like /tmp) also owning the entry or the folder.
+  const std::size_t slash = native.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string(".") : native.substr(0, slash + 1);
+  struct stat dir {};
+  if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0 || ::stat(folder.c_str(), &dir) != 0)
+    return Failed();
+  const uid_t me = ::geteuid();
+  if ((dir.st_mode & S_ISVTX) && me != 0 && me != st.st_uid && me != dir.st_uid) {
+    tLastError = EPERM;
+    return false;
+  }
   return true;
 }
 
 bool RemoveFile(std::string_view path) {
-  const std::string native = NativePath(path);
-  struct stat st {};
-  // A dangling link has nothing to stat, yet it can go.
-  if (::lstat(native.c_str(), &st) == 0 && !S_ISLNK(st.st_mode) && !CanRemoveFile(path)) return false;
-  return ::unlink(native.c_str()) == 0 || Failed();
+  if (!CanRemoveFile(path)) return false;
+  return ::unlink(NativePath(path).c_str()) == 0 || Failed();
 }
 
 bool SetFileTime(std::string_view path, std::int64_t unixSeconds) {
@@ -213,15 +262,20 @@ std::string ReadFile(std::string_view path) {
   return content;
 }
 
+std::string ReadFile(const SystemPath& path) {
+  std::string content;
+  ReadChunks(path.Native(), path.Text(),
+             [&](const char* data, std::size_t size) { content.append(data, size); });
+  return content;
+}
+
 void ReadFileChunks(std::string_view path, const std::function<void(const char*, std::size_t)>& sink) {
-  Fd fd(OpenForReading(path));
-  RefuseFolder(fd.get(), path);
-  StreamFrom(fd.get(), path, UINT64_MAX, sink);
+  ReadChunks(NativePath(path), path, sink);
 }
 
 std::uint64_t ReadFileSized(std::string_view path, const std::function<void(std::uint64_t)>& opened,
                             const std::function<void(const char*, std::size_t)>& sink) {
-  Fd fd(OpenForReading(path));
+  Fd fd(OpenForReading(NativePath(path), path));
   RefuseFolder(fd.get(), path);
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) {

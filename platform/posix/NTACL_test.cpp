@@ -4,12 +4,14 @@
 #include <grp.h>
 #include <sys/acl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <string>
 
+#include "platform/posix/AclTesting.h"
 #include "tests/support/TempDir.h"
 
 namespace sv {
@@ -95,13 +97,50 @@ TEST_F(GrantTest, FailuresChangeNothingAndKeepTheOsError) {
   EXPECT_EQ(acl.LastError(), ENOENT);
 }
 
-TEST_F(GrantTest, FileGetsAccessEntryOnly) {
-  const std::string file = folder + "/f.txt";
-  test::WriteFile(file, "x");
-  ::chmod(file.c_str(), 0640);
-  acl.ObjectName = file;
-  ASSERT_TRUE(acl.GrantAccess("", "Authenticated Users", TNT_FileACL::kModifyRights, 3));
-  EXPECT_EQ(AclText(file, ACL_TYPE_ACCESS), "u::rw-,g::r--,g:users:rwx,m::rwx,o::---");
+// Nothing but a folder is opened up, and another user's link never leads the grant on;
+// what was there stays as it was.
+TEST_F(GrantTest, OnlyAFolderReachedWithoutAStrangersLinkGetsTheGrant) {
+  const std::string file = folder + "/f.txt", other = dir / "other";
+  test::WriteFile(file, "private");
+  ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
+  ASSERT_EQ(::mkfifo((folder + "/pipe").c_str(), 0600), 0);
+  ASSERT_EQ(::symlink(file.c_str(), (folder + "/to-file").c_str()), 0);
+  ASSERT_EQ(::mkdir(other.c_str(), 0700), 0);
+  ASSERT_EQ(::symlink(other.c_str(), (folder + "/strangers").c_str()), 0);
+  // Only root can give a link to another user; elsewhere the rows below fail as ENOENT.
+  const bool asRoot = ::geteuid() == 0 && ::lchown((folder + "/strangers").c_str(), 65534, 65534) == 0;
+  const struct {
+    std::string path, changed;  // the path granted, and what must stay as it was
+    int error;
+  } cases[] = {
+      {file, file, ENOTDIR},
+      {folder + "/pipe", folder + "/pipe", ENOTDIR},
+      {folder + "/to-file", file, ENOTDIR},
+      {folder + "/strangers", other, EPERM},
+      {folder + "/strangers/.", other, EPERM},
+  };
+  for (const auto& c : cases) {
+    if (c.error == EPERM && !asRoot) continue;
+    const std::string before = AclText(c.changed, ACL_TYPE_ACCESS);
+    acl.ObjectName = c.path;
+    EXPECT_FALSE(acl.GrantAccess("", "Authenticated Users", TNT_FileACL::kModifyRights, 3)) << c.path;
+    EXPECT_EQ(acl.LastError(), c.error) << c.path;
+    EXPECT_EQ(AclText(c.changed, ACL_TYPE_ACCESS), before) << c.path;
+  }
+  ASSERT_EQ(::symlink(other.c_str(), (folder + "/mine").c_str()), 0);  // one's own link is followed
+  acl.ObjectName = folder + "/mine";
+  EXPECT_TRUE(acl.GrantAccess("", "Authenticated Users", TNT_FileACL::kModifyRights, 3));
+  EXPECT_NE(AclText(other, ACL_TYPE_ACCESS).find("g:users:rwx"), std::string::npos);
+}
+
+TEST_F(GrantTest, AFailureAfterTheAccessListWasWrittenPutsItBack) {
+  const std::string access = AclText(folder, ACL_TYPE_ACCESS);
+  FailInheritedAclWriteForTesting(EIO);
+  EXPECT_FALSE(GrantUsers());
+  FailInheritedAclWriteForTesting(0);
+  EXPECT_EQ(acl.LastError(), EIO);
+  EXPECT_EQ(AclText(folder, ACL_TYPE_ACCESS), access);
+  EXPECT_EQ(AclText(folder, ACL_TYPE_DEFAULT), "");
 }
 
 }  // namespace

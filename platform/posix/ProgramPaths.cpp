@@ -6,17 +6,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "base/Text.h"
-
 namespace sv {
 namespace {
-
-// Disk text (UTF-8) as program text; characters Windows-1250 lacks become '?'.
-std::string ProgramText(const std::string& utf8) {
-  std::string out;
-  Utf8ToCp1250(utf8, out);
-  return out;
-}
 
 std::string ProgramFilePath() {
   std::vector<char> buffer(256);
@@ -28,8 +19,8 @@ std::string ProgramFilePath() {
   }
 }
 
-std::string& ConfigFolderOverride() {
-  static std::string folder;
+SystemPath& ConfigFolderOverride() {
+  static SystemPath folder;
   return folder;
 }
 
@@ -40,17 +31,14 @@ std::string Environment(const char* name) {
 
 }  // namespace
 
-std::string ProgramFolder() {
-  std::string path = ProgramFilePath();
-  return ProgramText(path.substr(0, path.rfind('/') == std::string::npos ? 0 : path.rfind('/')));
-}
+SystemPath ProgramFolder() { return SystemPath(ProgramFilePath()).Folder(); }
 
 std::string ProgramFileName() {
   std::string path = ProgramFilePath();
-  return ProgramText(path.substr(path.rfind('/') + 1));
+  return SystemPath(path.substr(path.rfind('/') + 1)).Text();
 }
 
-std::string HomeFolder() {
+SystemPath HomeFolder() {
   std::string home = Environment("HOME");
   if (home.empty()) {
     struct passwd entry {};
@@ -60,20 +48,25 @@ std::string HomeFolder() {
       home = found->pw_dir;
   }
   while (home.size() > 1 && home.back() == '/') home.pop_back();
-  return ProgramText(home);
+  return SystemPath(home);
 }
 
-std::string ConfigFolder() {
+std::string HomeFolderText() {
+  std::string text;
+  return HomeFolder().ExactText(text) ? text : "~";
+}
+
+SystemPath ConfigFolder() {
   if (!ConfigFolderOverride().empty()) return ConfigFolderOverride();
   // A relative XDG folder is to be ignored, as the desktop's base-directory rules say.
   std::string config = Environment("XDG_CONFIG_HOME");
-  if (config.empty() || config[0] != '/') return HomeFolder() + "/.config";
+  if (config.empty() || config[0] != '/') return HomeFolder() / ".config";
   while (config.size() > 1 && config.back() == '/') config.pop_back();
-  return ProgramText(config);
+  return SystemPath(config);
 }
 
-std::string DefaultProjectRoot() { return HomeFolder() + "/drumel"; }
+std::string DefaultProjectRoot() { return HomeFolderText() + "/drumel"; }
 
-void SetConfigFolderForTesting(const std::string& folder) { ConfigFolderOverride() = folder; }
+void SetConfigFolderForTesting(const SystemPath& folder) { ConfigFolderOverride() = folder; }
 
 }  // namespace sv

@@ -44,5 +44,17 @@ TEST(Trash, MissingPathsFailWithoutRaising) {
   EXPECT_TRUE(stdfs::exists(dir / "file.txt"));
 }
 
+TEST(Trash, ALinkGoesItselfAndIsNeverPassedThrough) {
+  TempDir dir;
+  MakeDirs(dir / "outside");
+  WriteFile(dir / "outside/keep", "k");
+  stdfs::create_directory_symlink(dir / "outside", dir / "link");
+  EXPECT_FALSE(TrashFolderContents(dir / "link"));
+  EXPECT_FALSE(TrashFolderContents(dir / "link/"));
+  EXPECT_TRUE(MoveToTrash(dir / "link"));
+  EXPECT_FALSE(stdfs::exists(stdfs::symlink_status(dir / "link")));
+  EXPECT_TRUE(stdfs::exists(dir / "outside/keep"));
+}
+
 }  // namespace
 }  // namespace sv::fs

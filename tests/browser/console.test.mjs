@@ -9,6 +9,8 @@ import path from 'node:path';
 
 const binDir = process.argv[2];
 const chromiumPath = process.env.CHROMIUM || '/usr/bin/chromium';
+// Screenshots of the pages are written here when set, to look at.
+const screenshots = process.env.SV_SCREENSHOTS;
 const root = fs.mkdtempSync(path.join(os.tmpdir(), 'sorvana-browser-'));
 const children = [];
 let passed = 0;
@@ -63,6 +65,39 @@ async function stopAll() {
   }
 }
 
+async function launchBrowser() {
+  const userDataDir = fs.mkdtempSync(path.join(root, 'chromium-'));
+  return chromium.launchPersistentContext(userDataDir, {
+    executablePath: chromiumPath,
+    headless: true,
+    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+  });
+}
+
+// The client's settings file: the server at 127.0.0.1:port and one project.
+function settingsText(port, name, folder) {
+  return [
+    '<xml>', '<serversettings>', '<serveradress>127.0.0.1</serveradress>',
+    `<defaultport>${port}</defaultport>`, '<defaultpollinterval>60</defaultpollinterval>',
+    '</serversettings>', '<projects>', '<project>', `<name>${name}</name>`,
+    `<path>${folder}</path>`, '</project>', '</projects>', '</xml>'].join('\r\n') + '\r\n';
+}
+
+// The client program copied into a folder of its own under root, with its settings beside it.
+function installClient(folder, port, name, project) {
+  fs.mkdirSync(folder, { recursive: true });
+  fs.copyFileSync(path.join(binDir, 'sorvana-client'), path.join(folder, 'sorvana-client'));
+  fs.chmodSync(path.join(folder, 'sorvana-client'), 0o755);
+  fs.writeFileSync(path.join(folder, 'svClient.xml'), settingsText(port, name, project));
+  return path.join(folder, 'sorvana-client');
+}
+
+function homeEnv(home) {
+  fs.mkdirSync(home, { recursive: true });
+  return { HOME: home, XDG_CONFIG_HOME: path.join(home, '.config'), XDG_DATA_HOME: path.join(home, '.local/share') };
+}
+
 async function main() {
   const port = await freePorts();
   const consolePort = port + 2;
@@ -77,30 +112,15 @@ async function main() {
   // Client side: the program copied into its own folder with svClient.xml beside it.
   const clientDir = path.join(root, 'client');
   const workDir = path.join(root, 'work', 'drumel');
-  fs.mkdirSync(clientDir, { recursive: true });
-  fs.copyFileSync(path.join(binDir, 'sorvana-client'), path.join(clientDir, 'sorvana-client'));
-  fs.chmodSync(path.join(clientDir, 'sorvana-client'), 0o755);
   const settingsFile = path.join(clientDir, 'svClient.xml');
-  fs.writeFileSync(settingsFile, [
-    '<xml>', '<serversettings>', '<serveradress>127.0.0.1</serveradress>',
-    `<defaultport>${port}</defaultport>`, '<defaultpollinterval>60</defaultpollinterval>',
-    '</serversettings>', '<projects>', '<project>', '<name>drumel</name>',
-    `<path>${workDir}</path>`, '</project>', '</projects>', '</xml>'].join('\r\n') + '\r\n');
-  const home = path.join(root, 'home');
-  fs.mkdirSync(home);
-  const env = { HOME: home, XDG_CONFIG_HOME: path.join(home, '.config'), XDG_DATA_HOME: path.join(home, '.local/share') };
+  const program = installClient(clientDir, port, 'drumel', workDir);
+  const env = homeEnv(path.join(root, 'home'));
 
   // The client starts while no server listens: its first synchronisation fails.
-  const client = start(path.join(clientDir, 'sorvana-client'), [], env);
+  const client = start(program, [], env);
   await until('the console', async () => (await fetch(`${base}/index.html`)).ok);
 
-  const userDataDir = fs.mkdtempSync(path.join(root, 'chromium-'));
-  const context = await chromium.launchPersistentContext(userDataDir, {
-    executablePath: chromiumPath,
-    headless: true,
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-  });
+  const context = await launchBrowser();
   const page = context.pages()[0] || await context.newPage();
   const cell = (label) => page.locator(`tr:has(td > p:text-is("${label}")) td`).last().innerText();
 
@@ -179,8 +199,182 @@ async function main() {
   check('the client is still running', client.exitCode === null, client.output);
 }
 
+// A proxy on 127.0.0.1:listenPort to targetPort that passes the server's bytes on
+// slowly, `chunk` bytes every `pauseMs`, and keeps what the client sent on each
+// connection.
+function slowProxy(listenPort, targetPort, chunk, pauseMs) {
+  const sent = [];
+  const server = net.createServer((down) => {
+    const index = sent.push('') - 1;
+    const up = net.connect(targetPort, '127.0.0.1');
+    const queue = [];
+    let busy = false;
+    let upEnded = false;
+    const pump = () => {
+      busy = queue.length > 0;
+      if (!busy) {
+        if (upEnded) down.end(); else up.resume();
+        return;
+      }
+      down.write(queue.shift());
+      setTimeout(pump, pauseMs);
+    };
+    down.on('data', (d) => { sent[index] += d.toString('latin1'); up.write(d); });
+    up.on('data', (d) => {
+      up.pause();
+      for (let i = 0; i < d.length; i += chunk) queue.push(d.subarray(i, i + chunk));
+      if (!busy) pump();
+    });
+    up.on('end', () => { upEnded = true; if (!busy) down.end(); });
+    const drop = () => { up.destroy(); down.destroy(); };
+    up.on('error', drop);
+    down.on('error', drop);
+    down.on('close', () => up.destroy());
+  });
+  server.listen(listenPort, '127.0.0.1');
+  return { server, sent };
+}
+
+// Everything below a folder: relative path -> size and modification time.
+function snapshot(dir) {
+  const out = {};
+  const walk = (d, rel) => {
+    for (const e of fs.readdirSync(d, { withFileTypes: true })) {
+      const st = fs.statSync(path.join(d, e.name));
+      out[rel + e.name] = `${e.isDirectory() ? 'dir' : st.size} ${st.mtimeMs}`;
+      if (e.isDirectory()) walk(path.join(d, e.name), rel + e.name + '/');
+    }
+  };
+  if (fs.existsSync(dir)) walk(dir, '');
+  return out;
+}
+
+// Progress, pause and preview of a synchronisation of a large folder, through a proxy
+// that slows the server down so that a synchronisation lasts seconds.
+async function synchronisationControls() {
+  const port = await freePorts();
+  let serverPort;
+  do serverPort = await freePorts(); while (Math.abs(serverPort - port) <= 2);
+  const base = `http://127.0.0.1:${port + 2}`;
+
+  // The server's folder: 16 files of 384 KiB, a changed file and nothing of the client's
+  // own old file and folder.
+  const serverDir = path.join(root, 'server2', 'velik');
+  const fileSize = 384 * 1024;
+  const names = Array.from({ length: 16 }, (_, i) => `f${String(i + 1).padStart(2, '0')}.bin`);
+  fs.mkdirSync(path.join(serverDir, 'podaci'), { recursive: true });
+  for (const n of names) fs.writeFileSync(path.join(serverDir, 'podaci', n), Buffer.alloc(fileSize, n));
+  fs.writeFileSync(path.join(serverDir, 'zajednicka.txt'), 'nova verzija');
+  const workDir = path.join(root, 'work2', 'velik');
+  fs.mkdirSync(path.join(workDir, 'mapa-stara'), { recursive: true });
+  fs.writeFileSync(path.join(workDir, 'mapa-stara', 'x.txt'), 'x');
+  fs.writeFileSync(path.join(workDir, 'stari.txt'), 'stari');
+  fs.writeFileSync(path.join(workDir, 'zajednicka.txt'), 'stara verzija');
+  fs.utimesSync(path.join(workDir, 'zajednicka.txt'), 1500000000, 1500000000);
+
+  const env = homeEnv(path.join(root, 'home2'));
+  const program = installClient(path.join(root, 'client2'), port, 'velik', workDir);
+  const settingsFile = path.join(root, 'client2', 'svClient.xml');
+  start(program, [], env);  // its first synchronisation finds no server
+  await until('the console', async () => (await fetch(`${base}/index.html`)).ok);
+  start(path.join(binDir, 'sorvana-server'), ['--listen', `127.0.0.1:${serverPort}`, `velik=${serverDir}`], env);
+  const proxy = slowProxy(port, serverPort, 32 * 1024, 40);
+
+  const context = await launchBrowser();
+  const page = context.pages()[0] || await context.newPage();
+  const cell = async (label) => {
+    const cells = page.locator(`tr:has(td > p:text-is("${label}")) td`);
+    return (await cells.count()) ? (await cells.last().innerText()).trim() : null;
+  };
+  const refreshes = async () => (await page.locator('meta[http-equiv=refresh]').count()) > 0;
+  const button = (value) => page.locator(`input[type=submit][value="${value}"]`);
+  const events = async (filter) => {
+    await page.goto(`${base}/eventlog.html?filter=${encodeURIComponent(filter)}`);
+    return page.$$eval('tr', (trs) => trs.map((tr) => Array.from(tr.querySelectorAll('td')).map((td) => td.innerText.trim()))
+      .filter((c) => c.length === 3 && /^\d+$/.test(c[0])).map((c) => c[2]));
+  };
+  const shoot = async (name) => { if (screenshots) await page.screenshot({ path: path.join(screenshots, name), fullPage: true }); };
+  const arrived = () => names.filter((n) => fs.existsSync(path.join(workDir, 'podaci', n)));
+  const setPollInterval = async (minutes) => {
+    await page.goto(`${base}/postavke.html`);
+    await page.fill('input[name=pollinterval]', String(minutes));
+    await page.click('input[type=submit][value="Postavi"]');
+  };
+
+  try {
+    await page.goto(`${base}/index.html`);
+    check('the status page offers "Pauziraj" and "Pregled"', await button('Pauziraj').count() === 1 && await button('Pregled').count() === 1);
+    check('no progress and no refresh while idle', await cell('Projekt') === null && !(await refreshes()));
+    check('the state is shown', await cell('Stanje') === 'Aktivno', await cell('Stanje'));
+    await shoot('status-idle.png');
+
+    // The preview lists every change of the prepared folder and changes nothing.
+    const before = snapshot(workDir);
+    await button('Pregled').click();
+    check('"Pregled" opens the preview page', page.url().endsWith('/pregled.html'), page.url());
+    const listed = await page.$$eval('tr', (trs) => trs.map((tr) => Array.from(tr.querySelectorAll('td')).map((td) => td.innerText.trim())).filter((c) => c.length === 2));
+    const has = (label, value) => listed.some(([l, v]) => l === label && v === value);
+    check('the preview lists the new folder and files', has('Nova mapa', '\\podaci') && names.every((n) => has('Nova datoteka', `\\podaci\\${n}`)), JSON.stringify(listed));
+    check('the preview lists the replaced file', has('Zamjena datoteke', '\\zajednicka.txt'));
+    check('the preview lists the deleted file and folder', has('Brisanje datoteke', '\\stari.txt') && has('Brisanje mape', '\\mapa-stara'));
+    check('the preview counts the changes', has('Broj izmjena', `${names.length + 4} (novo ${names.length + 1}, zamjena 1, brisanje 2)`), JSON.stringify(listed));
+    check('the preview changed nothing on disk', JSON.stringify(snapshot(workDir)) === JSON.stringify(before));
+    check('the server was asked for the task list and for no file', proxy.sent.some((t) => t.includes('Sync velik')) && !proxy.sent.some((t) => t.includes('GetFile')));
+    await shoot('preview.png');
+
+    // "Sinhroniziraj" from the preview: the status page refreshes itself and shows progress.
+    await button('Sinhroniziraj').click();
+    check('"Sinhroniziraj" on the preview returns to the status page', page.url().endsWith('/index.html'), page.url());
+    await until('progress on the status page', async () => await cell('Primljeno') !== null, 60);
+    check('the running synchronisation refreshes the page', await refreshes());
+    check('progress names the project', await cell('Projekt') === 'velik (1 od 1)', await cell('Projekt'));
+    check('progress names the task', /^\d+ od 20$/.test(await cell('Zadatak')), await cell('Zadatak'));
+    check('progress names the file', (await cell('Putanja')).startsWith('\\podaci\\f'), await cell('Putanja'));
+    check('progress counts the bytes', / od 393216 bajtova \(\d+ %\)$/.test(await cell('Primljeno')), await cell('Primljeno'));
+    await shoot('status-progress.png');
+
+    // Pause: the run ends after the file under way, and the button reads "Nastavi".
+    await button('Pauziraj').click();
+    check('"Pauziraj" becomes "Nastavi"', await button('Nastavi').count() === 1 && await button('Pauziraj').count() === 0);
+    await until('the stop', async () => { await page.goto(`${base}/index.html`); return await cell('Stanje') === 'Pauzirano'; }, 60);
+    check('after the stop the progress and the refresh are gone', await cell('Projekt') === null && !(await refreshes()));
+    await shoot('status-paused.png');
+    const part = arrived();
+    check('the run stopped part way with whole files', part.length > 0 && part.length < names.length &&
+      part.every((n) => fs.statSync(path.join(workDir, 'podaci', n)).size === fileSize), String(part));
+    check('the event log says the run stopped', (await events('zaustavljena')).some((t) => t.startsWith('Sinhronizacija zaustavljena zbog pauze nakon')));
+
+    // While paused neither the poll interval nor "Sinhroniziraj" starts a synchronisation.
+    const connections = proxy.sent.length;
+    await setPollInterval(0);
+    await new Promise((r) => setTimeout(r, 2000));  // ten ticks of the poll loop
+    check('a poll interval of 0 starts nothing while paused', proxy.sent.length === connections);
+    await page.goto(`${base}/index.html`);
+    await button('Sinhroniziraj').click();
+    check('"Sinhroniziraj" is refused while paused', (await page.content()).includes('Sinhronizacija je pauzirana; za nastavak pritisnite Nastavi'));
+    check('the refusal is in the event log', (await events('je pauzirana')).length === 1);
+
+    // Resume: the overdue poll synchronises the rest at once.
+    await page.goto(`${base}/index.html`);
+    await button('Nastavi').click();
+    check('"Nastavi" becomes "Pauziraj"', await button('Pauziraj').count() === 1);
+    await until('the rest of the files', async () => arrived().length === names.length &&
+      (await events('velik')).some((t) => t.startsWith('Sinkronizacija projekta velik')), 60);
+    await setPollInterval(60);
+    await until('the end of the synchronisations', async () => { await page.goto(`${base}/index.html`); return await cell('Stanje') === 'Aktivno'; }, 60);
+    check('after the synchronisation the progress and the refresh are gone', await cell('Projekt') === null && !(await refreshes()));
+    check('the folder mirrors the server', !fs.existsSync(path.join(workDir, 'stari.txt')) &&
+      fs.readFileSync(path.join(workDir, 'zajednicka.txt'), 'latin1') === 'nova verzija');
+    check('the settings file was written', fs.readFileSync(settingsFile, 'latin1').includes('<defaultpollinterval>60<'));
+  } finally {
+    await context.close();
+    proxy.server.close();
+  }
+}
+
 try {
   await main();
+  await synchronisationControls();
 } catch (e) {
   check('browser test', false, e.stack || String(e));
 } finally {

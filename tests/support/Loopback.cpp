@@ -65,16 +65,24 @@ bool Readable(int fd, int wake, int timeoutMs) {
   return n > 0 && p[0].revents != 0 && (wake < 0 || p[1].revents == 0);
 }
 
-HttpAnswer HttpExchange(int port, const std::string& request) {
+// Sends the bytes over a connection of its own (then, with endSending, ends its sending
+// side) and returns what the peer sent until it closed.
+std::string Exchange(int port, const std::string& bytes, bool endSending) {
   int fd = Connect(port);
-  if (fd < 0) throw std::runtime_error("console not reachable on port " + std::to_string(port));
+  if (fd < 0) throw std::runtime_error("nothing reachable on port " + std::to_string(port));
   std::string reply;
-  if (SendAll(fd, request.data(), request.size())) {
+  if (SendAll(fd, bytes.data(), bytes.size())) {
+    if (endSending) shutdown(fd, SHUT_WR);
     char buffer[kPiece];
     ssize_t n;
     while (Readable(fd, -1, kReadLimitMs) && (n = read(fd, buffer, sizeof buffer)) > 0) reply.append(buffer, n);
   }
   close(fd);
+  return reply;
+}
+
+HttpAnswer HttpExchange(int port, const std::string& request) {
+  const std::string reply = Exchange(port, request, false);
   HttpAnswer answer;
   std::size_t end = reply.find("\r\n\r\n");
   answer.head = reply.substr(0, end);
@@ -335,6 +343,8 @@ void ServeSynchronisation(PeerLink& link, const std::map<std::string, std::strin
     }
   }
 }
+
+std::string Converse(int port, const std::string& bytes) { return Exchange(port, bytes, true); }
 
 // ---- HTTP
 

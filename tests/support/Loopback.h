@@ -136,6 +136,10 @@ void ServeSynchronisation(PeerLink& link, const std::map<std::string, std::strin
                           const std::map<std::string, std::string>& files,
                           std::vector<std::string>* received = nullptr);
 
+// Sends `bytes` to 127.0.0.1:port over a connection of its own, then ends its sending
+// side, and returns everything the peer sent until it closed the connection.
+std::string Converse(int port, const std::string& bytes);
+
 // One HTTP/1.1 exchange with 127.0.0.1:port over a connection of its own.
 struct HttpAnswer {
   int status = 0;

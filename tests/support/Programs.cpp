@@ -207,8 +207,14 @@ ClientProgram::ClientProgram(const std::string& folder, int serverPort, int poll
   WriteFile(folder + "/svClient.xml", SettingsText(serverPort, pollInterval, projects));
 }
 
-void ClientProgram::Start(bool wait) {
-  process_ = Launch(program_, {}, env_);
+void ClientProgram::Start(const std::vector<std::string>& launcher, bool wait) {
+  if (launcher.empty()) {
+    process_ = Launch(program_, {}, env_);
+  } else {
+    std::vector<std::string> args(launcher.begin() + 1, launcher.end());
+    args.push_back(program_);
+    process_ = std::make_unique<ChildProcess>(launcher[0], args, env_);
+  }
   if (!wait) return;
   const std::string console = "Configure: http://localhost:" + std::to_string(consolePort_) + "/index.html\n";
   auto until = std::chrono::steady_clock::now() + kProgramLimit;

@@ -81,8 +81,10 @@ class ClientProgram {
   ClientProgram(const std::string& folder, int serverPort, int pollInterval,
                 const std::vector<Project>& projects, std::vector<std::string> env);
   // Starts it and waits until it has started: its start lines are printed (on Windows its
-  // console answers). Without waiting, it only starts.
-  void Start(bool wait = true);
+  // console answers). A launcher (a program and its arguments, the client's path
+  // appended) starts it instead, for example as another user; without waiting, it only
+  // starts.
+  void Start(const std::vector<std::string>& launcher = {}, bool wait = true);
   ChildProcess& Process() { return *process_; }
   int ConsolePort() const { return consolePort_; }
   // The user's choices in the tray menu (the signals of the headless host on Linux).

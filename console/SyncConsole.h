@@ -1,0 +1,33 @@
+#pragma once
+// The console's part in running synchronisations: the status page's rows for the state,
+// the progress and the pause, its buttons "Pauziraj"/"Nastavi" and "Pregled", and the
+// preview page. Runs on the console's request threads, as the rest of the console.
+#include <string>
+
+#include "console/HttpResponse.h"
+#include "eventlog/PageTemplate.h"
+
+namespace sv {
+
+class ConsoleController;
+
+// The status page's placeholders for synchronisations:
+//   {%REFRESH%}      a META refresh every 2 s while a synchronisation runs or is asked
+//                    for, else empty text
+//   {%SYNCSTATE%}    the state: running, asked for, paused (and stopping), or active
+//   {%PROGRESS%}     table rows of the running synchronisation's project (i of n), task
+//                    (j of N), path and bytes received, else empty text
+//   {%PAUSEACTION%}  the pause button's value: "Pauziraj", or "Nastavi" while paused
+Placeholders SyncPlaceholders(ConsoleController& controller);
+
+// The actions of the buttons above: "Pauziraj" and "Nastavi" pause and resume and
+// redirect to /index.html, "Pregled" redirects to /pregled.html. False for any other
+// action, which leaves the response alone. The controller's errors pass on.
+bool HandleSyncAction(ConsoleController& controller, const std::string& action, ConsoleResponse& response);
+
+// The preview page: asks the controller for a preview (waiting for it) and shows per
+// project each change the next synchronisation would make and their count, or why
+// there is no preview.
+std::string PreviewPage(ConsoleController& controller);
+
+}  // namespace sv

@@ -1,0 +1,26 @@
+#pragma once
+// What the tasks of a task list would do, told without doing it: the path each task
+// names (for the progress of a running synchronisation) and the change it would make
+// (for a preview of the next one). Reads the command registry (TaskBuilder.h).
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/SyncStatus.h"
+
+namespace sv {
+
+class TBaseTask;
+
+// The file or folder a task names: the whole parameter for the folder commands, the
+// parameter's first item for the file commands (empty when it has none), the whole
+// parameter for a command that is not registered.
+std::string TaskPath(const TBaseTask& task);
+
+// The changes the tasks of a task list document would make below `root`, in the order
+// they would run; nothing is changed, only looked at. insert_file of a file that exists
+// is a replacement; a command that is not registered is kOther. Raises the markup
+// parser's message for a document that is not well formed, as the run would.
+std::vector<TPlannedChange> PlanChanges(const std::string& root, std::string_view document);
+
+}  // namespace sv

@@ -1,0 +1,65 @@
+#include "sync/TaskPlan.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "base/Messages.h"
+#include "base/Text.h"
+#include "sync/Failure_test.h"
+#include "sync/TaskBuilder.h"
+#include "tests/support/TempDir.h"
+
+namespace sv {
+namespace {
+
+TEST(TaskPlan, EachTaskIsPlannedAsTheChangeItWouldMakeAndNothingChanges) {
+  RegisterFileCommands();
+  test::TempDir dir;
+  const std::string root = dir / "p";
+  test::MakeDirs(root);
+  test::WriteFile(root + "/old.txt", "old");
+  test::WriteFile(dir / "outside.txt", "not the project's");
+
+  struct Case {
+    std::string task;
+    TChangeKind kind;
+    bool folder;
+    std::string path;
+  };
+  const Case cases[] = {
+      {"insert_dir<param>\\docs</param>", TChangeKind::kCreate, true, "\\docs"},
+      {"TsvInserDirCommand<param>\\a b</param>", TChangeKind::kCreate, true, "\\a b"},
+      {"INSERT_FILE<param>\"\\docs\\a b.txt\",\"2008-11-14 13-05-08\"</param>", TChangeKind::kCreate, false,
+       "\\docs\\a b.txt"},
+      {"insert_file<param>\\old.txt</param>", TChangeKind::kReplace, false, "\\old.txt"},
+      {"update_file<param>\\old.txt,\"2008-11-14 13-05-08\"</param>", TChangeKind::kReplace, false, "\\old.txt"},
+      {"delete_file<param>\\gone.txt</param>", TChangeKind::kDelete, false, "\\gone.txt"},
+      {"delete_dir<param>\\stari dio</param>", TChangeKind::kDelete, true, "\\stari dio"},
+      {"rename_file<param>\\q r</param>", TChangeKind::kOther, false, "\\q r"},
+      // Paths a run would refuse are not looked up outside the root.
+      {"insert_file<param>\\..\\outside.txt</param>", TChangeKind::kCreate, false, "\\..\\outside.txt"},
+      {"insert_file", TChangeKind::kCreate, false, ""},
+  };
+  std::string document = "<xml>";
+  for (const Case& c : cases) document += "<task>" + c.task + "</task>";
+  const std::vector<TPlannedChange> changes = PlanChanges(root, document + "<other/></xml>");
+
+  ASSERT_EQ(changes.size(), std::size(cases));
+  for (std::size_t i = 0; i < changes.size(); ++i) {
+    SCOPED_TRACE(cases[i].task);
+    EXPECT_EQ(changes[i].kind, cases[i].kind);
+    EXPECT_EQ(changes[i].folder, cases[i].folder);
+    EXPECT_EQ(changes[i].path, cases[i].path);
+  }
+  EXPECT_EQ(changes[7].command, "rename_file");
+  EXPECT_FALSE(std::filesystem::exists(root + "/docs"));
+  EXPECT_EQ(test::ReadFile(root + "/old.txt"), "old");
+
+  EXPECT_TRUE(PlanChanges(root, "").empty());
+  EXPECT_EQ(test::MessageOf([&] { PlanChanges(root, "<xml><task>insert_dir</param></xml>"); }),
+            Format(msg::kTagMismatch, "task", "/param"));
+}
+
+}  // namespace
+}  // namespace sv
