@@ -85,9 +85,11 @@ build_dependency googletest /usr/src/googletest -Dgtest_disable_pthreads=OFF
 build_dependency benchmark "$deps/src/benchmark" -DGIT_VERSION="$(dpkg-query -W -f='${Version}' libbenchmark-dev | cut -d- -f1)" \
   -DBENCHMARK_ENABLE_TESTING=OFF -DBENCHMARK_ENABLE_WERROR=OFF -DHAVE_STEADY_CLOCK=1 \
   -DBENCHMARK_ENABLE_GTEST_TESTS=OFF
-# Standalone Asio is header-only; the cross build sees only what lies in its roots.
+# Standalone Asio and the JSON library of the tests are header-only; the cross build
+# sees only what lies in its roots.
 ln -sfn /usr/include/asio "$prefix/include/asio"
 ln -sfn /usr/include/asio.hpp "$prefix/include/asio.hpp"
+ln -sfn /usr/include/nlohmann "$prefix/include/nlohmann"
 
 echo "== Windows build"
 cmake -S . -B "$out" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DSV_WIN_DEPS="$prefix" \

@@ -10,6 +10,7 @@
 #include "platform/FileSystem.h"
 #include "server/TaskListBuilder.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestPlatform.h"
 
 namespace sv {
 namespace {
@@ -120,6 +121,7 @@ TEST_F(Session, ProtocolFaultsEndTheConnection) {
 }
 
 TEST_F(Session, OnlyWhatLiesInsideTheFolderIsListedAndServed) {
+  SV_SKIP_ON_WINDOWS("symbolic links: the Windows build's std::filesystem cannot make them");
   test::MakeDirs(dir / "secret");
   test::WriteFile(dir / "secret/secret.txt", "outside");
   std::filesystem::create_directory_symlink(dir / "secret", dir / "drumel/dirlink");

@@ -13,6 +13,7 @@
 #include "sync/TaskBuilder.h"
 #include "sync/uServerCommands.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestPlatform.h"
 
 namespace sv {
 namespace {
@@ -204,6 +205,7 @@ TEST_F(SyncRunTest, AnObserverHearsEachTaskAndItsBytesAndStopsTheRunBetweenTasks
 }
 
 TEST(BuildProjectListing, WhatIsLeftOutIsNotedOncePerProgramRun) {
+  SV_SKIP_ON_WINDOWS("symbolic links: the Windows build's std::filesystem cannot make them");
   TempDir dir;
   WriteFile(dir / "once-\xE6\x97\xA5.txt", "");  // no Windows-1250 form
   stdfs::create_directory_symlink(dir.path(), dir / "once-up");

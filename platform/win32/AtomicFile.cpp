@@ -24,17 +24,24 @@ std::function<void(const std::string&)>& CommitHook() {
   return hook;
 }
 
-// A name unlikely to meet another writer's: process id, a counter and random bits.
+std::optional<std::uint64_t>& FreeSpaceLimit() {
+  static std::optional<std::uint64_t> limit;
+  return limit;
+}
+
+// A short name, so that a target named as long as the path allows still gets one, and
+// one unlikely to meet another writer's: a prefix of process id and random bits, made
+// once per process, and a counter.
 std::wstring TempName(const std::wstring& target) {
+  static const std::wstring prefix = [] {
+    wchar_t text[32];
+    std::swprintf(text, 32, L".sv%lx%08x-", ::GetCurrentProcessId(), static_cast<unsigned>(std::random_device{}()));
+    return std::wstring(text);
+  }();
   static std::atomic<unsigned> counter{0};
-  static thread_local std::mt19937 random{std::random_device{}()};
   const std::size_t slash = target.rfind(L'\\');
   const std::wstring folder = slash == std::wstring::npos ? L"" : target.substr(0, slash + 1);
-  const std::wstring name = slash == std::wstring::npos ? target : target.substr(slash + 1);
-  wchar_t suffix[64];
-  std::swprintf(suffix, 64, L".sv%lu-%u-%08x.tmp", ::GetCurrentProcessId(), counter.fetch_add(1),
-                static_cast<unsigned>(random()));
-  return folder + L"." + name + suffix;
+  return folder + prefix + std::to_wstring(counter.fetch_add(1)) + L".tmp";
 }
 
 }  // namespace
@@ -105,6 +112,20 @@ AtomicFile::~AtomicFile() {
   if (!impl_->committed && !impl_->temp.empty()) ::DeleteFileW(impl_->temp.c_str());
 }
 
+void AtomicFile::Reserve(std::uint64_t size) {
+  Impl& m = *impl_;
+  if (m.file == INVALID_HANDLE_VALUE || m.error != 0) return;
+  const std::size_t slash = m.temp.rfind(L'\\');
+  const std::wstring folder = slash == std::wstring::npos ? L"." : m.temp.substr(0, slash + 1);
+  ULARGE_INTEGER available;  // to this user, quotas included
+  if (!::GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr)) return;
+  std::uint64_t free = available.QuadPart;
+  if (FreeSpaceLimit()) free = std::min(free, *FreeSpaceLimit());
+  if (size <= free) return;
+  m.Fail(ERROR_DISK_FULL);
+  m.Raise();
+}
+
 void AtomicFile::Write(const char* data, std::size_t size) {
   Impl& m = *impl_;
   if (m.file == INVALID_HANDLE_VALUE || m.error != 0) return;  // discarding: see the constructor
@@ -142,5 +163,7 @@ void WriteFileAtomic(std::string_view path, std::string_view content) {
 }
 
 void SetCommitHookForTesting(std::function<void(const std::string&)> hook) { CommitHook() = std::move(hook); }
+
+void LimitFreeSpaceForTesting(std::optional<std::uint64_t> bytes) { FreeSpaceLimit() = bytes; }
 
 }  // namespace sv::fs

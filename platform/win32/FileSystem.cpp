@@ -48,9 +48,41 @@ bool Inspect(const std::wstring& path, DirEntry& entry) {
 
 DWORD Attributes(std::string_view path) { return ::GetFileAttributesW(WidePath(path).c_str()); }
 
-// Opens a file for reading or raises the promised text with the program path.
-HANDLE OpenForReading(std::string_view path) {
-  HANDLE h = ::CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+// A reparse point that redirects to another place: a symbolic link or a junction.
+bool IsRedirect(DWORD attributes, DWORD reparseTag) {
+  return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+         (reparseTag == IO_REPARSE_TAG_SYMLINK || reparseTag == IO_REPARSE_TAG_MOUNT_POINT);
+}
+
+// Attributes of the entry itself (a link not followed) and its reparse tag.
+bool OwnAttributes(const std::wstring& path, DWORD& attributes, DWORD& reparseTag) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = ::FindFirstFileW(path.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return Failed();
+  ::FindClose(search);
+  attributes = found.dwFileAttributes;
+  reparseTag = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? found.dwReserved0 : 0;
+  return true;
+}
+
+// The path with every link resolved, without the "\\?\" prefix; empty when it cannot be
+// opened.
+std::wstring FinalPath(const std::wstring& path) {
+  Handle h(OpenForInfo(path));
+  if (!h.valid()) return {};
+  wchar_t final[32768];
+  const DWORD n = ::GetFinalPathNameByHandleW(h.get(), final, 32768, FILE_NAME_NORMALIZED);
+  if (n == 0 || n >= 32768) return {};
+  std::wstring result(final, n);
+  if (result.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\" + result.substr(7);
+  if (result.rfind(L"\\\\?\\", 0) == 0) result.erase(0, 4);
+  while (result.size() > 3 && result.back() == L'\\') result.pop_back();
+  return result;
+}
+
+// Opens a file for reading or raises the promised text with the path as shown.
+HANDLE OpenForReading(const std::wstring& wide, std::string_view path) {
+  HANDLE h = ::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                            nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     Failed();
@@ -104,6 +136,7 @@ bool ForEachEntry(std::string_view folder, const std::function<void(const DirEnt
     const wchar_t* name = found.cFileName;
     if (name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0))) continue;
     entry.nameIsExact = win::Narrow(name, entry.name);
+    entry.isLink = IsRedirect(found.dwFileAttributes, found.dwReserved0);
     const bool folderOrLink = (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0;
     if (folderOrLink) {
       // Links are followed: a link to a folder is a folder with its target's identity; a
@@ -139,12 +172,39 @@ bool FileExists(std::string_view path) {
   return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool FileExists(const SystemPath& path) {
+  DirEntry found;  // links followed
+  return Inspect(win::WideFromUtf8(path.Native()), found) && !found.isFolder;
+}
+
+EntryKind KindOf(std::string_view path) {
+  DWORD attributes = 0, tag = 0;
+  if (!OwnAttributes(WidePath(path), attributes, tag)) return EntryKind::kNone;
+  if (IsRedirect(attributes, tag)) return EntryKind::kLink;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::kFolder : EntryKind::kFile;
+}
+
+bool LiesWithin(std::string_view path, std::string_view folder) {
+  const std::wstring inner = FinalPath(WidePath(path)), outer = FinalPath(WidePath(folder));
+  if (inner.empty() || outer.empty() || inner.size() < outer.size()) return false;
+  // Names compare without regard to case, as the file system does; whole components only.
+  const bool prefix = ::CompareStringOrdinal(inner.c_str(), static_cast<int>(outer.size()), outer.c_str(),
+                                             static_cast<int>(outer.size()), TRUE) == CSTR_EQUAL;
+  return prefix && (inner.size() == outer.size() || outer.back() == L'\\' || inner[outer.size()] == L'\\');
+}
+
+bool HasDriveLetters() { return true; }
+
 bool CreateFolder(std::string_view path) {
   return ::CreateDirectoryW(WidePath(path).c_str(), nullptr) || Failed();
 }
 
-bool ForceFolders(std::string_view path) {
-  std::wstring wide = WidePath(path);
+bool ForceFolders(std::string_view path) { return ForceFolders(SystemPath(NativePath(path))); }
+
+bool ForceFolders(const SystemPath& path) {
+  std::wstring wide = win::WideFromUtf8(path.Native());
+  for (wchar_t& c : wide)
+    if (c == L'/') c = L'\\';
   const std::size_t root = RootLength(wide);
   while (wide.size() > root && wide.back() == L'\\') wide.pop_back();
   if (wide.empty()) return false;
@@ -156,20 +216,33 @@ bool ForceFolders(std::string_view path) {
     if (!::CreateDirectoryW(level.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) return Failed();
     if (pos == std::wstring::npos) break;
   }
-  return FolderExists(path);
+  const DWORD created = ::GetFileAttributesW(wide.c_str());
+  return created != INVALID_FILE_ATTRIBUTES && (created & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool CanRemoveFile(std::string_view path) {
-  const DWORD a = Attributes(path);
-  if (a == INVALID_FILE_ATTRIBUTES) return Failed();
+  const std::wstring wide = WidePath(path);
+  DWORD attributes = 0, tag = 0;
+  if (!OwnAttributes(wide, attributes, tag)) return false;
   // A folder is not a file, and a read-only file stays: the system refuses both alike.
-  if (a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) return Refuse(ERROR_ACCESS_DENIED);
-  return true;
+  // A link is neither; it can go itself.
+  if (!IsRedirect(attributes, tag) && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)))
+    return Refuse(ERROR_ACCESS_DENIED);
+  // The right to delete it, from its own access list or its folder's, as the deletion
+  // itself will ask for it.
+  Handle h(::CreateFileW(wide.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  return h.valid() || Failed();
 }
 
 bool RemoveFile(std::string_view path) {
   if (!CanRemoveFile(path)) return false;
-  return ::DeleteFileW(WidePath(path).c_str()) || Failed();
+  const std::wstring wide = WidePath(path);
+  // A link to a folder is removed as a folder entry; either way the link goes, never
+  // what it points to.
+  if (KindOf(path) == EntryKind::kLink && (::GetFileAttributesW(wide.c_str()) & FILE_ATTRIBUTE_DIRECTORY))
+    return ::RemoveDirectoryW(wide.c_str()) || Failed();
+  return ::DeleteFileW(wide.c_str()) || Failed();
 }
 
 bool SetFileTime(std::string_view path, std::int64_t unixSeconds) {
@@ -187,14 +260,21 @@ std::string ReadFile(std::string_view path) {
   return content;
 }
 
+std::string ReadFile(const SystemPath& path) {
+  std::string content;
+  Handle h(OpenForReading(win::WideFromUtf8(path.Native()), path.Text()));
+  StreamFrom(h.get(), path.Text(), UINT64_MAX, [&](const char* data, std::size_t size) { content.append(data, size); });
+  return content;
+}
+
 void ReadFileChunks(std::string_view path, const std::function<void(const char*, std::size_t)>& sink) {
-  Handle h(OpenForReading(path));
+  Handle h(OpenForReading(WidePath(path), path));
   StreamFrom(h.get(), path, UINT64_MAX, sink);
 }
 
 std::uint64_t ReadFileSized(std::string_view path, const std::function<void(std::uint64_t)>& opened,
                             const std::function<void(const char*, std::size_t)>& sink) {
-  Handle h(OpenForReading(path));
+  Handle h(OpenForReading(WidePath(path), path));
   LARGE_INTEGER size;
   if (!::GetFileSizeEx(h.get(), &size)) {
     Failed();

@@ -13,9 +13,13 @@ struct TNTACL_Helper::Security {
   PSECURITY_DESCRIPTOR descriptor = nullptr;  // what was read; holds `dacl` then
   PACL dacl = nullptr;                        // may be null: no list, everyone allowed
   bool ownsDacl = false;                      // a merged list is allocated on its own
+  // The folder that was read, held open without leave to delete or rename it, so that
+  // the path names this very folder until the grant is written.
+  HANDLE folder = INVALID_HANDLE_VALUE;
   ~Security() {
     if (ownsDacl && dacl) ::LocalFree(dacl);
     if (descriptor) ::LocalFree(descriptor);
+    if (folder != INVALID_HANDLE_VALUE) ::CloseHandle(folder);
   }
 };
 
@@ -48,6 +52,13 @@ int TNTACL_Helper::LastCallError() { return static_cast<int>(tLastCallError); }
 bool TNTACL_Helper::ReadSecurity(const std::string& path, SecurityPtr& security) {
   SecurityPtr s(new Security);
   std::wstring wide = win::WidePath(path);
+  // Folders only (a link to one is followed); a file is never opened up.
+  s->folder = ::CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (s->folder == INVALID_HANDLE_VALUE || !::GetFileInformationByHandle(s->folder, &info))
+    return Result(::GetLastError());
+  if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return Result(ERROR_DIRECTORY);
   if (!Result(::GetNamedSecurityInfoW(wide.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
                                       &s->dacl, nullptr, &s->descriptor)))
     return false;

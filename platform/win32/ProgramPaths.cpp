@@ -20,48 +20,49 @@ std::wstring ProgramFilePath() {
   }
 }
 
-std::string& ConfigFolderOverride() {
-  static std::string folder;
+SystemPath& ConfigFolderOverride() {
+  static SystemPath folder;
   return folder;
 }
 
-// A shell folder, or empty text when the shell has none.
-std::string ShellFolder(int csidl) {
+// A shell folder, or an empty path when the shell has none.
+SystemPath ShellFolder(int csidl) {
   wchar_t path[MAX_PATH];
   if (FAILED(::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path))) return {};
   std::wstring folder = path;
   while (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
-  return win::Narrow(folder);
+  return SystemPath(win::Utf8(folder));
 }
 
 }  // namespace
 
-std::string ProgramFolder() {
-  const std::wstring path = ProgramFilePath();
-  const std::size_t slash = path.rfind(L'\\');
-  return win::Narrow(path.substr(0, slash == std::wstring::npos ? 0 : slash));
-}
+SystemPath ProgramFolder() { return SystemPath(win::Utf8(ProgramFilePath())).Folder(); }
 
 std::string ProgramFileName() {
   const std::wstring path = ProgramFilePath();
   return win::Narrow(path.substr(path.rfind(L'\\') + 1));
 }
 
-std::string HomeFolder() { return ShellFolder(CSIDL_PROFILE); }
+SystemPath HomeFolder() { return ShellFolder(CSIDL_PROFILE); }
 
-std::string ConfigFolder() {
+std::string HomeFolderText() {
+  std::string text;
+  return HomeFolder().ExactText(text) ? text : "~";
+}
+
+SystemPath ConfigFolder() {
   if (!ConfigFolderOverride().empty()) return ConfigFolderOverride();
   // The shell's folder for application data shared by all users; without one, the
   // place it had in the Windows folder.
-  std::string folder = ShellFolder(CSIDL_COMMON_APPDATA);
+  SystemPath folder = ShellFolder(CSIDL_COMMON_APPDATA);
   if (!folder.empty()) return folder;
   wchar_t windows[MAX_PATH];
   const UINT n = ::GetWindowsDirectoryW(windows, MAX_PATH);
-  return win::Narrow(std::wstring(windows, n < MAX_PATH ? n : 0)) + "\\All Users\\Application Data";
+  return SystemPath(win::Utf8(std::wstring(windows, n < MAX_PATH ? n : 0))) / "All Users/Application Data";
 }
 
 std::string DefaultProjectRoot() { return "c:\\program files\\drumel"; }
 
-void SetConfigFolderForTesting(const std::string& folder) { ConfigFolderOverride() = folder; }
+void SetConfigFolderForTesting(const SystemPath& folder) { ConfigFolderOverride() = folder; }
 
 }  // namespace sv

@@ -12,7 +12,7 @@ namespace {
 
 // The shell's delete of one source (a path, or a folder's "\*.*"): to the recycle bin,
 // without progress, confirmation or error display, and no owner window. True when the
-// shell reports success and nothing was aborted.
+// shell reports success and nothing was aborted. The shell deletes a link itself.
 bool ShellDelete(std::wstring source) {
   source.push_back(L'\0');  // the list of sources ends with an empty one
   SHFILEOPSTRUCTW operation{};
@@ -27,6 +27,8 @@ bool ShellDelete(std::wstring source) {
 bool MoveToTrash(std::string_view path) { return ShellDelete(win::WidePath(path)); }
 
 bool TrashFolderContents(std::string_view folder) {
+  // The step never passes through a link into what it points to.
+  if (KindOf(folder) != EntryKind::kFolder) return false;
   bool empty = true;
   if (!ForEachEntry(folder, [&](const DirEntry&) { empty = false; })) return false;
   // The shell may call a pattern that matches nothing a failure; nothing to move is success.

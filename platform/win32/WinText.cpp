@@ -1,5 +1,7 @@
 #include "platform/win32/WinText.h"
 
+#include "platform/ProgramPaths.h"
+
 namespace sv::win {
 namespace {
 
@@ -51,7 +53,10 @@ std::wstring WidePath(std::string_view path) {
   std::wstring wide = Wide(path);
   for (wchar_t& c : wide)
     if (c == L'/') c = L'\\';
-  return wide;
+  // A leading "~" component is the home folder (see FileSystem.h).
+  if (wide.empty() || wide[0] != L'~' || (wide.size() > 1 && wide[1] != L'\\')) return wide;
+  const std::wstring home = WideFromUtf8(HomeFolder().Native());
+  return home.empty() ? wide : home + wide.substr(1);
 }
 
 // 11644473600 seconds lie between 1601-01-01 and 1970-01-01.

@@ -15,11 +15,12 @@ std::wstring Wide(std::string_view cp1250);
 // UTF-16 to Windows-1250; false when a character has no Windows-1250 form (it becomes '?').
 bool Narrow(std::wstring_view wide, std::string& cp1250);
 std::string Narrow(std::wstring_view wide);
-// UTF-16 to UTF-8 and back.
+// UTF-16 to UTF-8 and back (a SystemPath holds the UTF-8 form).
 std::string Utf8(std::wstring_view wide);
 std::wstring WideFromUtf8(std::string_view utf8);
 
-// A program path ('\' or '/' between components, Windows-1250) in the system's form.
+// A program path ('\' or '/' between components, Windows-1250) in the system's form; a
+// leading "~" component is the home folder.
 std::wstring WidePath(std::string_view path);
 
 // A file time (100 ns steps since 1601, UTC) as POSIX seconds, rounded down, and back.

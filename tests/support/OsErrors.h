@@ -24,6 +24,7 @@ inline constexpr OsError kFileNotFound{2, 2, "No such file or directory"};      
 inline constexpr OsError kPathNotFound{2, 3, "No such file or directory"};         // ERROR_PATH_NOT_FOUND
 inline constexpr OsError kAccessDenied{13, 5, "Permission denied"};                // ERROR_ACCESS_DENIED
 inline constexpr OsError kNotAFolder{20, 3, "Not a directory"};                    // a file on the path
+inline constexpr OsError kDiskFull{28, 112, "No space left on device"};             // ERROR_DISK_FULL
 inline constexpr OsError kAlreadyExists{17, 183, "File exists"};                   // ERROR_ALREADY_EXISTS
 inline constexpr OsError kConnectionRefused{111, 10061, "Connection refused"};     // WSAECONNREFUSED
 inline constexpr OsError kTimedOut{110, 10060, "Connection timed out"};            // WSAETIMEDOUT
