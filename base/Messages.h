@@ -89,11 +89,18 @@ inline const std::string kSocketError = "Socket Error # %d\r\n%s";
 inline const std::string kResourceNotFound = "Resource %s not found";
 inline const std::string kCannotBind = "Could not bind socket. Address and port are already in use.";
 inline const std::string kRegexCompileError = "TPerlRegEx.Compile() - Error in regex at offset %d: %s";
-// The console's refusals (short bodies that say why).
+// A filter that matching cannot finish within its limits: one event's match went past a
+// PCRE2 limit (filled with PCRE2's error text), or the page's matching took too long
+// (filled with the seconds allowed).
+inline const std::string kFilterTooComplex = Cp("Filtar je presložen: traženje u jednoj poruci prešlo je granicu (%s)");
+inline const std::string kFilterTooSlow = Cp("Filtar je prespor: traženje kroz poruke nije završeno u %d s");
+// A request given up because the console stops.
+inline const std::string kRequestStopped = Cp("Zahtjev je prekinut jer se konzola zaustavlja");
+// The console's refusals, shown on the refusal page under "Zahtjev nije prihvaćen".
 inline const std::string kForbiddenHost =
-    "Forbidden: the console answers only requests addressed to localhost, 127.0.0.1 or [::1].";
-inline const std::string kForbiddenOrigin = "Forbidden: a form of another site may not post to the console.";
-inline const std::string kRequestTooLarge = "Request too large.";
+    Cp("Konzola odgovara samo na zahtjeve upućene na localhost, 127.0.0.1 ili [::1].");
+inline const std::string kForbiddenOrigin = Cp("Obrazac druge stranice ne smije slati podatke konzoli.");
+inline const std::string kRequestTooLarge = Cp("Zahtjev je prevelik.");
 
 // Host and controller.
 inline const std::string kTrayHint = "Sorvana Client 9X";

@@ -86,8 +86,10 @@ std::string FillPage(ConsoleController& c, std::string_view pageTemplate, const 
   Placeholders values = PageValues(c, request);
   if (pageTemplate.find("{%EVENTLOG%}") == std::string_view::npos)
     return FillPlaceholders(pageTemplate, std::move(values));
+  FilterBudget budget;
+  budget.stop = request.stop;  // the listener stops: the filter gives up at once
   return DumpEventLog(c.EventLog(), pageTemplate, Trim(request.Param("page")), request.Param("filter"),
-                      kRowsPerPage, std::move(values));
+                      kRowsPerPage, std::move(values), budget);
 }
 
 std::string GetLastMessage(ConsoleController& c) { return c.EventLog().LatestDisplayText(); }

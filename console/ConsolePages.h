@@ -19,7 +19,8 @@ class ConsoleController;
 // {%FILTERURL%} (the same, percent-encoded for links) and those of SyncPlaceholders,
 // every occurrence without regard to case. Values are HTML-escaped. A template holding
 // "{%EVENTLOG%}" also gets the rows of the event-log page named by the request's "page"
-// (20 a page, DumpEventLog), and raises its errors (an invalid filter).
+// (20 a page, DumpEventLog, with the default filter budget and the request's stop token),
+// and raises its errors (an invalid filter, one that is too complex or too slow).
 std::string FillPage(ConsoleController& controller, std::string_view pageTemplate,
                      const ConsoleRequest& request);
 

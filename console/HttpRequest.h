@@ -3,6 +3,7 @@
 // produce it from the bytes on the wire. Nothing here touches a socket.
 #include <cstdint>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -26,6 +27,11 @@ struct ConsoleRequest {
   std::string document;      // the target up to its first '?', '\' as '/', percent-decoded
   std::string query;         // the target after its first '?', as sent
   std::vector<std::string> params;  // decoded "name=value" lines, form fields first
+  // Set by the listener: the port the request arrived at (0: not known), and a token
+  // that is stopped when the listener stops or drops the connection, so that a long
+  // handler can give up.
+  std::uint16_t localPort = 0;
+  std::stop_token stop;
 
   // The value of the first header of that name (any case); empty text when none.
   std::string Header(std::string_view name) const;

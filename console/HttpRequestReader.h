@@ -33,6 +33,8 @@ class HttpRequestReader {
   Status status() const { return status_; }
   // Valid when the status is kDone.
   const ConsoleRequest& Request() const { return request_; }
+  // The request moved out, once, when the status is kDone.
+  ConsoleRequest TakeRequest() { return std::move(request_); }
   // True when bytes arrived after the end of the request.
   bool HasExtraBytes() const { return extra_; }
 

@@ -28,7 +28,7 @@ struct ConsoleResponse {
 // stream. The length, when not set, is that of the text, or else of the stream.
 std::string SerializeResponse(const ConsoleResponse& response, bool withBody);
 
-// A response of a status and a short plain explanation (403, 413, 500).
+// A response of a status and a body text: a failed request's message (500), or a page.
 ConsoleResponse TextResponse(int code, std::string reason, std::string text);
 
 }  // namespace sv

@@ -6,6 +6,8 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <stop_token>
 #include <thread>
 #include <vector>
 
@@ -28,30 +30,52 @@ constexpr std::size_t kReadChunk = 16 * 1024;
 constexpr std::size_t kMaxDrainBytes = 16 * 1024 * 1024;
 constexpr std::chrono::milliseconds kDrainWait{2000};
 
+// The time limits of a connection.
+struct Limits {
+  std::chrono::milliseconds idle;     // waiting for any byte, or to write
+  std::chrono::milliseconds request;  // from a request's first byte to its last
+};
+
 // One accepted connection: its own I/O context, used only by its thread, so that every
 // read and write can be bounded in time without platform calls. Another thread may only
-// Abort it.
+// Abort or Evict it.
 class Connection {
  public:
-  Connection(const RequestHandler& handler, std::chrono::milliseconds idle)
-      : handler_(handler), idle_(idle) {}
+  Connection(const RequestHandler& handler, Limits limits) : handler_(handler), limits_(limits) {}
 
   tcp::socket& Socket() { return socket_; }
   bool Finished() const { return finished_.load(std::memory_order_acquire); }
+  bool Evicted() const { return phase_.load(std::memory_order_acquire) == kEvicted; }
   void Start() { thread_ = std::thread([this] { Run(); }); }
   void Join() {
     if (thread_.joinable()) thread_.join();
   }
-  // Makes the connection's current and every later I/O fail at once. Any thread.
+  // Makes the connection's current and every later I/O fail at once, and stops its
+  // request's token, so that a running handler gives up. Any thread.
   void Abort() {
     aborted_.store(true, std::memory_order_release);
+    stop_.request_stop();
     asio::post(context_, [this] {
       std::error_code ignored;
       socket_.close(ignored);
     });
   }
+  // Closes the connection when it is still waiting for a whole request or lingers after
+  // its answer; true when it did. A request that has arrived whole is always answered.
+  // Any thread.
+  bool Evict() {
+    for (Phase from : {kWaiting, kLingering}) {
+      if (phase_.compare_exchange_strong(from, kEvicted, std::memory_order_acq_rel)) {
+        Abort();
+        return true;
+      }
+    }
+    return false;
+  }
 
  private:
+  enum Phase { kWaiting, kServing, kLingering, kEvicted };
+
   void Run() {
     try {
       Serve();
@@ -66,32 +90,68 @@ class Connection {
   void Serve() {
     HttpRequestReader reader;
     std::vector<char> chunk(kReadChunk);
+    if (!ReadRequest(reader, chunk)) return;
+    const auto status = reader.status();
+    if (status == HttpRequestReader::Status::kDropped || !Enter(kWaiting, kServing)) return;
+    std::error_code ignored;
+    const std::uint16_t port = socket_.local_endpoint(ignored).port();
+    const bool tooLarge = status == HttpRequestReader::Status::kTooLarge;
+    bool withBody = true;
+    ConsoleResponse response;
+    if (tooLarge) {
+      response = TooLargeResponse(port);
+    } else {
+      ConsoleRequest request = reader.TakeRequest();
+      request.localPort = port;
+      request.stop = stop_.get_token();
+      withBody = request.command != CommandType::kHead;
+      response = Dispatch(request, handler_);
+    }
+    if (Write(SerializeResponse(response, withBody))) return;
+    socket_.shutdown(tcp::socket::shutdown_send, ignored);
+    if ((tooLarge || reader.HasExtraBytes()) && Enter(kServing, kLingering)) Drain(chunk);
+  }
+
+  bool Enter(Phase from, Phase to) { return phase_.compare_exchange_strong(from, to, std::memory_order_acq_rel); }
+
+  // Feeds the reader until it has a whole request (or refuses one); false when the
+  // connection broke, stayed idle, was aborted, or took longer than the request limit
+  // from its first byte: it is closed without an answer then.
+  bool ReadRequest(HttpRequestReader& reader, std::vector<char>& chunk) {
+    std::optional<std::chrono::steady_clock::time_point> deadline;
     while (reader.status() == HttpRequestReader::Status::kNeedMore) {
+      std::chrono::milliseconds limit = limits_.idle;
+      if (deadline) {
+        limit = std::min(limit, Left(*deadline));
+        if (limit <= std::chrono::milliseconds::zero()) return false;
+      }
       std::size_t n = 0;
-      const std::error_code ec = Read(chunk, n, idle_);
+      const std::error_code ec = Read(chunk, n, limit);
       if (ec == asio::error::eof) {
         reader.Finish();
       } else if (ec) {
-        return;  // broken, idle or aborted: closed without an answer
+        return false;
       } else {
+        if (!deadline) deadline = std::chrono::steady_clock::now() + limits_.request;
         reader.Feed(std::string_view(chunk.data(), n));
       }
     }
-    const auto status = reader.status();
-    if (status == HttpRequestReader::Status::kDropped) return;
-    const bool tooLarge = status == HttpRequestReader::Status::kTooLarge;
-    const ConsoleResponse response = tooLarge ? TooLargeResponse() : Dispatch(reader.Request(), handler_);
-    const bool withBody = tooLarge || reader.Request().command != CommandType::kHead;
-    if (Write(SerializeResponse(response, withBody))) return;
-    std::error_code ignored;
-    socket_.shutdown(tcp::socket::shutdown_send, ignored);
-    if (tooLarge || reader.HasExtraBytes()) Drain(chunk);
+    return true;
   }
 
   // Reads and drops input until the peer closes, for a bounded time and amount.
   void Drain(std::vector<char>& chunk) {
+    const auto until = std::chrono::steady_clock::now() + kDrainWait;
     std::size_t total = 0, n = 0;
-    while (total < kMaxDrainBytes && !Read(chunk, n, std::min(idle_, kDrainWait))) total += n;
+    while (total < kMaxDrainBytes) {
+      const std::chrono::milliseconds left = std::min(limits_.idle, Left(until));
+      if (left <= std::chrono::milliseconds::zero() || Read(chunk, n, left)) return;
+      total += n;
+    }
+  }
+
+  static std::chrono::milliseconds Left(std::chrono::steady_clock::time_point until) {
+    return std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
   }
 
   std::error_code Read(std::vector<char>& chunk, std::size_t& n, std::chrono::milliseconds limit) {
@@ -100,7 +160,7 @@ class Connection {
   // Writes everything; returns an error code (as true) when it could not.
   std::error_code Write(const std::string& bytes) {
     std::size_t n = 0;
-    return Await(idle_, n, [&](auto done) { asio::async_write(socket_, asio::buffer(bytes), done); });
+    return Await(limits_.idle, n, [&](auto done) { asio::async_write(socket_, asio::buffer(bytes), done); });
   }
 
   // Runs one asynchronous operation to its end or until `limit` passes without it ending;
@@ -128,10 +188,12 @@ class Connection {
   }
 
   const RequestHandler& handler_;
-  const std::chrono::milliseconds idle_;
+  const Limits limits_;
   asio::io_context context_;
   tcp::socket socket_{context_};
   std::thread thread_;
+  std::stop_source stop_;
+  std::atomic<Phase> phase_{kWaiting};
   std::atomic<bool> aborted_{false};
   std::atomic<bool> finished_{false};
 };
@@ -152,7 +214,7 @@ struct SvCHTTPServer::Impl {
   RequestHandler handler;
   std::atomic<std::int32_t> defaultPort{1976};
   std::atomic<std::int32_t> boundPort{0};
-  std::chrono::milliseconds idle{30000};
+  Limits limits{std::chrono::milliseconds(30000), std::chrono::milliseconds(10000)};
 
   std::vector<std::unique_ptr<Listener>> listeners;  // main thread only
   mutable std::mutex mutex;                           // guards connections
@@ -162,6 +224,7 @@ struct SvCHTTPServer::Impl {
   bool BindBoth(unsigned short port);
   void Accept(Listener& l);
   void Admit(std::shared_ptr<Connection> c);
+  bool MakeRoom();
   void ReapFinished();
   void CloseAll();
 };
@@ -184,7 +247,7 @@ bool SvCHTTPServer::Impl::Bind(Listener& l, const tcp::endpoint& at, bool option
 }
 
 void SvCHTTPServer::Impl::Accept(Listener& l) {
-  auto c = std::make_shared<Connection>(handler, idle);
+  auto c = std::make_shared<Connection>(handler, limits);
   l.acceptor.async_accept(c->Socket(), [this, &l, c](const std::error_code& ec) {
     if (ec == asio::error::operation_aborted || !l.acceptor.is_open()) return;
     if (!ec) {
@@ -203,13 +266,27 @@ void SvCHTTPServer::Impl::Accept(Listener& l) {
 void SvCHTTPServer::Impl::Admit(std::shared_ptr<Connection> c) {
   std::scoped_lock lock(mutex);
   ReapFinished();
-  if (connections.size() >= static_cast<std::size_t>(kMaxConnections)) return;  // closed as c goes
+  if (!MakeRoom()) return;  // c is closed as it goes
   connections.push_back(c);
   try {
     c->Start();
   } catch (const std::system_error&) {
     connections.pop_back();  // no thread to be had: the connection is closed as c goes
   }
+}
+
+// At the cap, closes the connection that has waited longest without a whole request (or
+// lingers after its answer), so that slow or idle peers can never lock a browser out.
+// The list is in order of admission. False when every connection is serving a request.
+// An evicted connection ends at once and is reaped later; it no longer counts.
+bool SvCHTTPServer::Impl::MakeRoom() {
+  std::size_t live = 0;
+  for (const auto& c : connections) live += c->Evicted() ? 0 : 1;
+  if (live < static_cast<std::size_t>(kMaxConnections)) return true;
+  for (const auto& c : connections) {
+    if (c->Evict()) return true;
+  }
+  return false;
 }
 
 void SvCHTTPServer::Impl::ReapFinished() {
@@ -262,7 +339,8 @@ SvCHTTPServer::~SvCHTTPServer() {
 void SvCHTTPServer::SetDefaultPort(std::int32_t port) { impl_->defaultPort = port; }
 std::int32_t SvCHTTPServer::DefaultPort() const { return impl_->defaultPort; }
 std::int32_t SvCHTTPServer::BoundPort() const { return impl_->boundPort; }
-void SvCHTTPServer::SetIdleTimeout(std::chrono::milliseconds timeout) { impl_->idle = timeout; }
+void SvCHTTPServer::SetIdleTimeout(std::chrono::milliseconds timeout) { impl_->limits.idle = timeout; }
+void SvCHTTPServer::SetRequestTimeout(std::chrono::milliseconds timeout) { impl_->limits.request = timeout; }
 
 // Binds 127.0.0.1 and then ::1 at the same port; true when both are bound (or ::1 is
 // missing on this system), false with nothing left bound otherwise.

@@ -40,7 +40,13 @@ class SvCHTTPServer {
   // A connection that makes no progress for this long is closed (30 s unless set).
   // Set before Activate.
   void SetIdleTimeout(std::chrono::milliseconds timeout);
-  // At most 64 connections are served at once; further ones are closed at once.
+  // A request must arrive whole within this time of its first byte, however steadily
+  // its bytes come, or the connection is closed without an answer (10 s unless set).
+  // Set before Activate.
+  void SetRequestTimeout(std::chrono::milliseconds timeout);
+  // At most 64 connections are served at once. A new connection beyond them closes the
+  // one that has waited longest without a whole request (or lingers after its answer);
+  // when every one is serving a request, the new one is closed at once.
   static constexpr int kMaxConnections = 64;
   // The number of connections being served now. Any thread.
   int OpenConnections() const;

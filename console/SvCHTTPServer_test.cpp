@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -104,14 +105,14 @@ TEST_F(ListenerTest, PostRedirectsAndOtherMethodsGetHeadersOnly) {
 TEST_F(ListenerTest, ForeignHostOrCrossSitePostIsRefusedAndChangesNothing) {
   const std::string host = Get("/index.html", "rebound.example:" + std::to_string(port));
   EXPECT_EQ(host.substr(0, 25), "HTTP/1.1 403 Forbidden\r\nC");
-  EXPECT_EQ(Body(host), msg::kForbiddenHost);
+  EXPECT_EQ(Body(host), RefusalPage(403, "Forbidden", msg::kForbiddenHost, port).contentText);
 
   const std::string post = Exchange(port, "POST / HTTP/1.1\r\nHost: localhost:" + std::to_string(port) +
                                               "\r\nOrigin: http://evil.example\r\n"
                                               "Content-Type: application/x-www-form-urlencoded\r\n"
                                               "Content-Length: 20\r\n\r\nakcija=Sinhroniziraj");
   EXPECT_EQ(post.substr(0, 24), "HTTP/1.1 403 Forbidden\r\n");
-  EXPECT_EQ(Body(post), msg::kForbiddenOrigin);
+  EXPECT_EQ(Body(post), RefusalPage(403, "Forbidden", msg::kForbiddenOrigin, port).contentText);
   EXPECT_FALSE(controller.syncRequested);
   EXPECT_EQ(controller.EventLog().Count(), 0);
 }
@@ -121,7 +122,7 @@ TEST_F(ListenerTest, OversizeRequestsGet413AndChangeNothing) {
                                               "Content-Type: application/x-www-form-urlencoded\r\n"
                                               "Content-Length: 2000000\r\n\r\nakcija=Postavi&server=x");
   EXPECT_EQ(declared.substr(0, 39), "HTTP/1.1 413 Request Entity Too Large\r\n");
-  EXPECT_EQ(Body(declared), msg::kRequestTooLarge);
+  EXPECT_EQ(Body(declared), TooLargeResponse(port).contentText);
 
   const std::string line = Get("/" + std::string(70 * 1024, 'a'));
   EXPECT_EQ(line.substr(0, 39), "HTTP/1.1 413 Request Entity Too Large\r\n");
@@ -175,20 +176,91 @@ TEST(Listener, IdleConnectionsAreClosed) {
   EXPECT_EQ(halfway.ReadAll(), "");
 }
 
-TEST(Listener, ConnectionsBeyondTheLimitAreClosedAtOnce) {
-  SvCHTTPServer server([](const ConsoleRequest&, ConsoleResponse& r) { r.contentText = "ok"; });
+// At the cap a newcomer is still served: the connection that has waited longest without a
+// whole request makes room. A connection whose request has arrived is never closed for
+// it: when all of them are being served, the newcomer is closed at once.
+TEST(Listener, AtTheCapTheLongestWaitingConnectionMakesRoom) {
+  std::mutex m;
+  std::condition_variable cv;
+  int holding = 0;
+  bool release = false;
+  SvCHTTPServer server([&](const ConsoleRequest& request, ConsoleResponse& r) {
+    if (request.document == "/hold") {
+      std::unique_lock lock(m);
+      ++holding;
+      cv.notify_all();
+      cv.wait(lock, [&] { return release; });
+    }
+    r.contentText = "ok";
+  });
   server.SetDefaultPort(0);
   server.Activate();
+  const int port = server.BoundPort();
+  const std::string get = "GET / HTTP/1.1\r\nHost: localhost\r\n\r\n";
+  const std::string hold = "GET /hold HTTP/1.1\r\nHost: localhost\r\n\r\n";
   std::vector<std::unique_ptr<Client>> held;
   // One at a time, so that the listener has taken each before the next comes.
   for (int i = 0; i < SvCHTTPServer::kMaxConnections; ++i) {
-    held.push_back(std::make_unique<Client>(server.BoundPort()));
+    held.push_back(std::make_unique<Client>(port));
     while (server.OpenConnections() <= i) std::this_thread::yield();
   }
-  Client extra(server.BoundPort());
-  EXPECT_EQ(extra.ReadAll(), "");
-  held.front()->Send("GET / HTTP/1.1\r\nHost: localhost\r\n\r\n");
-  EXPECT_EQ(Body(held.front()->ReadAll()), "ok");
+  Client newcomer(port);
+  newcomer.Send(get);
+  EXPECT_EQ(Body(newcomer.ReadAll()), "ok");
+  EXPECT_EQ(held[0]->ReadAll(), "");
+  held[1]->Send(get);
+  EXPECT_EQ(Body(held[1]->ReadAll()), "ok");
+
+  held.erase(held.begin(), held.begin() + 2);
+  // Once the three that are done have ended, two more fill the slots again.
+  while (server.OpenConnections() > SvCHTTPServer::kMaxConnections - 2) std::this_thread::yield();
+  while (held.size() < static_cast<std::size_t>(SvCHTTPServer::kMaxConnections)) {
+    held.push_back(std::make_unique<Client>(port));
+    while (server.OpenConnections() < static_cast<int>(held.size())) std::this_thread::yield();
+  }
+  for (auto& c : held) c->Send(hold);
+  bool allHeld = false;
+  {
+    std::unique_lock lock(m);
+    allHeld = cv.wait_for(lock, std::chrono::seconds(60), [&] { return holding == SvCHTTPServer::kMaxConnections; });
+  }
+  EXPECT_TRUE(allHeld);
+  if (allHeld) {
+    Client refused(port);
+    EXPECT_EQ(refused.ReadAll(), "");
+  }
+  {
+    std::scoped_lock lock(m);
+    release = true;
+  }
+  cv.notify_all();
+  for (auto& c : held) EXPECT_EQ(Body(c->ReadAll()), "ok");
+}
+
+// A request must arrive whole within the request limit of its first byte, however
+// steadily its bytes come; a connection that has sent nothing yet is held to the idle
+// limit only.
+TEST(Listener, ARequestMustArriveWholeWithinTheLimitOfItsFirstByte) {
+  SvCHTTPServer server([](const ConsoleRequest&, ConsoleResponse& r) { r.contentText = "ok"; });
+  server.SetRequestTimeout(std::chrono::milliseconds(200));
+  server.SetDefaultPort(0);
+  server.Activate();
+  Client quiet(server.BoundPort());
+  Client slow(server.BoundPort());
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);  // only a fault gets here
+  bool closed = false;
+  try {
+    slow.Send("GET / HTTP/1.1\r\n");
+    while (std::chrono::steady_clock::now() < until) {
+      slow.Send("X-Pad: 1\r\n");
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  } catch (const std::system_error&) {
+    closed = true;
+  }
+  EXPECT_TRUE(closed);
+  quiet.Send("GET / HTTP/1.1\r\nHost: localhost\r\n\r\n");
+  EXPECT_EQ(Body(quiet.ReadAll()), "ok");
 }
 
 TEST(Listener, BindFailureLeavesNothingBound) {
@@ -258,6 +330,27 @@ TEST(Listener, StopClosesConnectionsAndWaitsForRunningRequests) {
   EXPECT_EQ(idle.ReadAll(), "");
   EXPECT_THROW(Client refused(port), std::system_error);
   server.Stop();  // idempotent
+}
+
+// Stop does not wait for a long request to end by itself: it stops the request's token,
+// which a long handler (a filter being matched) watches.
+TEST(Listener, StopStopsTheTokenOfARunningRequest) {
+  std::atomic<bool> entered{false}, stopped{false};
+  SvCHTTPServer server([&](const ConsoleRequest& r, ConsoleResponse&) {
+    entered = true;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);  // only a fault gets here
+    while (!r.stop.stop_requested() && std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    stopped = r.stop.stop_requested();
+  });
+  server.SetDefaultPort(0);
+  server.Activate();
+  Client busy(server.BoundPort());
+  busy.Send("GET / HTTP/1.1\r\nHost: localhost\r\n\r\n");
+  while (!entered) std::this_thread::yield();
+  server.Stop();
+  EXPECT_TRUE(stopped);
+  EXPECT_EQ(busy.ReadAll(), "");
 }
 
 }  // namespace

@@ -66,6 +66,48 @@ const unsigned char* Cp1250Tables() {
 struct CodeFree { void operator()(pcre2_code* p) const { pcre2_code_free(p); } };
 struct DataFree { void operator()(pcre2_match_data* p) const { pcre2_match_data_free(p); } };
 struct ContextFree { void operator()(pcre2_compile_context* p) const { pcre2_compile_context_free(p); } };
+struct MatchContextFree { void operator()(pcre2_match_context* p) const { pcre2_match_context_free(p); } };
+struct JitStackFree { void operator()(pcre2_jit_stack* p) const { pcre2_jit_stack_free(p); } };
+
+// Limits of one match. PCRE2 counts its match limit afresh at every start position, so a
+// match is also run over at most kStartsPerCall start positions at a time (the offset
+// limit): one call at the limits takes a few milliseconds (below a tenth of a second
+// without the JIT), and the budget is checked between calls, also inside one long text. The depth, heap and JIT
+// stack limits keep a deeply nested match from taking much memory.
+constexpr std::uint32_t kMatchLimit = 100000;
+constexpr std::uint32_t kDepthLimit = 100000;
+constexpr std::uint32_t kHeapLimitKiB = 8 * 1024;
+constexpr std::size_t kJitStackStart = 32 * 1024, kJitStackMax = 1024 * 1024;
+constexpr std::size_t kStartsPerCall = 16;
+
+bool IsLimitError(int rc) {
+  return rc == PCRE2_ERROR_MATCHLIMIT || rc == PCRE2_ERROR_DEPTHLIMIT || rc == PCRE2_ERROR_HEAPLIMIT ||
+         rc == PCRE2_ERROR_JIT_STACKLIMIT || rc == PCRE2_ERROR_NOMEMORY;
+}
+
+std::string ErrorText(int code) {
+  PCRE2_UCHAR text[256];
+  pcre2_get_error_message(code, text, sizeof text);
+  return reinterpret_cast<const char*>(text);
+}
+
+// Ends a page's matching once its time is spent or a stop is requested.
+class BudgetClock {
+ public:
+  explicit BudgetClock(const FilterBudget& budget)
+      : budget_(budget), deadline_(std::chrono::steady_clock::now() + budget.time) {}
+  void Check() const {
+    if (budget_.stop.stop_requested()) throw Exception(msg::kRequestStopped);
+    if (std::chrono::steady_clock::now() >= deadline_) {
+      const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(budget_.time).count();
+      throw Exception(Format(msg::kFilterTooSlow, static_cast<int>(seconds)));
+    }
+  }
+
+ private:
+  const FilterBudget& budget_;
+  const std::chrono::steady_clock::time_point deadline_;
+};
 
 // One pattern, compiled at its first match. Matches run over the whole subject with
 // NOTEMPTY: a match of empty text never counts. Owned by one call, never shared.
@@ -73,12 +115,21 @@ class Matcher {
  public:
   Matcher(std::string_view pattern, std::uint32_t options) : pattern_(pattern), options_(options) {}
 
-  // True when the pattern matches in subject; raises the compile error on first use.
-  bool Find(std::string_view subject) {
+  // True when the pattern matches in subject. Raises the compile error on first use, and
+  // Exception("Filtar je presložen ...") when the match goes past a limit. With a clock,
+  // checks it before every call into PCRE2 and raises what it raises.
+  bool Find(std::string_view subject, const BudgetClock* clock = nullptr) {
     if (!code_) Compile();
-    const int rc = pcre2_match(code_.get(), reinterpret_cast<PCRE2_SPTR>(subject.data()),
-                               subject.size(), 0, PCRE2_NOTEMPTY, data_.get(), nullptr);
-    return rc >= 0;
+    const auto* bytes = reinterpret_cast<PCRE2_SPTR>(subject.data());
+    // The start positions run from 0 to the subject's size, the end included.
+    for (std::size_t start = 0;; start += kStartsPerCall) {
+      if (clock) clock->Check();
+      pcre2_set_offset_limit(limits_.get(), start + kStartsPerCall - 1);
+      const int rc = pcre2_match(code_.get(), bytes, subject.size(), start, PCRE2_NOTEMPTY, data_.get(),
+                                 limits_.get());
+      if (IsLimitError(rc)) throw Exception(Format(msg::kFilterTooComplex, ErrorText(rc)));
+      if (rc != PCRE2_ERROR_NOMATCH || subject.size() - start < kStartsPerCall) return rc >= 0;
+    }
   }
   // After a successful Find: the whole match and a named group, as offsets in the subject.
   std::pair<std::size_t, std::size_t> Whole() const { return Span(0); }
@@ -101,23 +152,30 @@ class Matcher {
     int error = 0;
     PCRE2_SIZE offset = 0;
     code_.reset(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern_.data()), pattern_.size(),
-                              options_, &error, &offset, context.get()));
-    if (!code_) {
-      PCRE2_UCHAR text[256];
-      pcre2_get_error_message(error, text, sizeof text);
-      throw Exception(Format(msg::kRegexCompileError, offset, reinterpret_cast<const char*>(text)));
-    }
-    // The filter may be matched against a hundred thousand events under the log's lock;
-    // the JIT makes that much faster. Without it (not built in) the interpreter is used.
-    pcre2_jit_compile(code_.get(), PCRE2_JIT_COMPLETE);
+                              options_ | PCRE2_USE_OFFSET_LIMIT, &error, &offset, context.get()));
+    if (!code_) throw Exception(Format(msg::kRegexCompileError, offset, ErrorText(error)));
+    // The filter may be matched against a hundred thousand events; the JIT makes that
+    // much faster. Without it (not built in) the interpreter is used.
+    const bool jit = pcre2_jit_compile(code_.get(), PCRE2_JIT_COMPLETE) == 0;
     data_.reset(pcre2_match_data_create_from_pattern(code_.get(), nullptr));
-    if (!data_) throw std::bad_alloc();
+    limits_.reset(pcre2_match_context_create(nullptr));
+    if (!data_ || !limits_) throw std::bad_alloc();
+    pcre2_set_match_limit(limits_.get(), kMatchLimit);
+    pcre2_set_depth_limit(limits_.get(), kDepthLimit);
+    pcre2_set_heap_limit(limits_.get(), kHeapLimitKiB);
+    if (jit) {
+      jitStack_.reset(pcre2_jit_stack_create(kJitStackStart, kJitStackMax, nullptr));
+      if (!jitStack_) throw std::bad_alloc();
+      pcre2_jit_stack_assign(limits_.get(), nullptr, jitStack_.get());
+    }
   }
 
   std::string pattern_;
   std::uint32_t options_;
   std::unique_ptr<pcre2_code, CodeFree> code_;
   std::unique_ptr<pcre2_match_data, DataFree> data_;
+  std::unique_ptr<pcre2_jit_stack, JitStackFree> jitStack_;
+  std::unique_ptr<pcre2_match_context, MatchContextFree> limits_;
 };
 
 constexpr std::string_view kBlockPattern =
@@ -132,16 +190,17 @@ void SetRowPlaceholdersUsed(Placeholders& values, bool used) {
 
 // The rows of one page, appended to out. skip and the stop mark are 64-bit, so page
 // numbers near the ends of the 32-bit range neither overflow nor wrap into other pages.
-void AppendRows(TdrEventLog& log, std::string_view rowTemplate, std::string_view filter,
-                std::int64_t skip, std::int64_t rowsPerPage, Placeholders& values,
-                std::string& out) {
+void AppendRows(const TdrEventSnapshot& events, std::string_view rowTemplate, std::string_view filter,
+                std::int64_t skip, std::int64_t rowsPerPage, const FilterBudget& budget,
+                Placeholders& values, std::string& out) {
   Matcher filterMatcher(filter, PCRE2_CASELESS);
+  const BudgetClock clock(budget);
   const std::int64_t stopAt = skip + rowsPerPage;
   std::int64_t n = 0;
-  auto walk = log.GetEnumerator();
-  while (walk->MoveNext()) {
-    const TdrEvent& event = walk->Current();
-    const bool passes = filter.empty() || (!event.Text().empty() && filterMatcher.Find(event.Text()));
+  for (int i = 0; i < events.Count(); ++i) {
+    const TdrEvent& event = events.Items(i);
+    bool passes = true;
+    if (!filter.empty()) passes = !event.Text().empty() && filterMatcher.Find(event.Text(), &clock);
     if (passes && ++n > skip) {
       values[0].value = std::to_string(n);
       values[1].value = HtmlEscape(DateTimeToText(event.Timestamp()));
@@ -159,7 +218,7 @@ void AppendRows(TdrEventLog& log, std::string_view rowTemplate, std::string_view
 
 std::string DumpEventLog(TdrEventLog& log, std::string_view page, std::string_view pageText,
                          std::string_view filter, std::int32_t rowsPerPage,
-                         Placeholders pageValues) {
+                         Placeholders pageValues, const FilterBudget& budget) {
   Matcher block(kBlockPattern, PCRE2_MULTILINE | PCRE2_DOTALL);
   const bool hasBlock = block.Find(page);
   auto [blockStart, blockEnd] = hasBlock ? block.Whole() : std::pair<std::size_t, std::size_t>{0, 0};
@@ -181,8 +240,8 @@ std::string DumpEventLog(TdrEventLog& log, std::string_view page, std::string_vi
   }
   FillPlaceholders(page.substr(0, blockStart), values, out);
   if (rowEnd > rowStart) {
-    AppendRows(log, page.substr(rowStart, rowEnd - rowStart), filter,
-               std::int64_t{rowsPerPage} * (pageNumber - 1), rowsPerPage, values, out);
+    AppendRows(log.Snapshot(), page.substr(rowStart, rowEnd - rowStart), filter,
+               std::int64_t{rowsPerPage} * (pageNumber - 1), rowsPerPage, budget, values, out);
   }
   FillPlaceholders(page.substr(blockEnd), values, out);
   return out;

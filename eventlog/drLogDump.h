@@ -2,12 +2,14 @@
 // Rendering the event-log block of a console page.
 //
 // The page carries a row template between "<!--{%EVENTLOG%}-->" and "<!--{%/EVENTLOG%}-->".
-// DumpEventLog walks the log newest first under its lock, keeps the events whose text
+// DumpEventLog walks a snapshot of the log newest first, keeps the events whose text
 // matches the user's filter (a regular expression, matched without regard to case, the
 // national letters of Windows-1250 included), numbers them from 1 and puts one filled
 // row per event of the requested page in place of the block. Runs on a console request
-// thread; holds the log's lock for the walk of one page only.
+// thread; holds the log's lock only to take the snapshot, never while matching.
+#include <chrono>
 #include <cstdint>
+#include <stop_token>
 #include <string>
 #include <string_view>
 
@@ -16,6 +18,16 @@
 namespace sv {
 
 class TdrEventLog;
+
+// How much matching one page may do. Every match is also held to PCRE2's match, depth and
+// heap limits, so a single event can never take long.
+struct FilterBudget {
+  static constexpr std::chrono::milliseconds kDefaultTime{2000};
+  // Matching time for the whole page, counted from the first match.
+  std::chrono::milliseconds time = kDefaultTime;
+  // When stop is requested the walk ends before its next match.
+  std::stop_token stop;
+};
 
 // Returns the page with:
 // - the block (first start marker through last end marker) replaced by the rows of page
@@ -30,8 +42,11 @@ class TdrEventLog;
 // placeholders. An empty filter keeps every event; a filter that matches only empty text
 // keeps none. An invalid filter raises Exception("TPerlRegEx.Compile() - Error in regex at
 // offset %d: %s") when the first event is tested, and nothing when no event is tested.
+// A filter that goes past a PCRE2 limit on some event raises Exception("Filtar je
+// presložen: ..."); one whose matching outlasts budget.time raises Exception("Filtar je
+// prespor: ..."); a stop request raises Exception("Zahtjev je prekinut ...").
 std::string DumpEventLog(TdrEventLog& log, std::string_view page, std::string_view pageText,
                          std::string_view filter, std::int32_t rowsPerPage,
-                         Placeholders pageValues = {});
+                         Placeholders pageValues = {}, const FilterBudget& budget = {});
 
 }  // namespace sv

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
+#include <stop_token>
 #include <thread>
 
 #include "base/Exception.h"
@@ -159,6 +162,74 @@ TEST_F(DumpEventLogTest, PageValuesAreFilledInTheSamePassRowsIncluded) {
   EXPECT_EQ(DumpEventLog(log, page, "1", "", 20,
                          {Placeholder::Everywhere("{%FILTER%}", "{%EVENTPREVPAGE%}")}),
             "{%EVENTPREVPAGE%}{%EVENTPREVPAGE%}={%FILTER%};{%EVENTPREVPAGE%}1");
+}
+
+// A filter that would match for long is cut off with a message instead: at a PCRE2 limit
+// on one event, at the page's time budget (also inside one long text), or when a stop is
+// requested. Without a filter there is nothing to cut off.
+TEST_F(DumpEventLogTest, FilterPastItsLimitsOrBudgetGivesAMessage) {
+  const std::string tooComplex = Format(msg::kFilterTooComplex, "");
+  std::stop_source stopper;
+  stopper.request_stop();
+  FilterBudget stopped;
+  stopped.stop = stopper.get_token();
+  struct Case {
+    std::string event, filter;
+    FilterBudget budget;
+    std::string message;  // empty: rendered; ending in "()": any PCRE2 limit text
+  };
+  const Case cases[] = {
+      {std::string(40, 'a') + "!", "(a|a)+$", {}, Format(msg::kFilterTooComplex, "match limit exceeded")},
+      {std::string(300000, 'a'), "(a|b)*[xy]", {}, tooComplex},
+      {[] {
+         std::string text;  // each run costs little, the whole text minutes
+         while (text.size() < 1500000) text += std::string(14, 'a') + "!";
+         return text;
+       }(),
+       "(a|a)+$", {std::chrono::seconds(1), {}}, Format(msg::kFilterTooSlow, 1)},
+      {"e1", "e1", stopped, msg::kRequestStopped},
+      {"e1", "", stopped, ""},
+  };
+  for (const Case& c : cases) {
+    TdrEventLog one;
+    one.Add(c.event);
+    try {
+      const std::string page = DumpEventLog(one, "<!--{%EVENTLOG%}-->x<!--{%/EVENTLOG%}-->", "1", c.filter, 20,
+                                            {}, c.budget);
+      EXPECT_EQ(c.message, "") << c.filter;
+      EXPECT_EQ(page, "x");
+    } catch (const Exception& e) {
+      if (c.message == tooComplex) {
+        EXPECT_EQ(e.Message().rfind(tooComplex.substr(0, tooComplex.size() - 1), 0), 0u) << e.Message();
+      } else {
+        EXPECT_EQ(e.Message(), c.message) << c.filter;
+      }
+    }
+  }
+}
+
+// The log's lock is never held while a filter is matched: a writer goes on at once while
+// a page with a slow filter is rendered, and the render ends when it is stopped.
+TEST_F(DumpEventLogTest, AddNeverWaitsForAFilterBeingMatched) {
+  std::string slow;  // each run of "a" costs the filter a little, the text about 10 ms
+  for (int run = 0; run < 50; ++run) slow += std::string(14, 'a') + "!";
+  for (int i = 0; i < 20000; ++i) log.Add(slow);
+  std::stop_source stop;
+  auto render = std::async(std::launch::async, [&] {
+    return DumpEventLog(log, kPage, "1", "(a|a)+$", 20, {}, {std::chrono::hours(1), stop.get_token()});
+  });
+  // Lets the render start matching; the test passes without this, it only finds the fault.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  auto writer = std::async(std::launch::async, [&] { log.Add("new"); });
+  EXPECT_EQ(writer.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+  stop.request_stop();
+  ASSERT_EQ(render.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+  try {
+    render.get();
+    FAIL() << "the render was not stopped";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), msg::kRequestStopped);
+  }
 }
 
 }  // namespace

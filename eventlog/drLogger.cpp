@@ -8,24 +8,54 @@
 #include "platform/Locale.h"
 
 namespace sv {
+namespace {
+
+constexpr int kBlock = TdrEventBlock::kSize;
+
+// Entry `index` (0 the newest) of `count` entries kept in blocks whose oldest entry sits
+// at slot `first` of the first block.
+template <typename Blocks>
+const TdrEvent& EntryAt(const Blocks& blocks, int first, int count, int index) {
+  if (index < 0 || index >= count) throw EListError(index);
+  const int slot = first + (count - 1 - index);
+  return blocks[slot / kBlock]->events[slot % kBlock];
+}
+
+}  // namespace
 
 std::string TdrEvent::DisplayText() const {
   return Format("%s  - %s", DateTimeToText(timestamp_), text_);
 }
 
+const TdrEvent& TdrEventSnapshot::Items(int index) const { return EntryAt(blocks_, first_, count_, index); }
+
 void TdrEventLog::Add(std::string text) {
+  std::shared_ptr<TdrEventBlock> dropped;  // released after the lock, when no snapshot holds it
   std::scoped_lock lock(lock_);
+  const int count = count_.load(std::memory_order_relaxed);
+  const int slot = first_ + count;
+  if (slot == static_cast<int>(blocks_.size()) * kBlock) blocks_.push_back(std::make_shared<TdrEventBlock>());
   // The time is read under the lock, so the order of the entries is the order of their
-  // times. Appending to the back and dropping from the front both take constant time.
-  events_.emplace_back(std::move(text), Now());
-  if (events_.size() > static_cast<std::size_t>(kMaxEntries)) events_.pop_front();
-  count_.store(static_cast<int>(events_.size()), std::memory_order_release);
+  // times. The slot is past every published entry: no snapshot reads it.
+  blocks_.back()->events[slot % kBlock] = TdrEvent(std::move(text), Now());
+  if (count < kMaxEntries) {
+    count_.store(count + 1, std::memory_order_release);
+  } else if (++first_ == kBlock) {
+    dropped = std::move(blocks_.front());
+    blocks_.pop_front();
+    first_ = 0;
+  }
 }
 
-const TdrEvent& TdrEventLog::Items(int index) const {
-  const int count = static_cast<int>(events_.size());
-  if (index < 0 || index >= count) throw EListError(index);
-  return events_[count - 1 - index];
+const TdrEvent& TdrEventLog::Items(int index) const { return EntryAt(blocks_, first_, Count(), index); }
+
+TdrEventSnapshot TdrEventLog::Snapshot() {
+  TdrEventSnapshot s;
+  std::scoped_lock lock(lock_);
+  s.blocks_.assign(blocks_.begin(), blocks_.end());
+  s.first_ = first_;
+  s.count_ = Count();
+  return s;
 }
 
 std::unique_ptr<TdrEventEnum> TdrEventLog::GetEnumerator() {
@@ -33,8 +63,13 @@ std::unique_ptr<TdrEventEnum> TdrEventLog::GetEnumerator() {
 }
 
 std::string TdrEventLog::LatestDisplayText() {
-  std::scoped_lock lock(lock_);
-  return events_.empty() ? std::string() : Items(0).DisplayText();
+  TdrEvent newest;
+  {
+    std::scoped_lock lock(lock_);
+    if (Count() == 0) return {};
+    newest = Items(0);
+  }
+  return newest.DisplayText();
 }
 
 TdrEventEnum::TdrEventEnum(TdrEventLog& log) : log_(log) { log_.Lock(); }

@@ -1,11 +1,17 @@
 #pragma once
 // The in-memory event log: newest entry first, each entry a date-time and a text.
 // Written from the main thread and the console's request threads; read by the console.
+//
+// Entries live in fixed blocks shared between the log and its snapshots. A block is only
+// ever appended to, and a snapshot reads only the entries that were in it when it was
+// taken, so a reader works on a snapshot without the lock and Add never waits for one.
+#include <array>
 #include <atomic>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "base/DateTime.h"
 
@@ -14,6 +20,7 @@ namespace sv {
 // One entry; immutable once created.
 class TdrEvent {
  public:
+  TdrEvent() = default;
   TdrEvent(std::string text, TDateTime timestamp) : text_(std::move(text)), timestamp_(timestamp) {}
   const std::string& Text() const { return text_; }
   TDateTime Timestamp() const { return timestamp_; }
@@ -22,7 +29,31 @@ class TdrEvent {
 
  private:
   std::string text_;
-  TDateTime timestamp_;
+  TDateTime timestamp_ = 0;
+};
+
+// A block of consecutive entries, oldest first. Slots below the count that the log had
+// published when a snapshot was taken never change again.
+struct TdrEventBlock {
+  static constexpr int kSize = 1024;
+  std::array<TdrEvent, kSize> events;
+};
+
+// The log as it was at one moment, newest first. It shares the log's blocks: taking one
+// copies a block reference per 1,024 entries, and later Adds do not change it. Used by
+// one thread at a time; it needs no lock.
+class TdrEventSnapshot {
+ public:
+  int Count() const { return count_; }
+  // The entry at a zero-based index, 0 the newest. Raises EListError outside
+  // 0..Count()-1.
+  const TdrEvent& Items(int index) const;
+
+ private:
+  friend class TdrEventLog;
+  std::vector<std::shared_ptr<const TdrEventBlock>> blocks_;  // oldest first
+  int first_ = 0;  // slot of the oldest entry in blocks_.front()
+  int count_ = 0;
 };
 
 class TdrEventEnum;
@@ -44,9 +75,13 @@ class TdrEventLog {
   // The entry at a zero-based index, 0 the newest. Does not lock (see Count). Raises
   // EListError outside 0..Count()-1.
   const TdrEvent& Items(int index) const;
+  // Every entry as it is now; holds the lock only while block references are copied.
+  // Any thread.
+  TdrEventSnapshot Snapshot();
   // An enumerator that holds the log's lock until it is destroyed.
   std::unique_ptr<TdrEventEnum> GetEnumerator();
-  // The newest entry's DisplayText, or empty text for an empty log; takes the lock.
+  // The newest entry's DisplayText, or empty text for an empty log; takes the lock to
+  // copy the entry only.
   std::string LatestDisplayText();
 
   void Lock() { lock_.lock(); }
@@ -56,12 +91,14 @@ class TdrEventLog {
 
  private:
   std::recursive_mutex lock_;
-  std::deque<TdrEvent> events_;  // oldest first; Items(i) is events_[size - 1 - i]
+  std::deque<std::shared_ptr<TdrEventBlock>> blocks_;  // oldest first; guarded by lock_
+  int first_ = 0;                                      // slot of the oldest entry in blocks_.front()
   std::atomic<int> count_{0};
 };
 
 // Walks the log newest first while holding its lock:
 //   auto e = log.GetEnumerator(); while (e->MoveNext()) use(e->Current());
+// Readers that do more than copy use a Snapshot instead, so that writers never wait.
 class TdrEventEnum {
  public:
   explicit TdrEventEnum(TdrEventLog& log);

@@ -172,5 +172,24 @@ TEST_F(EventLog, ConcurrentWritersLoseNothing) {
   }
 }
 
+// A snapshot keeps the entries of its moment, whatever is added or dropped afterwards,
+// at the block boundaries and in a full log alike.
+TEST_F(EventLog, SnapshotKeepsItsMomentWhileTheLogGoesOn) {
+  constexpr int kBlock = TdrEventBlock::kSize, kMax = TdrEventLog::kMaxEntries;
+  for (int added : {1, kBlock, kBlock + 1, kMax + kBlock - 1}) {
+    TdrEventLog log;
+    for (int i = 0; i < added; ++i) log.Add(std::to_string(i));
+    const TdrEventSnapshot s = log.Snapshot();
+    for (int i = 0; i < 2 * kBlock + 3; ++i) log.Add("later");
+    const int kept = std::min(added, kMax);
+    ASSERT_EQ(s.Count(), kept) << added;
+    EXPECT_EQ(s.Items(0).Text(), std::to_string(added - 1)) << added;
+    EXPECT_EQ(s.Items(kept - 1).Text(), std::to_string(added - kept)) << added;
+    EXPECT_THROW(s.Items(kept), EListError);
+    EXPECT_EQ(log.Items(0).Text(), "later");
+    EXPECT_EQ(log.Count(), std::min(added + 2 * kBlock + 3, kMax));
+  }
+}
+
 }  // namespace
 }  // namespace sv

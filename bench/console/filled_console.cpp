@@ -1,10 +1,11 @@
-// filled_console SETTINGS-FOLDER EVENTS
+// filled_console SETTINGS-FOLDER EVENTS [PROJECT]
 //
 // The client's controller with its web console and a full event log, for the console
-// benchmark: the controller reads svClient.xml from SETTINGS-FOLDER (so the console
+// benchmarks: the controller reads svClient.xml from SETTINGS-FOLDER (so the console
 // listens on its server port + 2), EVENTS entries are added as a long-running client's
-// synchronisations would have added them — one in a hundred a "završena" line with
-// "izmjena", the others "Nije potrebna sinkronizacija" — and the console is started.
+// synchronisations of PROJECT (default drumel) would have added them — one in a
+// hundred a "završena" line with "izmjena", the others "Nije potrebna sinkronizacija" —
+// and the console is started.
 // No synchronisation runs. Prints "ready" once the console listens, then serves until
 // it is killed.
 #include <chrono>
@@ -34,24 +35,24 @@ class QuietApplication : public sv::TApplication {
   }
 };
 
-void Fill(sv::TdrEventLog& log, int events) {
+void Fill(sv::TdrEventLog& log, int events, const std::string& project) {
   for (int i = 1; i <= events; ++i) {
-    log.Add(i % 100 == 0 ? sv::Format(sv::msg::kProjectSyncDone, "drumel", i % 7 + 1)
-                         : sv::Format(sv::msg::kNoSyncNeeded, "drumel"));
+    log.Add(i % 100 == 0 ? sv::Format(sv::msg::kProjectSyncDone, project, i % 7 + 1)
+                         : sv::Format(sv::msg::kNoSyncNeeded, project));
   }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: filled_console SETTINGS-FOLDER EVENTS\n");
+  if (argc != 3 && argc != 4) {
+    std::fprintf(stderr, "usage: filled_console SETTINGS-FOLDER EVENTS [PROJECT]\n");
     return 2;
   }
   sv::LoadLocaleFacts();
   QuietApplication application;
   sv::TdmDefaultSorvanaC controller(application, sv::SystemPath(argv[1]));
-  Fill(controller.EventLog(), std::atoi(argv[2]));
+  Fill(controller.EventLog(), std::atoi(argv[2]), argc == 4 ? argv[3] : "drumel");
   bool proceed = true;
   try {
     controller.Start(nullptr, proceed);

@@ -19,19 +19,9 @@ sv_workdir console
 work=$SV_WORK
 chmod 755 "$work"
 
-server_port=$(sv_free_port)
-console_port=$((server_port + 2))
-mkdir -p "$work/client"
-sv_settings "$work/client/svClient.xml" "$server_port" 60 drumel "$work/client/drumel"
-"$BIN/filled_console" "$work/client" 100000 >"$work/console.out" 2>&1 &
-console_pid=$!
-sv_track "$console_pid"
-for ((i = 0; i < 600; i++)); do
-  grep -q '^ready' "$work/console.out" && break
-  kill -0 "$console_pid" 2>/dev/null || { cat "$work/console.out" >&2; exit 1; }
-  sleep 0.1
-done
-grep -q '^ready' "$work/console.out" || { echo "the console did not start" >&2; exit 1; }
+sv_filled_console "$work" 100000
+console_pid=$SV_CONSOLE_PID
+console_port=$SV_CONSOLE_PORT
 
 # Saved copies for nginx, taken from the console itself.
 status_page="/index.html"

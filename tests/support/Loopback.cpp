@@ -81,7 +81,13 @@ std::string Exchange(int port, const std::string& bytes, bool endSending) {
   return reply;
 }
 
-HttpAnswer HttpExchange(int port, const std::string& request) {
+}  // namespace
+
+int ConnectLoopback(int port) { return Connect(port); }
+
+bool SendBytes(int fd, const std::string& bytes) { return SendAll(fd, bytes.data(), bytes.size()); }
+
+HttpAnswer HttpSend(int port, const std::string& request) {
   const std::string reply = Exchange(port, request, false);
   HttpAnswer answer;
   std::size_t end = reply.find("\r\n\r\n");
@@ -90,8 +96,6 @@ HttpAnswer HttpExchange(int port, const std::string& request) {
   if (reply.compare(0, 9, "HTTP/1.1 ") == 0) answer.status = std::atoi(reply.c_str() + 9);
   return answer;
 }
-
-}  // namespace
 
 bool WaitUntilListening(int port, milliseconds limit) {
   auto until = std::chrono::steady_clock::now() + limit;
@@ -349,12 +353,12 @@ std::string Converse(int port, const std::string& bytes) { return Exchange(port,
 // ---- HTTP
 
 HttpAnswer HttpGet(int port, const std::string& target) {
-  return HttpExchange(port, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+  return HttpSend(port, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
                                 "\r\nConnection: close\r\n\r\n");
 }
 
 HttpAnswer HttpPost(int port, const std::string& target, const std::string& form) {
-  return HttpExchange(port, "POST " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+  return HttpSend(port, "POST " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
                                 "\r\nConnection: close\r\nContent-Type: application/x-www-form-urlencoded\r\n"
                                 "Content-Length: " + std::to_string(form.size()) + "\r\n\r\n" + form);
 }

@@ -20,6 +20,10 @@ using std::chrono::milliseconds;
 
 // Waits until something accepts TCP connections on 127.0.0.1:port; false after limit.
 bool WaitUntilListening(int port, milliseconds limit);
+// A connection to 127.0.0.1:port, or -1; the caller closes it.
+int ConnectLoopback(int port);
+// Sends every byte without SIGPIPE; false once the peer has gone.
+bool SendBytes(int fd, const std::string& bytes);
 
 // A listening socket on 127.0.0.1 with a thread of its own that accepts on it, and the
 // count of connections that have ended. The base of the two peers below.
@@ -147,6 +151,8 @@ struct HttpAnswer {
   std::string body;
 };
 HttpAnswer HttpGet(int port, const std::string& target);
+// The request's bytes exactly as given.
+HttpAnswer HttpSend(int port, const std::string& request);
 // A form post (application/x-www-form-urlencoded).
 HttpAnswer HttpPost(int port, const std::string& target, const std::string& form);
 
