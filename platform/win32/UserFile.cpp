@@ -68,7 +68,8 @@ HANDLE CreateTemporary(const std::wstring& target, std::wstring& name) {
 enum class Outcome { kDone, kCannotKeep, kFailed };
 
 // The content through a temporary file that then replaces the target (or becomes it).
-Outcome ReplaceAtomically(const std::wstring& target, bool exists, std::string_view content, DWORD& error) {
+Outcome ReplaceAtomically(const std::wstring& target, DWORD attributes, bool exists, std::string_view content,
+                          DWORD& error) {
   std::wstring temp;
   HANDLE h = CreateTemporary(target, temp);
   if (h == INVALID_HANDLE_VALUE) return (error = ::GetLastError(), Outcome::kCannotKeep);
@@ -89,6 +90,8 @@ Outcome ReplaceAtomically(const std::wstring& target, bool exists, std::string_v
                                : ::MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
   if (!replaced) return (error = ::GetLastError(), Outcome::kCannotKeep);
   remove.keep = true;
+  // ReplaceFile keeps them on Windows; Wine's does not.
+  if (exists) ::SetFileAttributesW(target.c_str(), attributes);
   return Outcome::kDone;
 }
 
@@ -108,7 +111,7 @@ void RewriteUserFile(const SystemPath& path, std::string_view content) {
   DWORD error = 0;
   // A second name of the file would keep the old content: that one is rewritten in place.
   if (!exists || info.nNumberOfLinks <= 1) {
-    const Outcome outcome = ReplaceAtomically(target, exists, content, error);
+    const Outcome outcome = ReplaceAtomically(target, info.dwFileAttributes, exists, content, error);
     if (outcome == Outcome::kDone) return;
     if (outcome == Outcome::kFailed || !exists) Raise(path, error);
   }
