@@ -35,7 +35,10 @@ stop() {
 }
 trap stop EXIT
 
-[[ -f $WINEPREFIX/system.reg ]] || wineboot -i >/dev/null 2>&1
+if [[ ! -f $WINEPREFIX/system.reg ]]; then
+  wineboot -i >/dev/null 2>&1
+  wineserver -w  # the server of the first start ends before the stage's own begins
+fi
 wineserver -p
 # Wine's own processes (services, the desktop with the tray) start with the first
 # program and keep its output open as long as they live: start them here, away from the

@@ -20,9 +20,6 @@ using std::chrono::seconds;
 
 // Bounds that only stop a broken program from hanging the test.
 constexpr seconds kStartLimit{60};
-// What the program promises: it ends within a second of "Quit". Under Wine without a
-// window manager, taking the last icon out of the tray waits up to two seconds more.
-milliseconds QuitLimit() { return milliseconds(WindowsPrograms() ? 3000 : 1000); }
 
 class Client : public ::testing::Test {
  protected:

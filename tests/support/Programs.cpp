@@ -120,6 +120,8 @@ std::string SettingsText(int serverPort, int pollInterval, const std::vector<Pro
 
 bool WindowsPrograms() { return !WindowsBin().empty(); }
 
+milliseconds QuitLimit() { return milliseconds(WindowsPrograms() ? 3000 : 1000); }
+
 std::string BuiltProgram(const std::string& name) {
   return WindowsPrograms() ? WindowsBin() + "/" + name + ".exe" : SV_BIN_DIR "/" + name;
 }

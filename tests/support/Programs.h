@@ -24,6 +24,9 @@ constexpr std::chrono::seconds kProgramLimit{60};
 
 // True when the tests drive the Windows programs.
 bool WindowsPrograms();
+// What the client promises: it ends within a second of "Quit". Under Wine without a
+// window manager, taking the last icon out of the tray waits up to two seconds more.
+std::chrono::milliseconds QuitLimit();
 // The file of a program of the build under test ("sorvana-client": build/bin/sorvana-client,
 // or sorvana-client.exe in the Windows folder).
 std::string BuiltProgram(const std::string& name);
