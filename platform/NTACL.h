@@ -17,6 +17,9 @@
 // way there only links made by the system or by this user are followed (EPERM for
 // others). WriteSecurity writes the object that ReadSecurity opened; when it fails
 // half-way it puts back what it had written, so a failed grant changes nothing.
+// On Windows ReadSecurity fails with ERROR_DIRECTORY for anything but a folder and holds
+// the folder open without leave to delete or rename it, so the path keeps naming it while
+// the security calls read and write the DACL by name; one DACL is written whole.
 #include <cstdint>
 #include <memory>
 #include <string>

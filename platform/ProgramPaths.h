@@ -11,7 +11,8 @@ namespace sv {
 SystemPath ProgramFolder();
 // The program file's name without its folder ("sorvana-client"), as program text to show.
 std::string ProgramFileName();
-// The user's home folder: $HOME, else the home folder of the user's account entry.
+// The user's home folder: $HOME, else the home folder of the user's account entry (on
+// Windows the user's profile folder).
 SystemPath HomeFolder();
 // The home folder as program text, for a path the user sees and the settings file
 // stores: the folder itself when program text names it exactly, else "~", which the

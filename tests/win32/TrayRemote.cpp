@@ -6,6 +6,8 @@
 //                                  UTF-8 and presses its OK button
 //   tray-remote tips               prints the text of every tooltip window, one a line
 //                                  (the shell's tooltip of a tray icon shows its hint)
+//   tray-remote taskbar-created    tells every program, as a restarted shell does, that
+//                                  the taskbar was made anew
 // PROGRAM is the path of the program file of the running client (one client may run per
 // program file). The exit status is 0 when done, 1 when the window did not appear within
 // a minute, 2 for a wrong command line.
@@ -101,6 +103,10 @@ BOOL CALLBACK PrintTooltip(HWND window, LPARAM) {
 int wmain(int argc, wchar_t** argv) {
   if (argc == 2 && std::wstring(argv[1]) == L"tips") {
     ::EnumWindows(PrintTooltip, 0);
+    return 0;
+  }
+  if (argc == 2 && std::wstring(argv[1]) == L"taskbar-created") {
+    ::PostMessageW(HWND_BROADCAST, ::RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
     return 0;
   }
   if (argc != 3) return 2;

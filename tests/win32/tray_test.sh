@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The tray of sorvana-client.exe under Wine on an X display, driven with the mouse as a
-# user drives it: the icon appears with the hint "Sorvana Client 9X"; "Configure" from
-# its menu and a double-click on it open the console's address (the shell's open of the
-# address reaches a stand-in browser); "Quit" ends the program with status 0. Saves a
-# screenshot of the icon with its menu open as OUT_DIR/tray-menu.png.
+# user drives it: the icon appears with the hint "Sorvana Client 9X" and stays through a
+# "TaskbarCreated" broadcast; "Configure" from its menu and a double-click on it open the
+# console's address (the shell's open of the address reaches a stand-in browser); "Quit"
+# ends the program with status 0. Saves a screenshot of the icon with its menu open as
+# OUT_DIR/tray-menu.png.
 #   tray_test.sh BIN_DIR OUT_DIR
 # Needs DISPLAY (an X server such as Xvfb) and the Wine settings of the test stage
 # (scripts/test-windows.sh).
@@ -70,6 +71,13 @@ xdotool mousemove "$icon_x" "$icon_y"
 await 'wine "$bin/tray-remote.exe" tips 2>/dev/null | tr -d "\r" | grep -q -x "Sorvana Client 9X"' ||
   fail "the icon's hint is not \"Sorvana Client 9X\""
 
+# A restarted shell's broadcast: the icon is added again, and that it is still there is
+# no failure (no error box, the program goes on).
+wine "$bin/tray-remote.exe" taskbar-created >/dev/null 2>&1
+sleep 1
+kill -0 "$client" 2>/dev/null || fail "the program ended on \"TaskbarCreated\""
+[[ $(orange) -gt 20 ]] || fail "the icon is gone after \"TaskbarCreated\""
+
 # The menu opens at the icon on a right click: "Quit", then "Configure" (default, bold).
 menu_at() {
   xdotool mousemove "$icon_x" "$icon_y" click 3
@@ -97,4 +105,4 @@ wait "$client" || status=$?
 client=""
 [[ $status -eq 0 ]] || fail "the program ended with status $status after \"Quit\""
 [[ $(grep -v -x -F "$url" "$work/opened.txt" | wc -l) -eq 0 ]] || fail "other addresses opened: $(cat "$work/opened.txt")"
-echo "tray test: icon, hint, Configure from the menu and a double-click, Quit with status 0; $out/tray-menu.png"
+echo "tray test: icon, hint, a restarted shell, Configure from the menu and a double-click, Quit with status 0; $out/tray-menu.png"
