@@ -89,7 +89,7 @@ menu_at() {
 menu_at
 sleep 0.5
 right=$((X + WIDTH > tray_right ? X + WIDTH : tray_right))
-import -window root -crop "$((right + 20))x$((Y + HEIGHT + 20))+0+0" "$out/tray-menu.png"
+import -window root -crop "$((right + 20))x$((Y + HEIGHT + 20))+0+0" +repage "$out/tray-menu.png"
 xdotool mousemove "$item_x" "$configure_y" click 1
 await 'opened 1' || fail "\"Configure\" in the menu opened nothing"
 
