@@ -227,7 +227,11 @@ std::string LowerCase(std::string_view text) {
   return out;
 }
 
-bool SameText(std::string_view a, std::string_view b) {
+namespace {
+
+TextEquality gLocaleEquality = nullptr;
+
+bool SameTextByTable(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
     if (kToLower[static_cast<unsigned char>(a[i])] != kToLower[static_cast<unsigned char>(b[i])])
@@ -236,10 +240,24 @@ bool SameText(std::string_view a, std::string_view b) {
   return true;
 }
 
+bool IsAscii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+}  // namespace
+
+void SetLocaleTextEquality(TextEquality equal) { gLocaleEquality = equal; }
+
+bool SameText(std::string_view a, std::string_view b) {
+  // Letters beyond ASCII follow the user's locale where the system tells it.
+  if (gLocaleEquality && !(IsAscii(a) && IsAscii(b))) return gLocaleEquality(a, b);
+  return SameTextByTable(a, b);
+}
+
 std::size_t FindText(std::string_view haystack, std::string_view needle, std::size_t from) {
   if (needle.size() > haystack.size()) return std::string_view::npos;
   for (std::size_t i = from; i + needle.size() <= haystack.size(); ++i) {
-    if (SameText(haystack.substr(i, needle.size()), needle)) return i;
+    if (SameTextByTable(haystack.substr(i, needle.size()), needle)) return i;
   }
   return std::string_view::npos;
 }

@@ -18,8 +18,13 @@ unsigned char UpperCase(unsigned char c);
 std::string LowerCase(std::string_view text);
 // Whole-text equality without regard to case (national letters fold too).
 bool SameText(std::string_view a, std::string_view b);
+// The system's equality without regard to case in the user's locale, where it has one
+// (Windows: CompareString). Once set, SameText asks it about texts with letters beyond
+// ASCII; ASCII and everything else use the table. Set at start-up, before any thread.
+using TextEquality = bool (*)(std::string_view a, std::string_view b);
+void SetLocaleTextEquality(TextEquality equal);
 // Position of the first occurrence of needle in haystack from `from` on, without regard
-// to case; npos when none.
+// to case (by the table); npos when none.
 std::size_t FindText(std::string_view haystack, std::string_view needle, std::size_t from = 0);
 
 // Character classes of Windows-1250, for the regular-expression character tables.

@@ -24,7 +24,7 @@ namespace {
 // Reads the settings as the client does, but from the file named.
 void ReadSettings(const std::string& path, sv::TsvSettings& settings, sv::TdrEventLog& log) {
   sv::ReadSettingsDocument(sv::NormaliseLineBreaks(sv::fs::ReadFile(sv::SystemPath(path))),
-                           sv::HomeFolderText() + "/drumel", settings, log);
+                           sv::DefaultProjectRoot(), settings, log);
 }
 
 void PrintOldestFirst(sv::TdrEventLog& log) {

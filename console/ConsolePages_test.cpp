@@ -14,6 +14,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Locale.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/OsErrors.h"
 
 namespace sv {
 namespace {
@@ -233,8 +234,8 @@ TEST(ProjectRoot, LogsCreationAndTheGrantOrWhyItFailed) {
   CreateProjectRoot(orphan, log);
   EXPECT_EQ(log.Items(1).Text(), Cp("Kreiranje direktorija ") + orphan);
   EXPECT_EQ(log.Items(0).Text(),
-            Cp("Nije uspjela dozvola pristupa Authenticated Users na ") + orphan +
-                Cp(", greška 2 No such file or directory"));
+            Cp("Nije uspjela dozvola pristupa Authenticated Users na ") + orphan + Cp(", greška ") +
+                std::to_string(test::kPathNotFound.Code()) + " " + test::kPathNotFound.Text());
   EXPECT_FALSE(fs::FolderExists(orphan));
 
   CreateProjectRoot(fresh, log);  // exists: logged as a creation all the same, grant merged again

@@ -54,7 +54,7 @@ void SvCHTTPServerCommandGet(ConsoleController& controller, const ConsoleRequest
       response.contentText = FillPage(controller, LoadResourceText(route.resource, "TEXT"), request);
       break;
     case Answer::kFile:
-      response.contentStream = FindResource(route.resource, "RCDATA");
+      response.contentStream = ResourceBytes(route.resource, "RCDATA");
       break;
     case Answer::kPreview:
       response.contentText = PreviewPage(controller);

@@ -49,11 +49,11 @@ TEST(ConsoleRouter, StyleSheetAndImagesAreSentAsTheyAre) {
   test::FakeConsoleController c;
   const ConsoleResponse css = Route(c, "GET", "/STYLE.CSS");
   ASSERT_TRUE(css.contentStream.has_value());
-  EXPECT_EQ(*css.contentStream, FindResource("STYLE_CSS", "rcdata"));
+  EXPECT_EQ(*css.contentStream, ResourceBytes("STYLE_CSS", "rcdata"));
   EXPECT_EQ(css.contentType, "text/html");
-  EXPECT_EQ(*Route(c, "GET", "/sorvanaproject.jpg").contentStream, FindResource("sorvanaproject_jpg", "RCDATA"));
+  EXPECT_EQ(*Route(c, "GET", "/sorvanaproject.jpg").contentStream, ResourceBytes("sorvanaproject_jpg", "RCDATA"));
   EXPECT_EQ(*Route(c, "GET", "/sorvanaproject_footer.jpg").contentStream,
-            FindResource("SORVANAPROJECT_FOOTER_JPG", "RCDATA"));
+            ResourceBytes("SORVANAPROJECT_FOOTER_JPG", "RCDATA"));
 }
 
 TEST(ConsoleRouter, PostGoesToTheActionsWhateverTheDocument) {
@@ -123,12 +123,12 @@ std::pair<int, int> BaselineJfifSize(std::string_view j) {
 }
 
 TEST(ResourceGet, ImagesAreBaselineJfifOfTheirSizes) {
-  EXPECT_EQ(BaselineJfifSize(FindResource("SORVANAPROJECT_JPG", "RCDATA")), std::make_pair(300, 80));
-  EXPECT_EQ(BaselineJfifSize(FindResource("SORVANAPROJECT_FOOTER_JPG", "RCDATA")), std::make_pair(293, 30));
+  EXPECT_EQ(BaselineJfifSize(ResourceBytes("SORVANAPROJECT_JPG", "RCDATA")), std::make_pair(300, 80));
+  EXPECT_EQ(BaselineJfifSize(ResourceBytes("SORVANAPROJECT_FOOTER_JPG", "RCDATA")), std::make_pair(293, 30));
 }
 
 TEST(ResourceGet, StyleSheetRules) {
-  const std::string css(FindResource("STYLE_CSS", "RCDATA"));
+  const std::string css(ResourceBytes("STYLE_CSS", "RCDATA"));
   const std::string font = "font-family: Verdana, Arial, Helvetica, sans-serif;";
   auto rule = [&](const std::string& selector) {
     const std::size_t at = css.find(selector + " {");

@@ -16,6 +16,7 @@
 #include "base/Messages.h"
 #include "console/ConsoleRouter.h"
 #include "console/HttpRequestReader.h"
+#include "platform/ListenAddress.h"
 
 namespace sv {
 namespace {
@@ -385,7 +386,7 @@ bool SvCHTTPServer::Impl::Bind(Listener& l, const tcp::endpoint& at, bool option
   l.acceptor.open(at.protocol(), ec);
   if (ec) return optional && ec == std::errc::address_family_not_supported;
   if (at.address().is_v6()) l.acceptor.set_option(asio::ip::v6_only(true), ec);
-  l.acceptor.set_option(tcp::acceptor::reuse_address(true), ec);
+  ClaimListenAddress(static_cast<std::uintptr_t>(l.acceptor.native_handle()));
   l.acceptor.bind(at, ec);
   if (!ec) l.acceptor.listen(kBacklog, ec);
   if (!ec) return true;

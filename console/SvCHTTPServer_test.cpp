@@ -79,11 +79,11 @@ TEST_F(ListenerTest, ServesPagesAndResourcesOnBothLoopbackAddresses) {
   EXPECT_EQ(v6, page);
 
   const std::string css = Get("/style.css");
-  EXPECT_EQ(Body(css), FindResource("style_css", "RCDATA"));
+  EXPECT_EQ(Body(css), ResourceBytes("style_css", "RCDATA"));
   EXPECT_NE(Head(css).find("Content-Type: text/html\r\nContent-Length: " +
-                           std::to_string(FindResource("style_css", "RCDATA").size()) + "\r\n"),
+                           std::to_string(ResourceBytes("style_css", "RCDATA").size()) + "\r\n"),
             std::string::npos);
-  EXPECT_EQ(Body(Get("/sorvanaproject.jpg")), FindResource("sorvanaproject_jpg", "RCDATA"));
+  EXPECT_EQ(Body(Get("/sorvanaproject.jpg")), ResourceBytes("sorvanaproject_jpg", "RCDATA"));
 }
 
 TEST_F(ListenerTest, PostRedirectsAndOtherMethodsGetHeadersOnly) {

@@ -1,11 +1,11 @@
 #pragma once
 // Helpers shared by the controller's tests (header only; no production code uses it).
-#include <cstdlib>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "eventlog/drLogger.h"
+#include "platform/ProgramPaths.h"
+#include "tests/support/TestPlatform.h"
 
 namespace sv::test {
 
@@ -16,20 +16,26 @@ inline std::vector<std::string> Entries(TdrEventLog& log) {
   return texts;
 }
 
-// Sets an environment variable for one scope and restores it afterwards.
-class ScopedEnv {
+// Points the configuration folder at a folder of the test's for one scope: through
+// XDG_CONFIG_HOME where the desktop's rules decide it, through the platform's test hook
+// on Windows, whose folder follows no variable.
+class ScopedConfigFolder {
  public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    setenv(name, value.c_str(), 1);
+  explicit ScopedConfigFolder(const std::string& folder) : xdg_("XDG_CONFIG_HOME", folder) {
+    if (OnWindows()) SetConfigFolderForTesting(SystemPath(folder));
   }
-  ~ScopedEnv() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
+  ~ScopedConfigFolder() {
+    if (OnWindows()) SetConfigFolderForTesting(SystemPath());
+  }
+  ScopedConfigFolder(const ScopedConfigFolder&) = delete;
+  ScopedConfigFolder& operator=(const ScopedConfigFolder&) = delete;
+  // The path of a file below the folder as the system names it.
+  static std::string File(const std::string& folder, const std::string& relative) {
+    return (SystemPath(folder) / relative).Native();
+  }
 
  private:
-  const char* name_;
-  std::optional<std::string> old_;
+  ScopedEnv xdg_;
 };
 
 }  // namespace sv::test

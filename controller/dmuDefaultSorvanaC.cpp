@@ -54,7 +54,7 @@ SystemPath TdmDefaultSorvanaC::SettingsFilePath() { return sv::SettingsFilePath(
 void TdmDefaultSorvanaC::LoadSettings() {
   TsvSettings loaded;
   // Program text: the settings file stores it and the console shows it.
-  sv::LoadSettings(programFolder_, HomeFolderText() + "/drumel", loaded, eventLog_);
+  sv::LoadSettings(programFolder_, DefaultProjectRoot(), loaded, eventLog_);
   std::scoped_lock lock(settingsMutex_);
   settings_ = std::move(loaded);
   SvCHTTPServer_->SetDefaultPort(ConsolePortFor(settings_.serverPort));

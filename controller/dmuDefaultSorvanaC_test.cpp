@@ -17,6 +17,7 @@
 #include "controller/TestSupport.h"
 #include "platform/ProgramPaths.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/OsErrors.h"
 
 namespace sv {
 namespace {
@@ -94,7 +95,7 @@ std::vector<int> Ticks(const LoopController& c) {
 
 class Controller : public ::testing::Test {
  protected:
-  std::string ConfigFile() const { return config_ / "drumel/sorvana/svClient.xml"; }
+  std::string ConfigFile() const { return test::ScopedConfigFolder::File(config_.path(), "drumel/sorvana/svClient.xml"); }
   void WriteSettings(const std::string& text) {
     test::MakeDirs(config_ / "drumel/sorvana");
     test::WriteFile(ConfigFile(), text);
@@ -112,7 +113,7 @@ class Controller : public ::testing::Test {
   }
 
   test::TempDir program_, config_;
-  test::ScopedEnv xdg_{"XDG_CONFIG_HOME", config_.path()};
+  test::ScopedConfigFolder configFolder_{config_.path()};
   FakeApplication app_;
 };
 
@@ -142,7 +143,7 @@ TEST_F(Controller, WithoutASettingsFileTheDefaultsApply) {
   EXPECT_EQ(c->ConsolePort(), 1976);
   EXPECT_EQ(c->PollInterval(), 60);
   ASSERT_EQ(c->ProjectCount(), 1);
-  EXPECT_EQ(c->FirstProjectPath(), HomeFolderText() + "/drumel");
+  EXPECT_EQ(c->FirstProjectPath(), DefaultProjectRoot());
   EXPECT_EQ(c->SettingsFilePath().Native(), ConfigFile());
 }
 
@@ -364,7 +365,7 @@ TEST_F(Controller, AnUnreachableServerIsLoggedAndTheLoopGoesOn) {
   c.Run(nullptr);
   std::vector<std::string> entries = test::Entries(c.EventLog());
   ASSERT_GE(entries.size(), 2u);
-  EXPECT_EQ(entries.back(), "Socket Error # 111\r\nConnection refused.");
+  EXPECT_EQ(entries.back(), test::SocketErrorMessage(test::kConnectionRefused));
   EXPECT_EQ(entries[entries.size() - 2], entries.back());
   EXPECT_GT(c.LastAttempt(), 0);
   EXPECT_EQ(c.LastSuccess(), 0);

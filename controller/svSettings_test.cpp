@@ -13,6 +13,7 @@
 #include "eventlog/drLogger.h"
 #include "platform/UserFile.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/OsErrors.h"
 
 namespace sv {
 namespace {
@@ -26,7 +27,7 @@ const char kExample[] =
 // Each test gets a program folder and a configuration folder of its own.
 class SettingsFile : public ::testing::Test {
  protected:
-  std::string ConfigFile() const { return config_ / "drumel/sorvana/svClient.xml"; }
+  std::string ConfigFile() const { return test::ScopedConfigFolder::File(config_.path(), "drumel/sorvana/svClient.xml"); }
   std::string ProgramFile() const { return program_ / "svClient.xml"; }
   SystemPath Program() const { return SystemPath(program_.path()); }
 
@@ -42,7 +43,7 @@ class SettingsFile : public ::testing::Test {
   }
 
   test::TempDir program_, config_;
-  test::ScopedEnv xdg_{"XDG_CONFIG_HOME", config_.path()};
+  test::ScopedConfigFolder configFolder_{config_.path()};
   TdrEventLog log_;
 };
 
@@ -151,15 +152,17 @@ TEST_F(SettingsFile, FoldersThatWindows1250CannotNameAreUsedAsTheyAre) {
   TsvSettings s;
   LoadSettings(SystemPath(japanese), "/home/ana/drumel", s, log_);
   EXPECT_EQ(s.serverPort, 2000);
-  EXPECT_EQ(test::Entries(log_)[1], Format(msg::kLoadingSettingsFrom, program_ / "?\?/svClient.xml"));
+  const char* separator = test::OnWindows() ? "\\" : "/";  // the system's, in a system path
+  EXPECT_EQ(test::Entries(log_)[1], Format(msg::kLoadingSettingsFrom, program_ / "?\?" + separator + "svClient.xml"));
   s.serverPort = 2100;
   SaveSettings(SystemPath(japanese), s, log_);
   EXPECT_NE(test::ReadFile(japanese + "/svClient.xml").find("2100"), std::string::npos);
 
   // Without XDG_CONFIG_HOME the file goes below the home folder, named in Cyrillic.
   const std::string home = config_ / "\xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82";  // Привет
+  if (test::OnWindows()) return;  // there the folder is the shell's, not the home folder's
   test::ScopedEnv homeEnv("HOME", home);
-  unsetenv("XDG_CONFIG_HOME");
+  test::SetEnv("XDG_CONFIG_HOME", std::nullopt);
   SaveSettings(Program(), s, log_);
   EXPECT_NE(test::ReadFile(home + "/.config/drumel/sorvana/svClient.xml").find("2100"), std::string::npos);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(config_.path()), {}), 1);  // no "???????"
@@ -288,7 +291,7 @@ TEST_F(SettingsFile, AFolderThatCannotBeMadeGivesTheCreationError) {
     SaveSettings(Program(), TsvSettings(), log_);
     FAIL() << "no error";
   } catch (const Exception& e) {
-    EXPECT_EQ(e.Message(), Format(msg::kCannotCreateFile, ConfigFile(), "Not a directory"));
+    EXPECT_EQ(e.Message(), Format(msg::kCannotCreateFile, ConfigFile(), test::kNotAFolder.Text()));
   }
 }
 

@@ -1,6 +1,8 @@
 #include "host/ErrorBox.h"
 
+#include "base/Exception.h"
 #include "base/Text.h"
+#include "controller/Application.h"
 
 namespace sv {
 
@@ -18,6 +20,18 @@ std::string ErrorBoxText(std::string_view message) {
 
 std::string ErrorBoxLine(std::string_view caption, std::string_view message) {
   return std::string(caption) + ": " + ErrorBoxText(message);
+}
+
+bool StartShowingFailures(TApplication& application, const std::function<void()>& start) {
+  try {
+    start();
+    return true;
+  } catch (const Exception& e) {
+    application.ShowError(e.Message());
+  } catch (const std::exception& e) {
+    application.ShowError(e.what());
+  }
+  return false;
 }
 
 }  // namespace sv

@@ -3,6 +3,7 @@
 #include "base/Messages.h"
 #include "base/Text.h"
 #include "controller/dmuDefaultSorvanaC.h"
+#include "host/ErrorBox.h"
 #include "host/LinuxApplication.h"
 #include "host/SignalWatcher.h"
 #include "platform/ProgramPaths.h"
@@ -55,16 +56,7 @@ int RunProgram(TLinuxApplication& application, TfmMain::ControllerFactory create
   // Declared after the form, so it stops before the form goes.
   TSignalWatcher watcher(application, [&form] { form.CancelSynchronisation(); },
                          std::move(waitForSignal));
-  try {
-    form.StartController();
-  } catch (const Exception& e) {
-    application.ShowError(e.Message());
-    return 1;
-  } catch (const std::exception& e) {
-    // Not one of the program's own failures; shown the same way rather than aborting.
-    application.ShowError(e.what());
-    return 1;
-  }
+  if (!StartShowingFailures(application, [&form] { form.StartController(); })) return 1;
   application.RunMessageLoop();
   return 0;
 }

@@ -1,11 +1,13 @@
 #pragma once
 // The file-system layer. Paths above this layer are program text: Windows-1250 in which
 // both '\' and '/' separate components (relative paths on the wire use '\'); here they
-// are turned into the disk's form (UTF-8, '/'). A leading "~" stands for the home folder,
-// so that a path below a home folder that program text cannot name can still be written
-// (see HomeFolderText). Names read from the disk come back as Windows-1250. The folders
-// the system names for us travel as SystemPath and are used as they are. Failures that
-// the program reports are raised as Exception with the promised texts.
+// are turned into the disk's form (UTF-8 and '/'; on Windows UTF-16 and '\', converted
+// from Windows-1250 whatever the machine's code page is). A leading "~" stands for the
+// home folder, so that a path below a home folder that program text cannot name can
+// still be written (see HomeFolderText). Names read from the disk come back as
+// Windows-1250. The folders the system names for us travel as SystemPath and are used as
+// they are. Failures that the program reports are raised as Exception with the promised
+// texts.
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -15,8 +17,9 @@
 
 namespace sv::fs {
 
-// The disk form of a program path: '\' becomes '/', Windows-1250 becomes UTF-8, and a
-// "~" that is the whole path or its first component becomes the home folder.
+// The disk form of a program path: '\' becomes '/' (on Windows '/' becomes '\'),
+// Windows-1250 becomes UTF-8, and a "~" that is the whole path or its first component
+// becomes the home folder.
 std::string NativePath(std::string_view path);
 
 // One entry of a folder listing.
@@ -63,11 +66,11 @@ bool ForceFolders(const SystemPath& path);
 // Deletes a file; false when it was not deleted. A folder is not a file, and a read-only
 // file (no write permission bit at all) is kept, as the program's users expect of it.
 // A link is deleted itself, never what it points to.
-bool DeleteFile(std::string_view path);
-// Whether DeleteFile would delete the file now: it exists, is neither a folder nor
+bool RemoveFile(std::string_view path);
+// Whether RemoveFile would delete the file now: it exists, is neither a folder nor
 // read-only (a link counts as neither), and this process may remove entries from its
 // folder (write access, and the sticky bit's owner rule); LastError says why not.
-bool CanDeleteFile(std::string_view path);
+bool CanRemoveFile(std::string_view path);
 // Sets a file's last-write (and access) time; false on failure.
 bool SetFileTime(std::string_view path, std::int64_t unixSeconds);
 
@@ -130,8 +133,9 @@ class InputFile {
   std::string path_;  // as the caller named it, for the message
 };
 
-// errno of the last failed call on this thread, and the system's text for an error
-// number without trailing blanks and full stops.
+// The OS error code of the last failed call on this thread (errno; on Windows the
+// system's error code), and the system's text for an error number without trailing
+// blanks and full stops.
 int LastError();
 std::string ErrorText(int error);
 

@@ -1,6 +1,7 @@
 #pragma once
-// The user's locale facts for date-time texts, read from LC_TIME. Tests set them
-// explicitly so that nothing depends on the machine's locale. Safe from any thread.
+// The user's locale facts for date-time texts, read from LC_TIME (on Windows from
+// GetLocaleInfo). Tests set them explicitly so that nothing depends on the machine's
+// locale. Safe from any thread.
 #include <string>
 
 #include "base/DateTime.h"
@@ -20,8 +21,14 @@ struct TimeStyle {
 // Reads the facts from the process locale (call setlocale(LC_TIME, "") first; the decimal
 // separator comes from LC_NUMERIC). Texts are converted from the locale's character set to
 // Windows-1250. A fact that cannot be read keeps its default: no leading zero, 12-hour,
-// designator after, am/pm.
+// designator after, am/pm. On Windows it also makes CompareString in the user's locale
+// the equality of names (see SetLocaleTextEquality in base/Text.h).
 void LoadLocaleFacts();
+
+// Derives a date or time pattern (strftime form, see TFormatSettings) from a Windows
+// picture ("d.M.yyyy", "h:mm:ss tt"). Names of days and months, which the patterns lack,
+// become numbers or go.
+std::string PatternFromPicture(const std::string& picture);
 
 // The short date and long time of the default date-time text, and the designators.
 TFormatSettings UserFormatSettings();

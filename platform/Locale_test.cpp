@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <utility>
+
+#include "tests/support/TestPlatform.h"
 
 namespace sv {
 namespace {
@@ -37,7 +40,17 @@ TEST(LocaleFacts, UnreadablePatternGivesTheDefaultsButKeepsDesignators) {
   EXPECT_EQ(s.pm, "nachm.");
 }
 
+TEST(LocaleFacts, PicturesOfWindowsBecomePatterns) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"M/d/yyyy", "%-m/%-d/%Y"},     {"dd. MM. yyyy.", "%d. %m. %Y."}, {"yy-MMM-d", "%y-%m-%-d"},
+      {"h:mm:ss tt", "%-I:%M:%S %p"}, {"HH:mm:ss", "%H:%M:%S"},         {"tt hh.m.s", "%p %I.%-M.%-S"},
+      {"dddd, d 'de' MMMM", ", %-d de %m"}, {"H 'h''' m", "%-H h' %-M"}, {"d%", "%-d%%"},
+  };
+  for (const auto& [picture, pattern] : cases) EXPECT_EQ(PatternFromPicture(picture), pattern) << picture;
+}
+
 TEST(LocaleFacts, LoadingTheCLocale) {
+  SV_SKIP_ON_WINDOWS("the C library's locale is not where Windows keeps the user's locale");
   const TimeStyle saved = UserTimeStyle();
   const TFormatSettings savedSettings = UserFormatSettings();
   std::setlocale(LC_ALL, "C");

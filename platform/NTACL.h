@@ -6,7 +6,9 @@
 // access list is the POSIX ACL: the trustee "Authenticated Users" stands for the local
 // group "users" and other names are local groups; read data gives r, write or append data
 // gives w, execute gives x; an inheritable grant is merged into the folder's default ACL
-// too. A failed step returns false and keeps the OS error code (errno on Linux).
+// too. On Windows the trustee "Authenticated Users" is the well-known group S-1-5-11,
+// whatever the system's language calls it. A failed step returns false and keeps the OS
+// error code (LastCallError).
 //
 // Grants apply to folders only: ReadSecurity fails (ENOTDIR) when the path names a file,
 // a pipe, a device or a link to one of them, so nothing but a folder is ever opened up.
@@ -15,6 +17,9 @@
 // way there only links made by the system or by this user are followed (EPERM for
 // others). WriteSecurity writes the object that ReadSecurity opened; when it fails
 // half-way it puts back what it had written, so a failed grant changes nothing.
+// On Windows ReadSecurity fails with ERROR_DIRECTORY for anything but a folder and holds
+// the folder open without leave to delete or rename it, so the path keeps naming it while
+// the security calls read and write the DACL by name; one DACL is written whole.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -22,7 +27,7 @@
 namespace sv {
 
 // Thin wrapper over the platform's security calls; each returns true when the call
-// succeeded and otherwise leaves the OS error code in errno. Paths and names are
+// succeeded and otherwise keeps the OS error code for LastCallError. Paths and names are
 // Windows-1250 text.
 class TNTACL_Helper {
  public:
@@ -47,6 +52,9 @@ class TNTACL_Helper {
   // Writes the access lists to the folder they were read from (path names it for the
   // platforms that write by name); all of them or, on failure, none.
   static bool WriteSecurity(const std::string& path, const Security& security);
+  // The OS error code of the calling thread's last failed call above: errno on Linux, the
+  // code that the security call itself returned on Windows.
+  static int LastCallError();
 };
 
 class TNT_FileACL : public TNTACL_Helper {

@@ -11,14 +11,23 @@ namespace sv {
 SystemPath ProgramFolder();
 // The program file's name without its folder ("sorvana-client"), as program text to show.
 std::string ProgramFileName();
-// The user's home folder: $HOME, else the home folder of the user's account entry.
+// The user's home folder: $HOME, else the home folder of the user's account entry (on
+// Windows the user's profile folder).
 SystemPath HomeFolder();
 // The home folder as program text, for a path the user sees and the settings file
 // stores: the folder itself when program text names it exactly, else "~", which the
 // file-system layer reads as the home folder (FileSystem.h).
 std::string HomeFolderText();
 // The folder that settings live under: $XDG_CONFIG_HOME when it is an absolute path,
-// else HomeFolder() + "/.config".
+// else HomeFolder() + "/.config". On Windows the shell's folder for application data
+// shared by all users, or without one "<Windows folder>\All Users\Application Data".
 SystemPath ConfigFolder();
+// The root folder of the default project "drumel" as program text:
+// HomeFolderText() + "/drumel" on Linux, "c:\program files\drumel" on Windows.
+std::string DefaultProjectRoot();
+
+// Test hook: ConfigFolder() answers `folder` from now on; an empty path gives the
+// system's folder back. Not for concurrent use with ConfigFolder.
+void SetConfigFolderForTesting(const SystemPath& folder);
 
 }  // namespace sv

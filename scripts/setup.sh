@@ -9,6 +9,11 @@ packages=(
   libasio-dev libpcre2-dev libacl1-dev libglib2.0-dev acl
   python3 nodejs npm chromium systemd
 )
+# The Windows build: the cross compiler, Wine to run its tests, an X server and tools
+# for the tray test, and dpkg-dev for the source packages of its libraries.
+if [[ "${SV_WINDOWS:-0}" == 1 ]]; then
+  packages+=(g++-mingw-w64-x86-64-posix googletest wine wine64 xvfb xdotool x11-utils dpkg-dev imagemagick)
+fi
 if [[ "${SV_BENCH_TOOLS:-0}" == 1 ]]; then
   packages+=(rsync socat nginx-light wrk)
 fi

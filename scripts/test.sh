@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, and runs every test: in a normal build, in a build
 # with AddressSanitizer and UndefinedBehaviorSanitizer (clang, with the fuzz targets run
-# over their seed inputs), and the threaded tests in a ThreadSanitizer build.
+# over their seed inputs), and the threaded tests in a ThreadSanitizer build; then the
+# Windows programs, cross-built and tested under Wine (scripts/test-windows.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -32,3 +33,6 @@ if [[ -x tests/browser/run.sh ]]; then
   echo "== browser test"
   tests/browser/run.sh build/bin
 fi
+
+echo "== Windows programs under Wine"
+scripts/test-windows.sh

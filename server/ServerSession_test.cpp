@@ -10,6 +10,7 @@
 #include "platform/FileSystem.h"
 #include "server/TaskListBuilder.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestPlatform.h"
 
 namespace sv {
 namespace {
@@ -127,6 +128,7 @@ TEST_F(Session, ProtocolFaultsEndTheConnection) {
 }
 
 TEST_F(Session, OnlyWhatLiesInsideTheFolderIsListedAndServed) {
+  SV_SKIP_ON_WINDOWS("symbolic links: the Windows build's std::filesystem cannot make them");
   test::MakeDirs(dir / "secret");
   test::WriteFile(dir / "secret/secret.txt", "outside");
   std::filesystem::create_directory_symlink(dir / "secret", dir / "drumel/dirlink");
@@ -147,7 +149,8 @@ TEST(ResolveProjectFile, SpellingAndCaseAndKind) {
   test::WriteFile(dir / "Docs/Sub/File.TXT", "x");
   std::string found;
   ASSERT_TRUE(ResolveProjectFile(dir.path(), "\\docs\\sub\\file.txt", found));
-  EXPECT_EQ(fs::NativePath(found), dir / "Docs/Sub/File.TXT");
+  EXPECT_TRUE(std::filesystem::equivalent(test::FsPath(fs::NativePath(found)), test::FsPath(dir / "Docs/Sub/File.TXT")))
+      << found;
   EXPECT_TRUE(ResolveProjectFile(dir.path(), "\\Docs\\.\\Sub\\\\File.TXT", found));
   EXPECT_FALSE(ResolveProjectFile(dir.path(), "\\docs\\sub", found));
   EXPECT_FALSE(ResolveProjectFile(dir.path(), "\\docs\\nothing.txt", found));

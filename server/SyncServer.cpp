@@ -12,6 +12,7 @@
 #include "base/Exception.h"
 #include "base/Messages.h"
 #include "base/Text.h"
+#include "platform/ListenAddress.h"
 
 namespace sv {
 namespace {
@@ -275,7 +276,7 @@ void TSyncServer::Listen(const std::string& host, int port) {
   const tcp::endpoint endpoint = found.begin()->endpoint();
   tcp::acceptor& a = impl_->acceptor;
   a.open(endpoint.protocol(), ec);
-  if (!ec) a.set_option(tcp::acceptor::reuse_address(true), ec);
+  if (!ec) ClaimListenAddress(static_cast<std::uintptr_t>(a.native_handle()));
   if (!ec) a.bind(endpoint, ec);
   if (!ec) a.listen(asio::socket_base::max_listen_connections, ec);
   if (ec) {

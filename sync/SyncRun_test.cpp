@@ -1,7 +1,6 @@
 #include "sync/SyncRun.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -14,6 +13,7 @@
 #include "sync/TaskBuilder.h"
 #include "sync/uServerCommands.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestPlatform.h"
 
 namespace sv {
 namespace {
@@ -101,9 +101,7 @@ TEST_F(SyncRunTest, WorkedExampleByteForByte) {
   EXPECT_EQ(Finish(), "Hello\r\nSync drumel\r\n199\r\n" + listing + "GetFile drumel \\docs\\a.txt\r\n");
 
   EXPECT_EQ(ReadFile(root + "/docs/a.txt"), "abc\r\n");
-  struct stat st {};
-  ASSERT_EQ(::stat((root + "/docs/a.txt").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mtime, Seconds("2008-11-14 13-05-08"));
+  EXPECT_EQ(test::ModificationTime(root + "/docs/a.txt"), Seconds("2008-11-14 13-05-08"));
   ASSERT_EQ(log.Count(), before + 1);
   EXPECT_EQ(log.Items(0).Text(), Format(msg::kProjectSyncStarted, "drumel"));
 }
@@ -307,6 +305,7 @@ TEST_F(SyncRunTest, AnObserverHearsEachTaskAndItsBytesAndStopsTheRunBetweenTasks
 }
 
 TEST(BuildProjectListing, WhatIsLeftOutIsNotedOncePerProgramRun) {
+  SV_SKIP_ON_WINDOWS("symbolic links: the Windows build's std::filesystem cannot make them");
   TempDir dir;
   WriteFile(dir / "once-\xE6\x97\xA5.txt", "");  // no Windows-1250 form
   stdfs::create_directory_symlink(dir.path(), dir / "once-up");

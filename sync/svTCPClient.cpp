@@ -12,18 +12,19 @@ namespace sv {
 
 namespace {
 
-int ErrNo(std::errc e) { return static_cast<int>(e); }
+// The system's number for one of Asio's errors: errno on Linux, a Windows Sockets code
+// on Windows.
+int SystemCode(asio::error::basic_errors e) { return asio::error_code(e).value(); }
 
 // The system's text for an error number as the socket layer shows it: "Connection refused."
 std::string SocketText(int error) { return fs::ErrorText(error) + "."; }
 
-// Translates an Asio failure where it enters; a closed peer is not a socket error.
-[[noreturn]] void RaiseSocketError(const asio::error_code& ec) {
+// Translates an Asio failure where it enters; a closed peer is not a socket error. Every
+// failure of a name lookup reads "Host not found." (the category cannot tell them:
+// Windows reports lookups in the system category).
+[[noreturn]] void RaiseSocketError(const asio::error_code& ec, bool lookup = false) {
   if (ec == asio::error::eof || ec == asio::error::broken_pipe) throw EClosedGracefully();
-  if (ec.category() == asio::error::get_netdb_category() ||
-      ec.category() == asio::error::get_addrinfo_category()) {
-    throw ESocketError(ec.value(), "Host not found.");
-  }
+  if (lookup) throw ESocketError(ec.value(), "Host not found.");
   throw ESocketError(ec.value(), SocketText(ec.value()));
 }
 
@@ -41,7 +42,7 @@ ESocketError::ESocketError(int error, const std::string& text)
     : Exception(Format(msg::kSocketError, error, text)), error_(error) {}
 
 ECancelled::ECancelled()
-    : ESocketError(ErrNo(std::errc::operation_canceled), SocketText(ErrNo(std::errc::operation_canceled))) {}
+    : ESocketError(SystemCode(asio::error::operation_aborted), SocketText(SystemCode(asio::error::operation_aborted))) {}
 
 struct TsvTCPClient::Impl {
   asio::io_context io;
@@ -50,10 +51,11 @@ struct TsvTCPClient::Impl {
 
   // Starts one asynchronous step with `start` (given the handler to complete) and runs
   // it for at most `limit`. On time-out or cancellation the step is aborted with `abort`
-  // and the matching failure raised; a failed step raises its socket error.
+  // and the matching failure raised; a failed step raises its socket error (a failed
+  // name lookup when `lookup`).
   template <typename Start, typename Abort>
   std::size_t Step(const std::atomic<bool>& cancelled, std::chrono::milliseconds limit,
-                   Start start, Abort abort) {
+                   Start start, Abort abort, bool lookup = false) {
     io.restart();
     // Checked after restart: a Cancel before this point is seen here, one after it
     // stops the run below.
@@ -74,9 +76,9 @@ struct TsvTCPClient::Impl {
       io.restart();
       io.poll();  // lets an aborted socket step finish; a late resolver step may not
       if (cancelled.load()) throw ECancelled();
-      throw ESocketError(ErrNo(std::errc::timed_out), SocketText(ErrNo(std::errc::timed_out)));
+      throw ESocketError(SystemCode(asio::error::timed_out), SocketText(SystemCode(asio::error::timed_out)));
     }
-    if (result->error) RaiseSocketError(result->error);
+    if (result->error) RaiseSocketError(result->error, lookup);
     return result->bytes;
   }
 
@@ -120,7 +122,7 @@ void TsvTCPClient::Connect() {
                                                 done(ec, 0);
                                               });
               },
-              [&] { impl_->resolver.cancel(); });
+              [&] { impl_->resolver.cancel(); }, true);
   impl_->Step(cancelled_, left(),
               [&](auto done) {
                 asio::async_connect(impl_->socket, *found,

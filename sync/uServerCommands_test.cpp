@@ -7,6 +7,7 @@
 
 #include "sync/Failure_test.h"
 #include "sync/ScriptedPeer_test.h"
+#include "tests/support/OsErrors.h"
 
 namespace sv {
 namespace {
@@ -99,7 +100,7 @@ TEST(Channel, RefusedConnectionIsASocketError) {
   TsvTCPClient tcp;
   tcp.Host = "127.0.0.1";
   tcp.Port = port;
-  EXPECT_EQ(MessageOf([&] { OpenServerChannel(tcp); }), "Socket Error # 111\r\nConnection refused.");
+  EXPECT_EQ(MessageOf([&] { OpenServerChannel(tcp); }), test::SocketErrorMessage(test::kConnectionRefused));
   EXPECT_FALSE(tcp.Connected());
 }
 
@@ -169,7 +170,7 @@ TEST(Channel, SilentPeerTimesOutWithTheLoweredLimit) {
   ScriptedPeer peer({[](PeerLink&) {}});  // accepts and never greets
   Client c(peer);
   c.tcp.SetTimeouts(std::chrono::seconds(5), std::chrono::milliseconds(200));
-  EXPECT_EQ(MessageOf([&] { OpenServerChannel(c.tcp); }), "Socket Error # 110\r\nConnection timed out.");
+  EXPECT_EQ(MessageOf([&] { OpenServerChannel(c.tcp); }), test::SocketErrorMessage(test::kTimedOut));
   EXPECT_FALSE(c.tcp.Connected());
   peer.Join();
 }
@@ -196,7 +197,7 @@ TEST(Channel, ConnectThatIsNotAnsweredTimesOut) {
     }
     fillers.push_back(std::move(tcp));
   }
-  EXPECT_EQ(message, "Socket Error # 110\r\nConnection timed out.");
+  EXPECT_EQ(message, test::SocketErrorMessage(test::kTimedOut));
   EXPECT_FALSE(fillers.back()->Connected());
 }
 
@@ -214,7 +215,7 @@ TEST(Channel, WriteThatMakesNoProgressTimesOut) {
   c.tcp.WriteLine("Sync big");
   // Far more than the socket buffers hold: the writes stall.
   const std::string big(64 << 20, 'x');
-  EXPECT_EQ(MessageOf([&] { WriteFramedDocument(c.tcp, big); }), "Socket Error # 110\r\nConnection timed out.");
+  EXPECT_EQ(MessageOf([&] { WriteFramedDocument(c.tcp, big); }), test::SocketErrorMessage(test::kTimedOut));
   release.set_value();
   CloseServerChannel(c.tcp);
 }
@@ -227,7 +228,7 @@ TEST(Channel, CancelFromAnotherThreadUnblocksAReadUntilTheNextOpen) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     c.tcp.Cancel();
   });
-  const std::string cancelled = "Socket Error # 125\r\nOperation canceled.";
+  const std::string cancelled = test::SocketErrorMessage(test::kCancelled);
   EXPECT_EQ(MessageOf([&] { ExpectReply(c.tcp, 202); }), cancelled);
   watcher.join();
   EXPECT_TRUE(c.tcp.Cancelled());

@@ -172,7 +172,7 @@ void TsvDeleteFileCommand::Execute(const std::string& root, const std::string&, 
   // A link goes to the trash itself, as delete_dir moves one; where there is no trash it
   // is deleted, which never touches what it points to.
   const bool link = fs::KindOf(file) == fs::EntryKind::kLink;
-  const bool gone = (link && fs::MoveToTrash(file)) || fs::DeleteFile(file);
+  const bool gone = (link && fs::MoveToTrash(file)) || fs::RemoveFile(file);
   if (!gone) throw Exception(Format(msg::kCannotDelete, file));
   NoteLocalChange(root, path, false);
 }
@@ -184,7 +184,7 @@ void TsvUpdateFileCommand::Execute(const std::string& root, const std::string& s
   // and the insert then replaces it only once the new content is whole, so a fetch that
   // fails leaves the old file rather than none.
   const std::string file = root + LocalPath(root, PathItem(SplitParameter(parameter)));
-  if (!fs::CanDeleteFile(file)) throw Exception(Format(msg::kCannotDelete, file));
+  if (!fs::CanRemoveFile(file)) throw Exception(Format(msg::kCannotDelete, file));
   TsvInsertFileCommand::Execute(root, source, parameter);
 }
 

@@ -86,7 +86,8 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
   std::vector<std::string> envp = Environment(env);
   std::vector<char*> argp = Pointers(argv), envpp = Pointers(envp);
   int out[2], err[2];
-  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0 || pipe2(wake_, O_CLOEXEC) != 0)
+    throw std::runtime_error("pipe");
   pid_ = fork();
   if (pid_ < 0) throw std::runtime_error("fork");
   if (pid_ == 0) {
@@ -110,15 +111,28 @@ ChildProcess::~ChildProcess() {
     kill(pid_, SIGKILL);
     WaitExit(std::chrono::minutes(1));
   }
+  // Programs that the child started may hold its output open for longer (Wine's own
+  // services, started by the first Windows program of a session): what has arrived is
+  // read, the rest is not waited for.
+  (void)!write(wake_[1], "", 1);
   reader_.join();
+  close(wake_[0]);
+  close(wake_[1]);
 }
 
 void ChildProcess::Collect(int outFd, int errFd) {
-  pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
+  pollfd fds[3] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}, {wake_[0], POLLIN, 0}};
   std::string* texts[2] = {&out_, &err_};
   int open = 2;
+  bool ending = false;
   while (open > 0) {
-    if (poll(fds, 2, -1) < 0 && errno != EINTR) break;
+    const int ready = poll(fds, 3, ending ? 0 : -1);
+    if (ready < 0 && errno != EINTR) break;
+    if (ready == 0) break;  // ending, and nothing more to read
+    if (fds[2].revents) {
+      ending = true;
+      fds[2].fd = -1;
+    }
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || !fds[i].revents) continue;
       char buffer[4096];
@@ -134,6 +148,8 @@ void ChildProcess::Collect(int outFd, int errFd) {
       changed_.notify_all();
     }
   }
+  for (int i = 0; i < 2; ++i)
+    if (fds[i].fd >= 0) close(fds[i].fd);
 }
 
 std::string ChildProcess::Out() {

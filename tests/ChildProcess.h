@@ -47,6 +47,7 @@ class ChildProcess {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::string out_, err_;
+  int wake_[2] = {-1, -1};  // ends the reader once the program is gone
   std::thread reader_;
 };
 

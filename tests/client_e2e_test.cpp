@@ -1,12 +1,15 @@
 // The real sorvana-client, started as a user starts it: from a folder holding a copy of
-// the program and its settings file.
+// the program and its settings file. The Windows program (see Programs.h) is driven
+// through its tray menu and shows failures in its error box; the Linux program prints
+// its start lines and errors and takes its menu choices as signals.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
 
 #include <filesystem>
+#include <thread>
 
 #include "tests/ChildProcess.h"
+#include "tests/support/Programs.h"
 #include "tests/support/TempDir.h"
 
 namespace sv::test {
@@ -17,133 +20,129 @@ using std::chrono::seconds;
 
 // Bounds that only stop a broken program from hanging the test.
 constexpr seconds kStartLimit{60};
-// What the program promises: it ends within a second of "Quit".
-constexpr milliseconds kQuitLimit{1000};
 
 class Client : public ::testing::Test {
  protected:
-  Client() {
-    std::filesystem::copy_file(SV_BIN_DIR "/sorvana-client", program_);
-    MakeDirs(bin_);
+  // The client in dir_/name, with a server on loopback at serverPort (its console then at
+  // serverPort + 2). On Linux PATH holds only an empty folder, so no real browser starts.
+  std::unique_ptr<ClientProgram> Make(const std::string& name, int serverPort, std::vector<std::string> env = {}) {
+    if (env.empty() && !WindowsPrograms()) env = {"PATH=" + bin_};
+    return std::make_unique<ClientProgram>(dir_ / name, serverPort, 60,
+                                           std::vector<Project>{{"drumel", dir_ / (name + "/drumel")}}, env);
+  }
+  // What the program prints from its start on: the tray program prints nothing.
+  static std::string StartLines(int consolePort) {
+    if (WindowsPrograms()) return "";
+    return "Sorvana Client 9X\nConfigure: http://localhost:" + std::to_string(consolePort) + "/index.html\n";
   }
 
-  // Writes svClient.xml beside the program: a server on loopback at serverPort, whose
-  // console port is serverPort + 2.
-  void WriteSettings(int serverPort, const std::string& pollInterval = "60") {
-    WriteFile(dir_ / "svClient.xml",
-              "<xml>\r\n<serversettings>\r\n<serveradress>127.0.0.1</serveradress>\r\n"
-              "<defaultport>" + std::to_string(serverPort) + "</defaultport>\r\n"
-              "<defaultpollinterval>" + pollInterval + "</defaultpollinterval>\r\n"
-              "</serversettings>\r\n<projects>\r\n<project>\r\n<name>drumel</name>\r\n"
-              "<path>" + (dir_ / "drumel") + "</path>\r\n</project>\r\n</projects>\r\n</xml>\r\n");
-  }
-  // A stand-in for the desktop's opener that notes the address it was given.
-  void InstallOpener() {
-    WriteFile(bin_ + "/xdg-open", "#!/bin/sh\nPATH=/usr/bin:/bin\necho \"$1\" > \"" + (dir_ / "opened.tmp") +
-                                     "\" && mv \"" + (dir_ / "opened.tmp") + "\" \"" +
-                                     (dir_ / "opened.txt") + "\"\n");
-    chmod((bin_ + "/xdg-open").c_str(), 0755);
-  }
-  std::unique_ptr<ChildProcess> Start() {
-    // PATH holds only our own folder, so no real browser is ever started.
-    return std::make_unique<ChildProcess>(program_, std::vector<std::string>{},
-                                          std::vector<std::string>{"PATH=" + bin_});
-  }
-  static std::string StartLines(int consolePort) {
-    return "Sorvana Client 9X\nConfigure: http://localhost:" + std::to_string(consolePort) +
-           "/index.html\n";
-  }
+  Client() { MakeDirs(bin_); }
 
   TempDir dir_;
-  std::string program_ = dir_ / "sorvana-client";
   std::string bin_ = dir_ / "bin";
 };
 
 TEST_F(Client, PrintsItsStartLinesAndEndsWithinASecondOfQuit) {
-  for (int signal : {SIGTERM, SIGINT}) {
+  // On Linux both signals that mean "Quit"; the tray has one "Quit".
+  const std::vector<int> quits = WindowsPrograms() ? std::vector<int>{0} : std::vector<int>{SIGTERM, SIGINT};
+  for (int signal : quits) {
     int port = FreePortPair();
-    WriteSettings(port);
-    auto client = Start();
-    ASSERT_TRUE(client->WaitForOut(StartLines(port + 2), kStartLimit)) << client->Out() << client->Err();
-    client->Signal(signal);
-    EXPECT_EQ(client->WaitExit(kQuitLimit), 0) << "signal " << signal;
-    EXPECT_EQ(client->Out(), StartLines(port + 2));
-    EXPECT_EQ(client->Err(), "");
+    auto client = Make("c" + std::to_string(signal), port);
+    ASSERT_NO_THROW(client->Start());
+    signal ? client->Process().Signal(signal) : client->Quit();
+    EXPECT_EQ(client->Process().WaitExit(QuitLimit()), 0) << "signal " << signal;
+    EXPECT_EQ(client->Process().Out(), StartLines(port + 2));
+    if (!WindowsPrograms()) {
+      EXPECT_EQ(client->Process().Err(), "");
+    }
   }
 }
 
 // The server accepts the connection and never answers: the synchronisation waits on a
 // read with a limit of minutes, and "Quit" still ends the program at once.
 TEST_F(Client, QuitCancelsASynchronisationThatWaitsForTheServer) {
+  if (WindowsPrograms()) GTEST_SKIP() << "the tray menu is answered between ticks of the poll loop, never while a synchronisation runs";
   int port = FreePortPair();
-  WriteSettings(port);
+  auto client = Make("c", port);
   SilentPeer server(port);
-  auto client = Start();
-  ASSERT_TRUE(client->WaitForOut(StartLines(port + 2), kStartLimit));
+  ASSERT_NO_THROW(client->Start());
   ASSERT_TRUE(server.WaitForConnection(kStartLimit));
-  client->Signal(SIGTERM);
-  EXPECT_EQ(client->WaitExit(kQuitLimit), 0);
-  EXPECT_EQ(client->Err(), "");
+  client->Quit();
+  EXPECT_EQ(client->Process().WaitExit(QuitLimit()), 0);
+  EXPECT_EQ(client->Process().Err(), "");
 }
 
 TEST_F(Client, ASecondInstanceOnTheSameConsolePortReportsItAndEndsWithStatusOne) {
   int port = FreePortPair();
-  WriteSettings(port);
-  auto first = Start();
-  ASSERT_TRUE(first->WaitForOut(StartLines(port + 2), kStartLimit));
-  auto second = Start();
-  EXPECT_EQ(second->WaitExit(kStartLimit), 1);
-  EXPECT_EQ(second->Err(), "sorvana-client: Could not bind socket. Address and port are already in use.\n");
-  EXPECT_EQ(second->Out(), "Sorvana Client 9X\n");
-  first->Signal(SIGTERM);
-  EXPECT_EQ(first->WaitExit(kStartLimit), 0);
+  auto first = Make("first", port);
+  ASSERT_NO_THROW(first->Start());
+  auto second = Make("second", port);
+  second->Start({}, false);
+  EXPECT_EQ(second->ShownError(), "sorvana-client: Could not bind socket. Address and port are already in use.");
+  EXPECT_EQ(second->Process().WaitExit(kStartLimit), 1);
+  if (!WindowsPrograms()) {
+    EXPECT_EQ(second->Process().Out(), "Sorvana Client 9X\n");
+  }
+  first->Quit();
+  EXPECT_EQ(first->Process().WaitExit(kStartLimit), 0);
 }
 
-// The address is printed every time: an opener may start and still show nothing.
+// The headless host prints the address every time: an opener may start and still show
+// nothing. The tray program has only the browser.
 TEST_F(Client, ConfigurePrintsTheConsoleAddressAndOpensIt) {
   int port = FreePortPair();
-  WriteSettings(port);
   std::string url = "http://localhost:" + std::to_string(port + 2) + "/index.html";
 
-  // Without an opener the printed address is all the user gets.
-  auto client = Start();
-  ASSERT_TRUE(client->WaitForOut(StartLines(port + 2), kStartLimit));
-  client->Signal(SIGUSR1);
-  EXPECT_TRUE(client->WaitForOut(StartLines(port + 2) + url + "\n", kStartLimit)) << client->Out();
-  client->Signal(SIGTERM);
-  EXPECT_EQ(client->WaitExit(kStartLimit), 0);
+  if (!WindowsPrograms()) {
+    // Without an opener the printed address is all the user gets.
+    auto client = Make("plain", port);
+    ASSERT_NO_THROW(client->Start());
+    client->Configure();
+    EXPECT_TRUE(client->Process().WaitForOut(StartLines(port + 2) + url + "\n", kStartLimit)) << client->Process().Out();
+    client->Quit();
+    EXPECT_EQ(client->Process().WaitExit(kStartLimit), 0);
+  }
 
-  InstallOpener();
-  client = Start();
-  ASSERT_TRUE(client->WaitForOut(StartLines(port + 2), kStartLimit));
-  client->Signal(SIGUSR1);
+  const std::string opened = dir_ / "opened.txt";
+  MakeDirs(dir_ / "browser");
+  auto client = Make("opener", port, UseStandInBrowser(dir_ / "browser", opened));
+  ASSERT_NO_THROW(client->Start());
+  client->Configure();
   auto until = std::chrono::steady_clock::now() + kStartLimit;
-  while (!std::filesystem::exists(dir_ / "opened.txt") && std::chrono::steady_clock::now() < until)
+  while (!(std::filesystem::exists(opened) && ReadFile(opened) == url + "\n") && std::chrono::steady_clock::now() < until)
     std::this_thread::sleep_for(milliseconds(10));
-  ASSERT_TRUE(std::filesystem::exists(dir_ / "opened.txt"));
-  EXPECT_EQ(ReadFile(dir_ / "opened.txt"), url + "\n");
-  client->Signal(SIGTERM);
-  EXPECT_EQ(client->WaitExit(kStartLimit), 0);
-  EXPECT_EQ(client->Out(), StartLines(port + 2) + url + "\n");
+  ASSERT_TRUE(std::filesystem::exists(opened));
+  EXPECT_EQ(ReadFile(opened), url + "\n");
+  client->Quit();
+  EXPECT_EQ(client->Process().WaitExit(kStartLimit), 0);
+  EXPECT_EQ(client->Process().Out(), WindowsPrograms() ? "" : StartLines(port + 2) + url + "\n");
+  UseStandInBrowser(dir_ / "browser", "");
 }
 
 // A settings file that cannot be read is reported like an error box, and the program
 // starts all the same with the defaults (console port 1976).
 TEST_F(Client, ABrokenSettingsFileIsReportedAndStartUpGoesOn) {
-  WriteFile(dir_ / "svClient.xml", "<xml><serversettings></xml>");
-  auto client = Start();
-  ASSERT_TRUE(client->WaitForErr("\n", kStartLimit));
-  // Printed in UTF-8: "završava" carries a š.
-  EXPECT_EQ(client->Err(), "sorvana-client: Tag serversettings zavr\xc5\xa1" "ava na tag /xml.\n");
+  auto client = Make("c", FreePortPair());
+  WriteFile(dir_ / "c/svClient.xml", "<xml><serversettings></xml>");
+  client->Start({}, false);
+  // Shown in UTF-8: "završava" carries a š.
+  EXPECT_EQ(client->ShownError(), "sorvana-client: Tag serversettings zavr\xc5\xa1" "ava na tag /xml.");
   // The default console port may be taken on a shared machine; then the start ends there.
-  client->WaitForOut("Configure", seconds(5));
-  client->Signal(SIGTERM);
-  std::optional<int> status = client->WaitExit(kStartLimit);
-  if (client->Out() == StartLines(1976)) {
-    EXPECT_EQ(status, 0);
+  if (!WindowsPrograms()) client->Process().WaitForOut("Configure", seconds(5));
+  client->Quit();
+  std::optional<int> status = client->Process().WaitExit(WindowsPrograms() ? seconds(5) : kStartLimit);
+  if (!status && WindowsPrograms()) {
+    // The error box of the failed start holds the program until it is closed.
+    EXPECT_NE(client->ShownError().find("Could not bind socket"), std::string::npos);
+    status = client->Process().WaitExit(kStartLimit);
+  }
+  if (status == 0) {
+    EXPECT_EQ(client->Process().Out(), StartLines(1976));
   } else {
     EXPECT_EQ(status, 1);
-    EXPECT_NE(client->Err().find("Could not bind socket"), std::string::npos);
+    if (!WindowsPrograms()) {
+      EXPECT_NE(client->Process().Err().find("Could not bind socket"), std::string::npos);
+    }
   }
 }
 

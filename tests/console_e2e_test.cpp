@@ -2,7 +2,6 @@
 // hours on a long log, slow connections that would take every slot, and a form posted
 // from another site. The bounds only catch a hang, but for Quit's promised second.
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <future>
@@ -17,8 +16,6 @@ namespace {
 using std::chrono::milliseconds;
 using std::chrono::seconds;
 using Clock = std::chrono::steady_clock;
-
-constexpr milliseconds kQuitLimit{1000};
 
 // Filters as a browser sends them: (a|a)+$ backtracks without end on a run of "a";
 // (a|a){1,14}[-_][xy] takes milliseconds on each event that holds one.
@@ -44,7 +41,7 @@ struct LoneClient {
     client.Start();
   }
   ~LoneClient() {
-    client.Process().Signal(SIGTERM);
+    client.Quit();
     client.Process().WaitExit(kProgramLimit);
   }
   Ports ports;
@@ -87,8 +84,8 @@ TEST(Console, AFilterOnALongLogNeverStallsTheClient) {
 
   auto cut = std::async(std::launch::async, [&] { return HttpGet(port, "/eventlog.html?filter=" + kSlowFilter); });
   std::this_thread::sleep_for(milliseconds(300));
-  client.Process().Signal(SIGTERM);
-  EXPECT_EQ(client.Process().WaitExit(kQuitLimit), 0);
+  client.Quit();
+  EXPECT_EQ(client.Process().WaitExit(QuitLimit()), 0);
   cut.get();
 }
 

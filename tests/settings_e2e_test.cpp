@@ -25,9 +25,10 @@ struct stat Stat(const std::string& path) {
   return st;
 }
 
-bool Logged(ClientProgram& client, const std::string& entry) {
+// Whether an entry of the event log begins with `start`.
+bool Logged(ClientProgram& client, const std::string& start) {
   const std::vector<std::string> events = client.Events();
-  return std::find(events.begin(), events.end(), entry) != events.end();
+  return std::any_of(events.begin(), events.end(), [&](const std::string& e) { return e.rfind(start, 0) == 0; });
 }
 
 // "Postavi" with only the given fields filled in; true when it was carried out (a failed
@@ -45,6 +46,7 @@ std::unique_ptr<ClientProgram> Client(const TempDir& dir, const std::string& fol
 // Each arrangement is something a user may have made of the file beside the program; a
 // save through the console changes the settings and keeps the arrangement.
 TEST(Settings, ASaveKeepsTheFileAsTheUserMadeIt) {
+  if (WindowsPrograms()) GTEST_SKIP() << "the arrangements are POSIX ones: links, owners, modes and users";
   const struct {
     const char* arrangement;
     // Makes the arrangement in the program's folder; gives the file the save must reach.
@@ -110,10 +112,14 @@ TEST(Settings, APostedRootThatIsNoFolderOpensNothing) {
   ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
   ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
   fs::create_symlink(file, link);
-  for (const std::string& path : {file, pipe, link}) {
+  // Pipes and links made on Linux are no objects of their own to a Windows program.
+  const std::vector<std::string> paths = WindowsPrograms() ? std::vector<std::string>{file}
+                                                           : std::vector<std::string>{file, pipe, link};
+  // ENOTDIR; the Windows program's system says ERROR_DIRECTORY, in its own words.
+  const std::string failure = WindowsPrograms() ? ", gre\x9a" "ka 267 " : ", gre\x9a" "ka 20 Not a directory";
+  for (const std::string& path : paths) {
     EXPECT_TRUE(Postavi(*client, "rootpath=" + path)) << path;
-    EXPECT_TRUE(Logged(*client, "Nije uspjela dozvola pristupa Authenticated Users na " + path +
-                                    ", gre\x9a" "ka 20 Not a directory"))
+    EXPECT_TRUE(Logged(*client, "Nije uspjela dozvola pristupa Authenticated Users na " + path + failure))
         << client->Events().front();
     EXPECT_EQ(Stat(path).st_mode & 07777, 0600u) << path;
   }
@@ -124,6 +130,7 @@ TEST(Settings, APostedRootThatIsNoFolderOpensNothing) {
 // file beside the program is found, the default root below the home folder is created
 // where the user expects it, and nothing named with question marks appears.
 TEST(Settings, FoldersThatWindows1250CannotNameWork) {
+  if (WindowsPrograms()) GTEST_SKIP() << "the home folder and \"~\" make the Linux program's default root; the Windows one's is c:\\program files\\drumel";
   TempDir dir;
   const std::string japanese = dir / "\xe6\x97\xa5\xe6\x9c\xac";                      // 日本
   const std::string home = dir / "\xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82";  // Привет

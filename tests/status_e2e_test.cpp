@@ -55,7 +55,7 @@ TEST(StatusDocument, ParsesAndFollowsASynchronisation) {
   EXPECT_FALSE(status["paused"]);
   EXPECT_TRUE(status["progress"].is_null());
   EXPECT_EQ(status["projects"][0]["name"], "drumel");
-  EXPECT_EQ(status["projects"][0]["path"], rig.ClientRoot("drumel"));
+  EXPECT_EQ(status["projects"][0]["path"], ProgramPath(rig.ClientRoot("drumel")));
   EXPECT_EQ(status["projects"][0]["lastResult"], firstDone);
   EXPECT_GE(status["projects"][0]["durationMs"], 0);
   const std::string firstSuccess = status["lastSuccess"];

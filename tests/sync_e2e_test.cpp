@@ -59,7 +59,7 @@ TEST_P(MirrorEndToEnd, MirrorsTheServerFolderRunByRun) {
   MakeDirs(server + "/docs/prazno");
   Put(server, "plan s razmakom.txt", "blanks in the name", time += 1001);
   Put(server, "\xc4\x8dvrsti klju\xc4\x8d.txt", "national letters", time += 1001);
-  Put(server, "navod\"ni.txt", "a double quote in the name", time += 1001);
+  if (!WindowsPrograms()) Put(server, "navod\"ni.txt", "a double quote in the name", time += 1001);  // no Windows name
   Put(server, "a,b.txt", "a comma in the name", time += 1001);
   Put(server, ".skriveno", "hidden", time += 1001);
   Put(server, "prazno.bin", "", time += 1001);
@@ -167,7 +167,7 @@ TEST(HostilePeer, TaskPathsNeverLeaveTheProjectFolder) {
       SCOPED_TRACE(command + " " + path);
       const std::string seen = path.substr(0, path.find('\0'));
       const std::string outcome =
-          command == "insert_dir" && seen == "\\" ? Done("drumel", 1) : "Nedozvoljena putanja '" + root + seen + "'";
+          command == "insert_dir" && seen == "\\" ? Done("drumel", 1) : "Nedozvoljena putanja '" + ProgramPath(root) + seen + "'";
       EXPECT_EQ(client.SynchroniseThrough(peer), (std::vector<std::string>{kStarted + "drumel", outcome}));
     }
   }

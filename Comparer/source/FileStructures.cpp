@@ -53,7 +53,7 @@ TFile::TFile(TDirectory* parent) : TBaseFile(false) {
 }
 
 TFile::~TFile() {
-  if (Parent()) Parent()->RemoveFile(this);
+  if (Parent()) Parent()->DetachFile(this);
 }
 
 TDirectory::TDirectory(TDirectory* parent) : TBaseFile(true) {
@@ -64,7 +64,7 @@ TDirectory::TDirectory(TDirectory* parent) : TBaseFile(true) {
 }
 
 TDirectory::~TDirectory() {
-  if (Parent()) Parent()->RemoveDirectory(this);
+  if (Parent()) Parent()->DetachDirectory(this);
   ClearFiles();
   ClearDirectories();
 }
@@ -95,11 +95,11 @@ bool TDirectory::HasFile(std::string_view name) const {
 }
 
 // The entry's parent field is left as it is: the entry is only out of the list.
-void TDirectory::RemoveDirectory(TDirectory* directory) {
+void TDirectory::DetachDirectory(TDirectory* directory) {
   if (directory && TakeOut(directories_, directory) && directory->Name().empty()) --unnamedDirectories_;
 }
 
-void TDirectory::RemoveFile(TFile* file) {
+void TDirectory::DetachFile(TFile* file) {
   if (file && TakeOut(files_, file) && file->Name().empty()) --unnamedFiles_;
 }
 

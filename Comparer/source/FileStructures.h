@@ -86,8 +86,8 @@ class TDirectory : public TBaseFile {
   bool HasDirectory(std::string_view name) const;
   bool HasFile(std::string_view name) const;
   // Take the entry's first occurrence out of the list without destroying it.
-  void RemoveDirectory(TDirectory* directory);
-  void RemoveFile(TFile* file);
+  void DetachDirectory(TDirectory* directory);
+  void DetachFile(TFile* file);
 
   int DirectoryCount() const { return static_cast<int>(directories_.size()); }
   int FileCount() const { return static_cast<int>(files_.size()); }

@@ -103,9 +103,9 @@ TEST(FolderTree, EntriesLeaveTheirParentWhenDestroyed) {
   EXPECT_EQ(root.FileCount(), 0);
   // Removing only takes the entry out; the caller then owns it.
   TDirectory* b = root.DirectoryAt(0);
-  root.RemoveDirectory(b);
+  root.DetachDirectory(b);
   EXPECT_EQ(root.DirectoryCount(), 0);
-  b->RemoveDirectory(b);  // not in the list: nothing happens
+  b->DetachDirectory(b);  // not in the list: nothing happens
   root.AddDirectory(b);
   EXPECT_EQ(root.DirectoryAt(0), b);
 }

@@ -14,6 +14,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Locale.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestPlatform.h"
 
 namespace sv {
 namespace {
@@ -135,17 +136,19 @@ TEST_F(Listing, NamesThatCannotTravelAreLeftOutAndNoted) {
   TempDir dir;
   test::WriteFile(dir / "\xE6\x97\xA5\xE6\x9C\xAC.txt", "");  // 日本.txt
   test::WriteFile(dir / "\xC4\x8D.txt", "");                  // č.txt
-  test::MakeDirs(dir / "a\\b");
+  if (!test::OnWindows()) test::MakeDirs(dir / "a\\b");     // Windows has no such name
   std::vector<std::string> notes;
   TDirectory root;
   TLoader::ScanFolderTree(dir.path(), &root, [&](const std::string& n) { notes.push_back(n); });
   ASSERT_EQ(root.FileCount(), 1);
   EXPECT_EQ(root.FileAt(0)->Name(), "\xE8.txt");
   EXPECT_EQ(root.DirectoryCount(), 0);
-  ASSERT_EQ(notes.size(), 2u);
+  ASSERT_EQ(notes.size(), test::OnWindows() ? 1u : 2u);
   std::sort(notes.begin(), notes.end());
   EXPECT_EQ(notes[0], Cp("Naziv '??.txt' nije moguće prenijeti, izostavljen je iz popisa"));
-  EXPECT_EQ(notes[1], Cp("Naziv 'a\\b' nije moguće prenijeti, izostavljen je iz popisa"));
+  if (!test::OnWindows()) {
+    EXPECT_EQ(notes[1], Cp("Naziv 'a\\b' nije moguće prenijeti, izostavljen je iz popisa"));
+  }
 }
 
 // Every path of the tree below the root, sorted.
@@ -161,6 +164,7 @@ std::vector<std::string> Paths(const TDirectory& folder) {
 }
 
 TEST_F(Listing, LinksAreFollowedButNeverBackUp) {
+  SV_SKIP_ON_WINDOWS("symbolic links: the Windows build's std::filesystem cannot make them");
   TempDir dir;
   const std::string root = dir / "r";
   test::MakeDirs(root + "/p/q");

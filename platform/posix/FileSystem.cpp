@@ -221,7 +221,7 @@ bool ForceFolders(const SystemPath& path) {
   return ::stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool CanDeleteFile(std::string_view path) {
+bool CanRemoveFile(std::string_view path) {
   const std::string native = NativePath(path);
   struct stat st {};
   if (::lstat(native.c_str(), &st) != 0) return Failed();
@@ -249,8 +249,8 @@ bool CanDeleteFile(std::string_view path) {
   return true;
 }
 
-bool DeleteFile(std::string_view path) {
-  if (!CanDeleteFile(path)) return false;
+bool RemoveFile(std::string_view path) {
+  if (!CanRemoveFile(path)) return false;
   return ::unlink(NativePath(path).c_str()) == 0 || Failed();
 }
 

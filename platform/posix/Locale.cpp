@@ -3,16 +3,10 @@
 #include <iconv.h>
 #include <langinfo.h>
 
-#include <mutex>
-
 #include "base/Text.h"
 
 namespace sv {
 namespace {
-
-std::mutex gMutex;
-TFormatSettings gSettings;
-TimeStyle gStyle;
 
 // A locale text in Windows-1250. UTF-8 goes through our own table; another character set
 // through iconv; when that cannot convert, the bytes stay as they are.
@@ -40,38 +34,6 @@ std::string LangInfo(nl_item item) {
 
 }  // namespace
 
-TimeStyle TimeStyleFromPattern(const std::string& pattern, const std::string& am,
-                               const std::string& pm) {
-  TimeStyle style;
-  if (!am.empty()) style.am = am;
-  if (!pm.empty()) style.pm = pm;
-  std::size_t hour = std::string::npos, designator = std::string::npos;
-  for (std::size_t i = 0; i + 1 < pattern.size(); ++i) {
-    if (pattern[i] != '%') continue;
-    std::size_t j = i + 1;
-    while (j < pattern.size() && (pattern[j] == '-' || pattern[j] == '0' || pattern[j] == 'O' || pattern[j] == 'E')) ++j;
-    if (j >= pattern.size()) break;
-    const char c = pattern[j];
-    const bool noPad = pattern.compare(i + 1, 1, "-") == 0;
-    if (hour == std::string::npos && (c == 'H' || c == 'k' || c == 'I' || c == 'l' || c == 'T' || c == 'R' || c == 'r')) {
-      hour = i;
-      style.twentyFourHour = c == 'H' || c == 'k' || c == 'T' || c == 'R';
-      style.leadingZero = !noPad && (c == 'H' || c == 'I' || c == 'T' || c == 'R' || c == 'r');
-      if (c == 'r') designator = pattern.size();
-    }
-    if (designator == std::string::npos && (c == 'p' || c == 'P')) designator = i;
-    i = j;
-  }
-  if (hour == std::string::npos) {  // no hour in the pattern: the defaults, designators kept
-    TimeStyle defaults;
-    defaults.am = style.am;
-    defaults.pm = style.pm;
-    return defaults;
-  }
-  style.designatorFirst = !style.twentyFourHour && designator != std::string::npos && designator < hour;
-  return style;
-}
-
 void LoadLocaleFacts() {
   TFormatSettings fs;
   std::string date = LangInfo(D_FMT), time = LangInfo(T_FMT);
@@ -83,31 +45,8 @@ void LoadLocaleFacts() {
   TimeStyle style = TimeStyleFromPattern(time, am, pm);
   const std::string radix = LangInfo(RADIXCHAR);
   if (radix.size() == 1) style.decimalSeparator = radix[0];
-  std::scoped_lock lock(gMutex);
-  gSettings = fs;
-  gStyle = style;
+  SetUserFormatSettings(fs);
+  SetUserTimeStyle(style);
 }
-
-TFormatSettings UserFormatSettings() {
-  std::scoped_lock lock(gMutex);
-  return gSettings;
-}
-
-void SetUserFormatSettings(const TFormatSettings& settings) {
-  std::scoped_lock lock(gMutex);
-  gSettings = settings;
-}
-
-TimeStyle UserTimeStyle() {
-  std::scoped_lock lock(gMutex);
-  return gStyle;
-}
-
-void SetUserTimeStyle(const TimeStyle& style) {
-  std::scoped_lock lock(gMutex);
-  gStyle = style;
-}
-
-std::string DateTimeToText(TDateTime value) { return DateTimeToStr(value, UserFormatSettings()); }
 
 }  // namespace sv

@@ -196,12 +196,6 @@ bool TNTACL_Helper::ReadSecurity(const std::string& path, SecurityPtr& security)
   return true;
 }
 
-bool TNTACL_Helper::BuildExplicitAccess(ExplicitAccess& entry, const std::string& trustee, std::uint32_t rights,
-                                        std::uint32_t mode, std::uint32_t inheritance) {
-  entry = {trustee, rights, mode, inheritance};
-  return true;
-}
-
 bool TNTACL_Helper::MergeEntries(const ExplicitAccess& entry, const Security& current, SecurityPtr& merged) {
   if (entry.mode != TNT_FileACL::kGrantAccess && entry.mode != TNT_FileACL::kSetAccess) return Fail(EINVAL);
   gid_t gid;
@@ -223,6 +217,8 @@ bool TNTACL_Helper::IsValidAcl(const Security& security) {
   if (acl_valid(security.access) != 0) return false;
   return acl_entries(security.inherited) == 0 || acl_valid(security.inherited) == 0;
 }
+
+int TNTACL_Helper::LastCallError() { return errno; }
 
 bool TNTACL_Helper::WriteSecurity(const std::string&, const Security& security) {
   // The folder ReadSecurity opened; see the top of this file.

@@ -19,6 +19,11 @@ std::string ProgramFilePath() {
   }
 }
 
+SystemPath& ConfigFolderOverride() {
+  static SystemPath folder;
+  return folder;
+}
+
 std::string Environment(const char* name) {
   const char* value = std::getenv(name);
   return value ? value : "";
@@ -52,11 +57,16 @@ std::string HomeFolderText() {
 }
 
 SystemPath ConfigFolder() {
+  if (!ConfigFolderOverride().empty()) return ConfigFolderOverride();
   // A relative XDG folder is to be ignored, as the desktop's base-directory rules say.
   std::string config = Environment("XDG_CONFIG_HOME");
   if (config.empty() || config[0] != '/') return HomeFolder() / ".config";
   while (config.size() > 1 && config.back() == '/') config.pop_back();
   return SystemPath(config);
 }
+
+std::string DefaultProjectRoot() { return HomeFolderText() + "/drumel"; }
+
+void SetConfigFolderForTesting(const SystemPath& folder) { ConfigFolderOverride() = folder; }
 
 }  // namespace sv

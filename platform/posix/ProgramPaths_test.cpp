@@ -33,6 +33,7 @@ TEST(ProgramPaths, TheProgramFileIsFoundInItsFolder) {
 TEST(ProgramPaths, TheConfigFolderFollowsTheDesktopRules) {
   ScopedEnv home("HOME", "/home/ana/");
   EXPECT_EQ(HomeFolder().Native(), "/home/ana");
+  EXPECT_EQ(DefaultProjectRoot(), "/home/ana/drumel");
   {
     ScopedEnv xdg("XDG_CONFIG_HOME", "/srv/conf/");
     EXPECT_EQ(ConfigFolder().Native(), "/srv/conf");

@@ -3,8 +3,11 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <random>
@@ -81,16 +84,82 @@ bool IsSyncMarker(const std::string& text) {
          StartsWith(text, "Nema definiranih projekata");
 }
 
+// Wine's program, found on PATH as a shell finds it.
+std::string WineProgram() {
+  const char* path = std::getenv("PATH");
+  std::stringstream folders(path ? path : "/usr/bin");
+  for (std::string folder; std::getline(folders, folder, ':');)
+    if (access((folder + "/wine").c_str(), X_OK) == 0) return folder + "/wine";
+  throw std::runtime_error("wine not found on PATH");
+}
+
+// Runs tray-remote.exe (tests/win32/TrayRemote.cpp) to its end; its output line.
+std::string TrayRemote(const std::vector<std::string>& args) {
+  std::unique_ptr<ChildProcess> remote = Launch(BuiltProgram("tray-remote"), args, {});
+  if (remote->WaitExit(kProgramLimit + kProgramLimit) != 0) throw std::runtime_error("tray-remote failed: " + remote->Err());
+  std::string out = remote->Out();
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+  return out;
+}
+
+std::string WindowsBin() {
+  const char* bin = std::getenv("SV_E2E_WINDOWS_BIN");
+  return bin ? bin : "";
+}
+
 std::string SettingsText(int serverPort, int pollInterval, const std::vector<Project>& projects) {
   std::string text = "<xml>\r\n<serversettings>\r\n<serveradress>127.0.0.1</serveradress>\r\n<defaultport>" +
                      std::to_string(serverPort) + "</defaultport>\r\n<defaultpollinterval>" +
                      std::to_string(pollInterval) + "</defaultpollinterval>\r\n</serversettings>\r\n<projects>\r\n";
   for (const Project& p : projects)
-    text += "<project>\r\n<name>" + p.name + "</name>\r\n<path>" + p.path + "</path>\r\n</project>\r\n";
+    text += "<project>\r\n<name>" + p.name + "</name>\r\n<path>" + ProgramPath(p.path) + "</path>\r\n</project>\r\n";
   return text + "</projects>\r\n</xml>\r\n";
 }
 
 }  // namespace
+
+bool WindowsPrograms() { return !WindowsBin().empty(); }
+
+milliseconds QuitLimit() { return milliseconds(WindowsPrograms() ? 3000 : 1000); }
+
+std::string BuiltProgram(const std::string& name) {
+  return WindowsPrograms() ? WindowsBin() + "/" + name + ".exe" : SV_BIN_DIR "/" + name;
+}
+
+std::string ProgramPath(const std::string& path) {
+  if (!WindowsPrograms()) return path;
+  std::string windows = "Z:" + path;  // Wine's drive Z: is the root folder
+  std::replace(windows.begin(), windows.end(), '/', '\\');
+  return windows;
+}
+
+std::unique_ptr<ChildProcess> Launch(const std::string& program, const std::vector<std::string>& args,
+                                     const std::vector<std::string>& env) {
+  if (!WindowsPrograms()) return std::make_unique<ChildProcess>(program, args, env);
+  std::vector<std::string> wineArgs{program};
+  wineArgs.insert(wineArgs.end(), args.begin(), args.end());
+  return std::make_unique<ChildProcess>(WineProgram(), wineArgs, env);
+}
+
+std::vector<std::string> UseStandInBrowser(const std::string& folder, const std::string& file) {
+  const std::string browser = folder + "/stand-in-browser";
+  if (!file.empty()) {
+    WriteFile(browser, "#!/bin/sh\nPATH=/usr/bin:/bin\necho \"$1\" >> \"" + file + "\"\n");
+    chmod(browser.c_str(), 0755);
+  }
+  if (!WindowsPrograms()) {
+    // xdg-open is looked up on PATH, which then holds this folder only.
+    if (!file.empty()) fs::copy_file(browser, folder + "/xdg-open", fs::copy_options::overwrite_existing);
+    return {"PATH=" + folder};
+  }
+  // Wine's shell hands addresses to the programs of this setting.
+  const std::string key = "HKCU\\Software\\Wine\\WineBrowser";
+  std::vector<std::string> args = file.empty() ? std::vector<std::string>{"reg", "delete", key, "/v", "Browsers", "/f"}
+                                               : std::vector<std::string>{"reg", "add", key, "/v", "Browsers", "/d", browser, "/f"};
+  ChildProcess reg(WineProgram(), args);
+  if (reg.WaitExit(kProgramLimit) != 0 && !file.empty()) throw std::runtime_error("cannot set Wine's browser");
+  return {};
+}
 
 Ports PickPorts() {
   Ports ports{FreePortPair(), 0};
@@ -114,8 +183,8 @@ ServerProgram::ServerProgram(int port, std::vector<Project> projects, std::vecto
 void ServerProgram::Start() {
   std::vector<std::string> args{"--listen", "127.0.0.1:" + std::to_string(port_)};
   args.insert(args.end(), options_.begin(), options_.end());
-  for (const Project& p : projects_) args.push_back(p.name + "=" + p.path);
-  process_ = std::make_unique<ChildProcess>(SV_BIN_DIR "/sorvana-server", args, env_);
+  for (const Project& p : projects_) args.push_back(p.name + "=" + ProgramPath(p.path));
+  process_ = Launch(BuiltProgram("sorvana-server"), args, env_);
   auto until = std::chrono::steady_clock::now() + kProgramLimit;
   while (!WaitUntilListening(port_, milliseconds(100))) {
     if (process_->WaitExit(milliseconds(0)) || std::chrono::steady_clock::now() >= until)
@@ -133,23 +202,48 @@ void ServerProgram::Kill() {
 
 ClientProgram::ClientProgram(const std::string& folder, int serverPort, int pollInterval,
                              const std::vector<Project>& projects, std::vector<std::string> env)
-    : program_(folder + "/sorvana-client"), consolePort_(serverPort + 2), env_(std::move(env)) {
+    : consolePort_(serverPort + 2), env_(std::move(env)) {
+  const std::string built = BuiltProgram("sorvana-client");
+  program_ = folder + "/" + fs::path(built).filename().string();
   MakeDirs(folder);
-  fs::copy_file(SV_BIN_DIR "/sorvana-client", program_, fs::copy_options::overwrite_existing);
+  fs::copy_file(built, program_, fs::copy_options::overwrite_existing);
   WriteFile(folder + "/svClient.xml", SettingsText(serverPort, pollInterval, projects));
 }
 
-void ClientProgram::Start(const std::vector<std::string>& launcher) {
+void ClientProgram::Start(const std::vector<std::string>& launcher, bool wait) {
   if (launcher.empty()) {
-    process_ = std::make_unique<ChildProcess>(program_, std::vector<std::string>{}, env_);
+    process_ = Launch(program_, {}, env_);
   } else {
     std::vector<std::string> args(launcher.begin() + 1, launcher.end());
     args.push_back(program_);
     process_ = std::make_unique<ChildProcess>(launcher[0], args, env_);
   }
+  if (!wait) return;
   const std::string console = "Configure: http://localhost:" + std::to_string(consolePort_) + "/index.html\n";
-  if (!process_->WaitForOut(console, kProgramLimit))
-    throw std::runtime_error("sorvana-client did not start: " + process_->Out() + process_->Err());
+  auto until = std::chrono::steady_clock::now() + kProgramLimit;
+  // The tray program prints nothing: it has started once its console listens.
+  while (WindowsPrograms() ? !WaitUntilListening(consolePort_, milliseconds(100))
+                           : !process_->WaitForOut(console, milliseconds(100))) {
+    if (process_->WaitExit(milliseconds(0)) || std::chrono::steady_clock::now() >= until)
+      throw std::runtime_error("sorvana-client did not start: " + process_->Out() + process_->Err());
+  }
+}
+
+void ClientProgram::Quit() {
+  if (!WindowsPrograms()) return process_->Signal(SIGTERM);
+  TrayRemote({"quit", ProgramPath(program_)});
+}
+
+void ClientProgram::Configure() {
+  if (!WindowsPrograms()) return process_->Signal(SIGUSR1);
+  TrayRemote({"configure", ProgramPath(program_)});
+}
+
+std::string ClientProgram::ShownError() {
+  if (WindowsPrograms()) return TrayRemote({"box", ProgramPath(program_)});
+  if (!process_->WaitForErr("\n", kProgramLimit)) return "";
+  const std::string err = process_->Err();
+  return err.substr(0, err.find('\n'));
 }
 
 bool ClientProgram::RequestSync() {

@@ -1,7 +1,11 @@
 #pragma once
-// The real programs of build/bin as the end-to-end tests start them — sorvana-server on
-// loopback and sorvana-client from a folder of its own with svClient.xml beside it —
-// and views of folder trees, to compare a client's project folder with the server's.
+// The real programs as the end-to-end tests start them — sorvana-server on loopback and
+// sorvana-client from a folder of its own with svClient.xml beside it — and views of
+// folder trees, to compare a client's project folder with the server's.
+//
+// The programs are those of build/bin, or, when SV_E2E_WINDOWS_BIN names a folder, the
+// Windows programs found there: started under Wine (with the environment's WINEPREFIX
+// and DISPLAY), given paths in Windows form and driven through the tray.
 #include <chrono>
 #include <cstdint>
 #include <map>
@@ -17,6 +21,25 @@ namespace sv::test {
 
 // Bounds that only keep a broken program from hanging a test.
 constexpr std::chrono::seconds kProgramLimit{60};
+
+// True when the tests drive the Windows programs.
+bool WindowsPrograms();
+// What the client promises: it ends within a second of "Quit". Under Wine without a
+// window manager, taking the last icon out of the tray waits up to two seconds more.
+std::chrono::milliseconds QuitLimit();
+// The file of a program of the build under test ("sorvana-client": build/bin/sorvana-client,
+// or sorvana-client.exe in the Windows folder).
+std::string BuiltProgram(const std::string& name);
+// A path as the programs under test read it: itself on Linux, "Z:\tmp\..." on Windows.
+std::string ProgramPath(const std::string& path);
+// Starts a program file of the build under test (or a copy of one).
+std::unique_ptr<ChildProcess> Launch(const std::string& program, const std::vector<std::string>& args,
+                                     const std::vector<std::string>& env);
+// Makes the desktop's default browser a stand-in that appends each address it is given
+// as a line to `file`; on Linux through the environment entries returned, for the
+// Windows programs through Wine's setting (nothing returned). Undone by the next call
+// with an empty file.
+std::vector<std::string> UseStandInBrowser(const std::string& folder, const std::string& file);
 
 struct Project {
   std::string name;
@@ -63,12 +86,20 @@ class ClientProgram {
   // minutes and the projects in order.
   ClientProgram(const std::string& folder, int serverPort, int pollInterval,
                 const std::vector<Project>& projects, std::vector<std::string> env);
-  // Starts it and waits for its start lines (the console listens then). A launcher (a
-  // program and its arguments, the client's path appended) starts it instead, for
-  // example as another user.
-  void Start(const std::vector<std::string>& launcher = {});
+  // Starts it and waits until it has started: its start lines are printed (on Windows its
+  // console answers). A launcher (a program and its arguments, the client's path
+  // appended) starts it instead, for example as another user; without waiting, it only
+  // starts.
+  void Start(const std::vector<std::string>& launcher = {}, bool wait = true);
   ChildProcess& Process() { return *process_; }
   int ConsolePort() const { return consolePort_; }
+  // The user's choices in the tray menu (the signals of the headless host on Linux).
+  void Quit();
+  void Configure();
+  // A failure shown to the user, "Caption: text" in UTF-8: on Linux the first line on
+  // stderr; on Windows the next error box, which is then closed with OK. Empty when none
+  // came in time.
+  std::string ShownError();
 
   // "Sinhroniziraj" in the console; true when accepted, false when one already runs.
   bool RequestSync();

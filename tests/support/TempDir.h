@@ -1,5 +1,7 @@
 #pragma once
 // A fresh folder under $TMPDIR (or /tmp), removed with everything in it on destruction.
+#include <cstdint>
+#include <filesystem>
 #include <string>
 
 namespace sv::test {
@@ -25,5 +27,14 @@ void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 // Creates the folder and every missing parent.
 void MakeDirs(const std::string& path);
+
+// Paths in the tests are UTF-8 text on every system: as std::filesystem takes them, and
+// back (with '/' between names).
+std::filesystem::path FsPath(const std::string& utf8);
+std::string PathText(const std::filesystem::path& path);
+// The last write time of a file, in seconds since the epoch.
+std::int64_t ModificationTime(const std::string& path);
+// Takes every write permission from a file, as a user makes it read-only.
+void MakeReadOnly(const std::string& path);
 
 }  // namespace sv::test

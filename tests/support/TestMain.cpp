@@ -1,20 +1,18 @@
 // Main of every test program: HOME and the XDG folders point into a temporary folder for
-// the whole run, so no test can touch the real home folder.
+// the whole run, so no test can touch the real home folder (nor, under Wine, the real
+// desktop trash).
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <string>
-
 #include "tests/support/TempDir.h"
+#include "tests/support/TestPlatform.h"
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   sv::test::TempDir home;
-  setenv("HOME", home.path().c_str(), 1);
-  setenv("XDG_CONFIG_HOME", (home / ".config").c_str(), 1);
-  setenv("XDG_DATA_HOME", (home / ".local/share").c_str(), 1);
-  std::filesystem::create_directories(home / ".config");
-  std::filesystem::create_directories(home / ".local/share");
+  sv::test::SetEnv("HOME", home.path());
+  sv::test::SetEnv("XDG_CONFIG_HOME", home / ".config");
+  sv::test::SetEnv("XDG_DATA_HOME", home / ".local/share");
+  sv::test::MakeDirs(home / ".config");
+  sv::test::MakeDirs(home / ".local/share");
   return RUN_ALL_TESTS();
 }

@@ -1,0 +1,50 @@
+#include "host/win32/WinApplication.h"
+
+#include "host/ErrorBox.h"
+#include "platform/Shell.h"
+#include "platform/win32/WinText.h"
+
+namespace sv {
+
+TWinApplication::TWinApplication(std::string title)
+    : title_(std::move(title)), wake_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+
+TWinApplication::~TWinApplication() { ::CloseHandle(wake_); }
+
+void TWinApplication::Terminate() {
+  terminated_ = true;
+  ::SetEvent(wake_);
+}
+
+void TWinApplication::ProcessMessages() {
+  MSG message;
+  while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {
+      Terminate();
+      continue;
+    }
+    ::TranslateMessage(&message);
+    ::DispatchMessageW(&message);
+  }
+}
+
+void TWinApplication::Sleep(int milliseconds) {
+  ::WaitForSingleObject(wake_, static_cast<DWORD>(milliseconds < 0 ? 0 : milliseconds));
+}
+
+void TWinApplication::RunMessageLoop() {
+  while (!Terminated()) {
+    // Waits for a message or the termination, whichever comes first.
+    ::MsgWaitForMultipleObjects(1, &wake_, FALSE, INFINITE, QS_ALLINPUT);
+    ProcessMessages();
+  }
+}
+
+void TWinApplication::OpenUrl(const std::string& url) { ShellOpen(url); }
+
+void TWinApplication::ShowError(const std::string& message) {
+  const std::wstring text = win::Wide(ErrorBoxText(message)), caption = win::Wide(title_);
+  ::MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_OK | MB_ICONERROR | MB_TASKMODAL);
+}
+
+}  // namespace sv

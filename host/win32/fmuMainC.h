@@ -1,0 +1,71 @@
+#pragma once
+// TfmMain: the hidden main form of the tray program. It owns the notification-area icon
+// (hint "Sorvana Client 9X") with its popup menu "Quit" / "Configure" and the client
+// controller, and starts the controller. Everything on the main thread: the menu is
+// answered when the poll loop pumps messages.
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+
+#include "controller/dmuCustomSorvanaC.h"
+
+namespace sv {
+
+class TWinApplication;
+
+class TfmMain {
+ public:
+  using ControllerFactory = std::function<std::unique_ptr<TdmCustomSorvanaC>()>;
+  // The class of the hidden window, and the menu items' identifiers as WM_COMMAND
+  // carries them when an item is chosen.
+  static constexpr const wchar_t* kWindowClass = L"TfmMain";
+  static constexpr UINT kQuitCommand = 1, kConfigureCommand = 2;
+
+  // Creates the hidden window and adds the icon. createController makes the controller
+  // when StartController needs one. The application outlives the form.
+  TfmMain(TWinApplication& application, ControllerFactory createController);
+  // Destroys the controller, then removes the icon and the window.
+  ~TfmMain();
+  TfmMain(const TfmMain&) = delete;
+  TfmMain& operator=(const TfmMain&) = delete;
+
+  // Creates the controller when there is none, starts it and, unless Start cleared the
+  // continue flag, runs it; Run returns when the application terminates. Failures pass
+  // on to the caller.
+  void StartController();
+  // The menu: "Configure" opens the web console; "Quit" closes the form, which asks the
+  // application to terminate.
+  void Configure1Click();
+  void Exit1Click();
+
+  // The hidden window that receives the icon's notifications.
+  HWND Window() const { return window_; }
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+  void OnIconMessage(UINT mouseMessage);
+  void ShowMenu();
+  void RunMenuItem(UINT id);
+  bool AddIcon();
+
+  TWinApplication& application_;
+  ControllerFactory createController_;
+  std::unique_ptr<TdmCustomSorvanaC> controller_;
+  HWND window_ = nullptr;
+  HMENU menu_ = nullptr;
+  HICON icon_ = nullptr;
+  UINT taskbarCreated_ = 0;
+};
+
+// The program around the form: starts the controller and runs the message loop until
+// termination. A failure that leaves StartController is shown in the error box and ends
+// the program. Returns the exit status: 0 after a requested end, 1 after such a failure.
+int RunProgram(TWinApplication& application, TfmMain::ControllerFactory createController);
+
+// The program's controller: TdmDefaultSorvanaC, finding a settings file beside the
+// program file before the one in the common application-data folder.
+TfmMain::ControllerFactory DefaultController(TWinApplication& application);
+
+}  // namespace sv

@@ -1,0 +1,16 @@
+// Program entry of sorvana-client.exe: the tray program of the synchronisation client.
+#include <windows.h>
+
+#include "host/ErrorBox.h"
+#include "host/win32/WinApplication.h"
+#include "host/win32/fmuMainC.h"
+#include "platform/Locale.h"
+#include "platform/ProgramPaths.h"
+#include "sync/TaskBuilder.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  sv::LoadLocaleFacts();
+  sv::RegisterFileCommands();
+  sv::TWinApplication application(sv::ApplicationTitle(sv::ProgramFileName()));
+  return sv::RunProgram(application, sv::DefaultController(application));
+}

@@ -1,0 +1,211 @@
+// Atomic replacement on Windows: a temporary file beside the target, moved over it with
+// MoveFileEx once it is whole.
+#include "platform/AtomicFile.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <random>
+
+#include "base/Exception.h"
+#include "base/Messages.h"
+#include "platform/FileSystem.h"
+#include "platform/win32/WinText.h"
+
+namespace sv::fs {
+
+namespace {
+
+std::function<void(const std::string&)>& CommitHook() {
+  static std::function<void(const std::string&)> hook;
+  return hook;
+}
+
+std::optional<std::uint64_t>& FreeSpaceLimit() {
+  static std::optional<std::uint64_t> limit;
+  return limit;
+}
+
+// A short name, so that a target named as long as the path allows still gets one, and
+// one unlikely to meet another writer's: a prefix of process id and random bits, made
+// once per process, and a counter.
+std::wstring TempName(const std::wstring& target) {
+  static const std::wstring prefix = [] {
+    wchar_t text[32];
+    std::swprintf(text, 32, L".sv%lx%08x-", ::GetCurrentProcessId(), static_cast<unsigned>(std::random_device{}()));
+    return std::wstring(text);
+  }();
+  static std::atomic<unsigned> counter{0};
+  const std::size_t slash = target.rfind(L'\\');
+  const std::wstring folder = slash == std::wstring::npos ? L"" : target.substr(0, slash + 1);
+  return folder + prefix + std::to_wstring(counter.fetch_add(1)) + L".tmp";
+}
+
+}  // namespace
+
+struct AtomicFile::Impl {
+  std::string path;     // as the caller named it, for the message
+  std::wstring target;  // system form
+  std::wstring temp;    // system form; empty until created
+  HANDLE file = INVALID_HANDLE_VALUE;
+  DWORD error = 0;      // the first failure, reported by Commit
+  bool durable = false;
+  bool committed = false;
+  DWORD keepAttributes = 0;  // attributes of a replaced target; 0 for a new file
+  std::unique_ptr<char[]> buffer;  // written content not yet handed to the system
+  std::size_t capacity = 0, used = 0;
+  std::uint64_t announced = 0;  // the size Reserve was told, 0 when none
+  std::optional<std::int64_t> time;
+
+  void Flush() {
+    WriteOut(buffer.get(), used);
+    used = 0;
+  }
+  // A buffer of `size` bytes at least, with what it holds kept.
+  void Grow(std::size_t size) {
+    if (capacity >= size) return;
+    auto larger = std::make_unique_for_overwrite<char[]>(size);
+    if (used > 0) std::memcpy(larger.get(), buffer.get(), used);
+    buffer = std::move(larger);
+    capacity = size;
+  }
+
+  // Refuses a target that is a folder or read-only, then creates the temporary file.
+  void Open(bool targetIsNew) {
+    const DWORD a = targetIsNew ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesW(target.c_str());
+    if (a != INVALID_FILE_ATTRIBUTES) {
+      if (a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) return Fail(ERROR_ACCESS_DENIED);
+      keepAttributes = a & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+    }
+    for (int attempt = 0; attempt < 10; ++attempt) {
+      std::wstring name = TempName(target);
+      file = ::CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (file != INVALID_HANDLE_VALUE) {
+        temp = std::move(name);
+        return;
+      }
+      if (::GetLastError() != ERROR_FILE_EXISTS) break;
+    }
+    Fail(::GetLastError());
+  }
+
+  void Fail(DWORD e) {
+    if (error == 0) error = e;
+  }
+
+  void CloseFile() {
+    if (file != INVALID_HANDLE_VALUE && !::CloseHandle(file)) Fail(::GetLastError());
+    file = INVALID_HANDLE_VALUE;
+  }
+
+  void WriteOut(const char* data, std::size_t size) {
+    while (size > 0 && file != INVALID_HANDLE_VALUE && error == 0) {
+      DWORD n = 0;
+      const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+      if (!::WriteFile(file, data, piece, &n, nullptr)) return Fail(::GetLastError());
+      data += n;
+      size -= n;
+    }
+  }
+
+  [[noreturn]] void Raise() const {
+    throw Exception(Format(msg::kCannotCreateFile, path, ErrorText(static_cast<int>(error))));
+  }
+};
+
+AtomicFile::AtomicFile(std::string_view path, bool durable, bool targetIsNew) : impl_(std::make_unique<Impl>()) {
+  impl_->path = std::string(path);
+  impl_->target = win::WidePath(path);
+  impl_->durable = durable;
+  impl_->Open(targetIsNew);
+}
+
+AtomicFile::~AtomicFile() {
+  impl_->CloseFile();
+  if (!impl_->committed && !impl_->temp.empty()) ::DeleteFileW(impl_->temp.c_str());
+}
+
+void AtomicFile::Reserve(std::uint64_t size) {
+  Impl& m = *impl_;
+  if (m.file == INVALID_HANDLE_VALUE || m.error != 0) return;
+  m.announced = size;
+  if (size <= kBufferSize) return;  // held until Commit, whose one write tells
+  const std::size_t slash = m.temp.rfind(L'\\');
+  const std::wstring folder = slash == std::wstring::npos ? L"." : m.temp.substr(0, slash + 1);
+  ULARGE_INTEGER available;  // to this user, quotas included
+  if (!::GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr)) return;
+  std::uint64_t free = available.QuadPart;
+  if (FreeSpaceLimit()) free = std::min(free, *FreeSpaceLimit());
+  if (size <= free) return;
+  m.Fail(ERROR_DISK_FULL);
+  m.Raise();
+}
+
+void AtomicFile::Write(const char* data, std::size_t size) {
+  Impl& m = *impl_;
+  if (m.file == INVALID_HANDLE_VALUE || m.error != 0) return;  // discarding: see the constructor
+  // Content arrives in the channel's pieces; gathering them saves system calls.
+  if (m.used + size > kBufferSize) {
+    m.Flush();
+    if (size >= kBufferSize) return m.WriteOut(data, size);
+  }
+  // Announced content that fits takes one buffer of its own size.
+  if (m.capacity == 0) m.Grow(m.announced > 0 && m.announced <= kBufferSize ? m.announced : kBufferSize);
+  m.Grow(m.used + size);
+  std::memcpy(m.buffer.get() + m.used, data, size);
+  m.used += size;
+}
+
+char* AtomicFile::Room(std::size_t minimum, std::size_t& size) {
+  Impl& m = *impl_;
+  minimum = std::min(minimum, kLargeBuffer);
+  if (m.capacity - m.used < minimum) {
+    const bool small = m.announced > 0 && m.announced <= kBufferSize;
+    m.Grow(std::max(small ? static_cast<std::size_t>(m.announced) : kLargeBuffer, minimum));
+    if (m.capacity - m.used < minimum) m.Flush();
+  }
+  // While discarding, the room still takes the bytes, which Placed then drops.
+  size = m.capacity - m.used;
+  return m.buffer.get() + m.used;
+}
+
+void AtomicFile::Placed(std::size_t n) {
+  Impl& m = *impl_;
+  if (m.file == INVALID_HANDLE_VALUE || m.error != 0) return;
+  m.used += n;
+}
+
+void AtomicFile::SetTime(std::int64_t unixSeconds) { impl_->time = unixSeconds; }
+
+void AtomicFile::Commit() {
+  Impl& m = *impl_;
+  m.Flush();
+  if (m.error == 0 && m.time) {
+    const FILETIME time = win::UnixToFileTime(*m.time);
+    ::SetFileTime(m.file, nullptr, &time, &time);  // a time that cannot be set leaves the time of the write
+  }
+  if (m.error == 0 && m.durable && !::FlushFileBuffers(m.file)) m.Fail(::GetLastError());
+  m.CloseFile();
+  if (m.error != 0) m.Raise();
+  if (CommitHook()) CommitHook()(win::Utf8(m.temp));
+  if (m.keepAttributes) ::SetFileAttributesW(m.temp.c_str(), m.keepAttributes);
+  const DWORD flags = MOVEFILE_REPLACE_EXISTING | (m.durable ? MOVEFILE_WRITE_THROUGH : 0);
+  if (!::MoveFileExW(m.temp.c_str(), m.target.c_str(), flags)) {
+    m.Fail(::GetLastError());
+    m.Raise();
+  }
+  m.committed = true;
+}
+
+void WriteFileAtomic(std::string_view path, std::string_view content) {
+  AtomicFile file(path, true);
+  file.Write(content.data(), content.size());
+  file.Commit();
+}
+
+void SetCommitHookForTesting(std::function<void(const std::string&)> hook) { CommitHook() = std::move(hook); }
+
+void LimitFreeSpaceForTesting(std::optional<std::uint64_t> bytes) { FreeSpaceLimit() = bytes; }
+
+}  // namespace sv::fs

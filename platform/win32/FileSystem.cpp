@@ -1,0 +1,357 @@
+// The file-system layer on Windows: wide calls, with names converted between UTF-16 on
+// disk and Windows-1250 above.
+#include "platform/FileSystem.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "base/Exception.h"
+#include "base/Messages.h"
+#include "base/Text.h"
+#include "platform/win32/WinText.h"
+
+namespace sv::fs {
+namespace {
+
+using win::Handle;
+using win::WidePath;
+
+thread_local int tLastError = 0;
+
+// Records GetLastError for LastError and hands back false, so failures read as one line.
+bool Failed() {
+  tLastError = static_cast<int>(::GetLastError());
+  return false;
+}
+
+bool Refuse(DWORD error) {
+  tLastError = static_cast<int>(error);
+  return false;
+}
+
+// Opens a file or folder for its attributes only; links are followed.
+HANDLE OpenForInfo(const std::wstring& path) {
+  return ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+// Kind, time and identity of what the path names (a link's target).
+bool Inspect(const std::wstring& path, DirEntry& entry) {
+  Handle h(OpenForInfo(path));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!h.valid() || !::GetFileInformationByHandle(h.get(), &info)) return Failed();
+  entry.isFolder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  entry.mtime = win::FileTimeToUnix(info.ftLastWriteTime);
+  entry.device = info.dwVolumeSerialNumber;
+  entry.inode = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return true;
+}
+
+DWORD Attributes(std::string_view path) { return ::GetFileAttributesW(WidePath(path).c_str()); }
+
+// A reparse point that redirects to another place: a symbolic link or a junction.
+bool IsRedirect(DWORD attributes, DWORD reparseTag) {
+  return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+         (reparseTag == IO_REPARSE_TAG_SYMLINK || reparseTag == IO_REPARSE_TAG_MOUNT_POINT);
+}
+
+// Attributes of the entry itself (a link not followed) and its reparse tag.
+bool OwnAttributes(const std::wstring& path, DWORD& attributes, DWORD& reparseTag) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = ::FindFirstFileW(path.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return Failed();
+  ::FindClose(search);
+  attributes = found.dwFileAttributes;
+  reparseTag = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? found.dwReserved0 : 0;
+  return true;
+}
+
+// The path with every link resolved, without the "\\?\" prefix; empty when it cannot be
+// opened.
+std::wstring FinalPath(const std::wstring& path) {
+  Handle h(OpenForInfo(path));
+  if (!h.valid()) return {};
+  wchar_t final[32768];
+  const DWORD n = ::GetFinalPathNameByHandleW(h.get(), final, 32768, FILE_NAME_NORMALIZED);
+  if (n == 0 || n >= 32768) return {};
+  std::wstring result(final, n);
+  if (result.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\" + result.substr(7);
+  if (result.rfind(L"\\\\?\\", 0) == 0) result.erase(0, 4);
+  while (result.size() > 3 && result.back() == L'\\') result.pop_back();
+  return result;
+}
+
+// Opens a file for reading or raises the promised text with the path as shown.
+HANDLE OpenForReading(const std::wstring& wide, std::string_view path) {
+  HANDLE h = ::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    Failed();
+    throw Exception(Format(msg::kCannotOpenFile, path, ErrorText(tLastError)));
+  }
+  return h;
+}
+
+// Hands sink at most `limit` bytes of the open file in chunks; returns how many.
+std::uint64_t StreamFrom(HANDLE h, std::string_view path, std::uint64_t limit,
+                         const std::function<void(const char*, std::size_t)>& sink) {
+  char buffer[64 * 1024];
+  std::uint64_t done = 0;
+  while (done < limit) {
+    const DWORD want = static_cast<DWORD>(std::min<std::uint64_t>(sizeof buffer, limit - done));
+    DWORD n = 0;
+    if (!::ReadFile(h, buffer, want, &n, nullptr)) {
+      Failed();
+      throw Exception(Format(msg::kCannotOpenFile, path, ErrorText(tLastError)));
+    }
+    if (n == 0) break;
+    sink(buffer, n);
+    done += n;
+  }
+  return done;
+}
+
+// Where the components of a path begin: after "C:\" or "\\server\share\".
+std::size_t RootLength(const std::wstring& path) {
+  if (path.size() >= 2 && path[1] == L':') return path.size() >= 3 && path[2] == L'\\' ? 3 : 2;
+  if (path.rfind(L"\\\\", 0) == 0) {
+    std::size_t share = path.find(L'\\', 2);
+    std::size_t end = share == std::wstring::npos ? share : path.find(L'\\', share + 1);
+    return end == std::wstring::npos ? path.size() : end + 1;
+  }
+  return path.rfind(L"\\", 0) == 0 ? 1 : 0;
+}
+
+}  // namespace
+
+std::string NativePath(std::string_view path) { return win::Utf8(WidePath(path)); }
+
+bool ForEachEntry(std::string_view folder, const std::function<void(const DirEntry&)>& visit) {
+  std::wstring base = WidePath(folder);
+  if (!base.empty() && base.back() != L'\\') base += L'\\';
+  WIN32_FIND_DATAW found;
+  HANDLE search = ::FindFirstFileW((base + L"*.*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return Failed();
+  DirEntry entry;  // reused, so a large folder costs no allocation per entry
+  do {
+    const wchar_t* name = found.cFileName;
+    if (name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0))) continue;
+    entry.nameIsExact = win::Narrow(name, entry.name);
+    entry.isLink = IsRedirect(found.dwFileAttributes, found.dwReserved0);
+    const bool folderOrLink = (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0;
+    if (folderOrLink) {
+      // Links are followed: a link to a folder is a folder with its target's identity; a
+      // link whose target is gone is passed over. A folder's identity ends link cycles.
+      if (!Inspect(base + name, entry)) continue;
+    } else {
+      entry.isFolder = false;
+      entry.mtime = win::FileTimeToUnix(found.ftLastWriteTime);
+      entry.device = entry.inode = 0;
+    }
+    visit(entry);
+  } while (::FindNextFileW(search, &found));
+  const DWORD error = ::GetLastError();
+  ::FindClose(search);
+  return error == ERROR_NO_MORE_FILES || Refuse(error);
+}
+
+bool FolderInfo(std::string_view path, DirEntry& info) {
+  DirEntry found;
+  if (!Inspect(WidePath(path), found)) return false;
+  if (!found.isFolder) return Refuse(ERROR_DIRECTORY);
+  info = found;
+  return true;
+}
+
+bool FolderExists(std::string_view path) {
+  const DWORD a = Attributes(path);
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool FileExists(std::string_view path) {
+  const DWORD a = Attributes(path);
+  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool FileExists(const SystemPath& path) {
+  DirEntry found;  // links followed
+  return Inspect(win::WideFromUtf8(path.Native()), found) && !found.isFolder;
+}
+
+EntryKind KindOf(std::string_view path) {
+  DWORD attributes = 0, tag = 0;
+  if (!OwnAttributes(WidePath(path), attributes, tag)) return EntryKind::kNone;
+  if (IsRedirect(attributes, tag)) return EntryKind::kLink;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::kFolder : EntryKind::kFile;
+}
+
+bool LiesWithin(std::string_view path, std::string_view folder) {
+  const std::wstring inner = FinalPath(WidePath(path)), outer = FinalPath(WidePath(folder));
+  if (inner.empty() || outer.empty() || inner.size() < outer.size()) return false;
+  // Names compare without regard to case, as the file system does; whole components only.
+  const bool prefix = ::CompareStringOrdinal(inner.c_str(), static_cast<int>(outer.size()), outer.c_str(),
+                                             static_cast<int>(outer.size()), TRUE) == CSTR_EQUAL;
+  return prefix && (inner.size() == outer.size() || outer.back() == L'\\' || inner[outer.size()] == L'\\');
+}
+
+bool HasDriveLetters() { return true; }
+
+bool CreateFolder(std::string_view path) {
+  return ::CreateDirectoryW(WidePath(path).c_str(), nullptr) || Failed();
+}
+
+bool ForceFolders(std::string_view path) { return ForceFolders(SystemPath(NativePath(path))); }
+
+bool ForceFolders(const SystemPath& path) {
+  std::wstring wide = win::WideFromUtf8(path.Native());
+  for (wchar_t& c : wide)
+    if (c == L'/') c = L'\\';
+  const std::size_t root = RootLength(wide);
+  while (wide.size() > root && wide.back() == L'\\') wide.pop_back();
+  if (wide.empty()) return false;
+  const DWORD a = ::GetFileAttributesW(wide.c_str());
+  if (a != INVALID_FILE_ATTRIBUTES) return (a & FILE_ATTRIBUTE_DIRECTORY) || Refuse(ERROR_ALREADY_EXISTS);
+  // Create every level from the outermost missing one down.
+  for (std::size_t pos = wide.find(L'\\', root);; pos = wide.find(L'\\', pos + 1)) {
+    const std::wstring level = wide.substr(0, pos);
+    if (!::CreateDirectoryW(level.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) return Failed();
+    if (pos == std::wstring::npos) break;
+  }
+  const DWORD created = ::GetFileAttributesW(wide.c_str());
+  return created != INVALID_FILE_ATTRIBUTES && (created & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool CanRemoveFile(std::string_view path) {
+  const std::wstring wide = WidePath(path);
+  DWORD attributes = 0, tag = 0;
+  if (!OwnAttributes(wide, attributes, tag)) return false;
+  // A folder is not a file, and a read-only file stays: the system refuses both alike.
+  // A link is neither; it can go itself.
+  if (!IsRedirect(attributes, tag) && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)))
+    return Refuse(ERROR_ACCESS_DENIED);
+  // The right to delete it, from its own access list or its folder's, as the deletion
+  // itself will ask for it.
+  Handle h(::CreateFileW(wide.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  return h.valid() || Failed();
+}
+
+bool RemoveFile(std::string_view path) {
+  if (!CanRemoveFile(path)) return false;
+  const std::wstring wide = WidePath(path);
+  // A link to a folder is removed as a folder entry; either way the link goes, never
+  // what it points to.
+  if (KindOf(path) == EntryKind::kLink && (::GetFileAttributesW(wide.c_str()) & FILE_ATTRIBUTE_DIRECTORY))
+    return ::RemoveDirectoryW(wide.c_str()) || Failed();
+  return ::DeleteFileW(wide.c_str()) || Failed();
+}
+
+bool SetFileTime(std::string_view path, std::int64_t unixSeconds) {
+  Handle h(::CreateFileW(WidePath(path).c_str(), FILE_WRITE_ATTRIBUTES,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!h.valid()) return Failed();
+  const FILETIME time = win::UnixToFileTime(unixSeconds);
+  return ::SetFileTime(h.get(), nullptr, &time, &time) || Failed();
+}
+
+std::string ReadFile(std::string_view path) {
+  std::string content;
+  ReadFileChunks(path, [&](const char* data, std::size_t size) { content.append(data, size); });
+  return content;
+}
+
+std::string ReadFile(const SystemPath& path) {
+  std::string content;
+  Handle h(OpenForReading(win::WideFromUtf8(path.Native()), path.Text()));
+  StreamFrom(h.get(), path.Text(), UINT64_MAX, [&](const char* data, std::size_t size) { content.append(data, size); });
+  return content;
+}
+
+void ReadFileChunks(std::string_view path, const std::function<void(const char*, std::size_t)>& sink) {
+  Handle h(OpenForReading(WidePath(path), path));
+  StreamFrom(h.get(), path, UINT64_MAX, sink);
+}
+
+std::uint64_t ReadFileSized(std::string_view path, const std::function<void(std::uint64_t)>& opened,
+                            const std::function<void(const char*, std::size_t)>& sink) {
+  InputFile file = InputFile::Open(path);
+  opened(file.Size());
+  char buffer[64 * 1024];
+  std::uint64_t done = 0;
+  while (done < file.Size()) {
+    const std::size_t n = file.Read(buffer, static_cast<std::size_t>(std::min<std::uint64_t>(sizeof buffer, file.Size() - done)));
+    if (n == 0) break;
+    sink(buffer, n);
+    done += n;
+  }
+  return done;
+}
+
+// Windows has no open below a held folder that refuses links on the way, so no folder is
+// held: OpenBelow always sends the caller to the slower way, which checks the path.
+FolderHandle::FolderHandle(std::string_view) {}
+
+FolderHandle::~FolderHandle() = default;
+
+FolderHandle::FolderHandle(FolderHandle&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
+
+FolderHandle& FolderHandle::operator=(FolderHandle&& other) noexcept {
+  handle_ = std::exchange(other.handle_, -1);
+  return *this;
+}
+
+InputFile::~InputFile() {
+  if (handle_ != -1) ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+InputFile::InputFile(InputFile&& other) noexcept
+    : handle_(std::exchange(other.handle_, -1)), size_(other.size_), path_(std::move(other.path_)) {}
+
+InputFile& InputFile::operator=(InputFile&& other) noexcept {
+  if (this != &other) {
+    if (handle_ != -1) ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
+    handle_ = std::exchange(other.handle_, -1);
+    size_ = other.size_;
+    path_ = std::move(other.path_);
+  }
+  return *this;
+}
+
+InputFile InputFile::Open(std::string_view path) {
+  InputFile file;
+  file.path_ = std::string(path);
+  file.handle_ = reinterpret_cast<std::intptr_t>(OpenForReading(WidePath(path), path));
+  LARGE_INTEGER size;
+  if (!::GetFileSizeEx(reinterpret_cast<HANDLE>(file.handle_), &size)) {
+    Failed();
+    throw Exception(Format(msg::kCannotOpenFile, path, ErrorText(tLastError)));
+  }
+  file.size_ = static_cast<std::uint64_t>(size.QuadPart);
+  return file;
+}
+
+InputFile InputFile::OpenBelow(const FolderHandle&, std::string_view) { return InputFile(); }
+
+std::size_t InputFile::Read(char* buffer, std::size_t size) {
+  DWORD n = 0;
+  const DWORD want = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+  if (!::ReadFile(reinterpret_cast<HANDLE>(handle_), buffer, want, &n, nullptr)) {
+    Failed();
+    throw Exception(Format(msg::kCannotOpenFile, path_, ErrorText(tLastError)));
+  }
+  return n;
+}
+
+int LastError() { return tLastError; }
+
+std::string ErrorText(int error) {
+  wchar_t buffer[512];
+  const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                   static_cast<DWORD>(error), 0, buffer, 512, nullptr);
+  std::string text = n ? win::Narrow(std::wstring_view(buffer, n)) : "Unknown error " + std::to_string(error);
+  while (!text.empty() && (static_cast<unsigned char>(text.back()) <= ' ' || text.back() == '.')) text.pop_back();
+  return text;
+}
+
+}  // namespace sv::fs
