@@ -156,6 +156,7 @@ TEST(FileSystem, ReadFailuresRaiseThePromisedText) {
 // The quick way in is taken only for a regular file spelt exactly and reached without
 // links; for anything else the caller looks further (and refuses what it must).
 TEST(FileSystem, OpeningBelowAHeldFolderTakesOnlyPlainFilesAsSpelt) {
+  if (test::OnWindows()) GTEST_SKIP() << "Windows holds no folder: its callers always take the slower way";
   TempDir dir;
   test::MakeDirs(dir / "Docs");
   test::WriteFile(dir / "Docs/a.txt", "abc");

@@ -13,6 +13,7 @@
 #include "sync/TaskBuilder.h"
 #include "sync/uServerCommands.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/OsErrors.h"
 #include "tests/support/TestPlatform.h"
 
 namespace sv {
@@ -247,7 +248,7 @@ TEST_F(SyncRunTest, AFailureInTheMiddleOfABatchLeavesTheChannelReadyForTheNextPr
       EXPECT_EQ(p.ReadLine(), "GetFile q \\d");
       p.Send("203 ok\r\n1\r\nD");
     }});
-    const std::string expected = k.folderAtB ? Format(msg::kCannotCreateFile, root + "\\b", "Is a directory")
+    const std::string expected = k.folderAtB ? Format(msg::kCannotCreateFile, root + "\\b", test::kIsAFolder.Text())
                                              : std::string("No such file\r\n");
     EXPECT_EQ(MessageOf([&] { SynchroniseProject(client, log, "p", root); }), expected);
     EXPECT_EQ(SynchroniseProject(client, log, "q", next), Format(msg::kProjectSyncDone, "q", 1));

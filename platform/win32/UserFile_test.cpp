@@ -69,10 +69,10 @@ TEST(WindowsAtomicFile, FailuresLeaveTheOldFileWholeAndNoTemporaryFile) {
   EXPECT_EQ(Failure([&] { WriteFileAtomic(target, "new"); }), "interrupted");
   SetCommitHookForTesting(nullptr);
 
-  LimitFreeSpaceForTesting(10);
+  LimitFreeSpaceForTesting(AtomicFile::kBufferSize);
   EXPECT_EQ(Failure([&] {
               AtomicFile file(target);
-              file.Reserve(11);
+              file.Reserve(AtomicFile::kBufferSize + 1);
             }),
             "Cannot create file \"" + target + "\". " + test::kDiskFull.Text());
   LimitFreeSpaceForTesting(std::nullopt);

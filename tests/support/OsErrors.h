@@ -23,6 +23,7 @@ struct OsError {
 inline constexpr OsError kFileNotFound{2, 2, "No such file or directory"};         // ERROR_FILE_NOT_FOUND
 inline constexpr OsError kPathNotFound{2, 3, "No such file or directory"};         // ERROR_PATH_NOT_FOUND
 inline constexpr OsError kAccessDenied{13, 5, "Permission denied"};                // ERROR_ACCESS_DENIED
+inline constexpr OsError kIsAFolder{21, 5, "Is a directory"};                      // a folder stands there
 inline constexpr OsError kNotAFolder{20, 3, "Not a directory"};                    // a file on the path
 inline constexpr OsError kDiskFull{28, 112, "No space left on device"};             // ERROR_DISK_FULL
 inline constexpr OsError kAlreadyExists{17, 183, "File exists"};                   // ERROR_ALREADY_EXISTS
