@@ -11,21 +11,12 @@
 #include "base/Exception.h"
 #include "base/Messages.h"
 #include "platform/FileSystem.h"
+#include "platform/PendingContent.h"
 #include "platform/win32/WinText.h"
 
 namespace sv::fs {
 
 namespace {
-
-std::function<void(const std::string&)>& CommitHook() {
-  static std::function<void(const std::string&)> hook;
-  return hook;
-}
-
-std::optional<std::uint64_t>& FreeSpaceLimit() {
-  static std::optional<std::uint64_t> limit;
-  return limit;
-}
 
 // A short name, so that a target named as long as the path allows still gets one, and
 // one unlikely to meet another writer's: a prefix of process id and random bits, made
@@ -53,23 +44,8 @@ struct AtomicFile::Impl {
   bool durable = false;
   bool committed = false;
   DWORD keepAttributes = 0;  // attributes of a replaced target; 0 for a new file
-  std::unique_ptr<char[]> buffer;  // written content not yet handed to the system
-  std::size_t capacity = 0, used = 0;
-  std::uint64_t announced = 0;  // the size Reserve was told, 0 when none
+  PendingContent pending{[this](const char* data, std::size_t size) { WriteOut(data, size); }};
   std::optional<std::int64_t> time;
-
-  void Flush() {
-    WriteOut(buffer.get(), used);
-    used = 0;
-  }
-  // A buffer of `size` bytes at least, with what it holds kept.
-  void Grow(std::size_t size) {
-    if (capacity >= size) return;
-    auto larger = std::make_unique_for_overwrite<char[]>(size);
-    if (used > 0) std::memcpy(larger.get(), buffer.get(), used);
-    buffer = std::move(larger);
-    capacity = size;
-  }
 
   // Refuses a target that is a folder or read-only, then creates the temporary file.
   void Open(bool targetIsNew) {
@@ -89,6 +65,8 @@ struct AtomicFile::Impl {
     }
     Fail(::GetLastError());
   }
+
+  bool Discarding() const { return file == INVALID_HANDLE_VALUE || error != 0; }
 
   void Fail(DWORD e) {
     if (error == 0) error = e;
@@ -129,7 +107,7 @@ AtomicFile::~AtomicFile() {
 void AtomicFile::Reserve(std::uint64_t size) {
   Impl& m = *impl_;
   if (m.file == INVALID_HANDLE_VALUE || m.error != 0) return;
-  m.announced = size;
+  m.pending.Announce(size);
   if (size <= kBufferSize) return;  // held until Commit, whose one write tells
   const std::size_t slash = m.temp.rfind(L'\\');
   const std::wstring folder = slash == std::wstring::npos ? L"." : m.temp.substr(0, slash + 1);
@@ -143,44 +121,21 @@ void AtomicFile::Reserve(std::uint64_t size) {
 }
 
 void AtomicFile::Write(const char* data, std::size_t size) {
-  Impl& m = *impl_;
-  if (m.file == INVALID_HANDLE_VALUE || m.error != 0) return;  // discarding: see the constructor
-  // Content arrives in the channel's pieces; gathering them saves system calls.
-  if (m.used + size > kBufferSize) {
-    m.Flush();
-    if (size >= kBufferSize) return m.WriteOut(data, size);
-  }
-  // Announced content that fits takes one buffer of its own size.
-  if (m.capacity == 0) m.Grow(m.announced > 0 && m.announced <= kBufferSize ? m.announced : kBufferSize);
-  m.Grow(m.used + size);
-  std::memcpy(m.buffer.get() + m.used, data, size);
-  m.used += size;
+  if (!impl_->Discarding()) impl_->pending.Write(data, size);  // discarding: see the constructor
 }
 
-char* AtomicFile::Room(std::size_t minimum, std::size_t& size) {
-  Impl& m = *impl_;
-  minimum = std::min(minimum, kLargeBuffer);
-  if (m.capacity - m.used < minimum) {
-    const bool small = m.announced > 0 && m.announced <= kBufferSize;
-    m.Grow(std::max(small ? static_cast<std::size_t>(m.announced) : kLargeBuffer, minimum));
-    if (m.capacity - m.used < minimum) m.Flush();
-  }
-  // While discarding, the room still takes the bytes, which Placed then drops.
-  size = m.capacity - m.used;
-  return m.buffer.get() + m.used;
-}
+// While discarding, the room still takes the bytes, which Placed then drops.
+char* AtomicFile::Room(std::size_t minimum, std::size_t& size) { return impl_->pending.Room(minimum, size); }
 
 void AtomicFile::Placed(std::size_t n) {
-  Impl& m = *impl_;
-  if (m.file == INVALID_HANDLE_VALUE || m.error != 0) return;
-  m.used += n;
+  if (!impl_->Discarding()) impl_->pending.Placed(n);
 }
 
 void AtomicFile::SetTime(std::int64_t unixSeconds) { impl_->time = unixSeconds; }
 
 void AtomicFile::Commit() {
   Impl& m = *impl_;
-  m.Flush();
+  m.pending.Flush();
   if (m.error == 0 && m.time) {
     const FILETIME time = win::UnixToFileTime(*m.time);
     ::SetFileTime(m.file, nullptr, &time, &time);  // a time that cannot be set leaves the time of the write
@@ -197,15 +152,5 @@ void AtomicFile::Commit() {
   }
   m.committed = true;
 }
-
-void WriteFileAtomic(std::string_view path, std::string_view content) {
-  AtomicFile file(path, true);
-  file.Write(content.data(), content.size());
-  file.Commit();
-}
-
-void SetCommitHookForTesting(std::function<void(const std::string&)> hook) { CommitHook() = std::move(hook); }
-
-void LimitFreeSpaceForTesting(std::optional<std::uint64_t> bytes) { FreeSpaceLimit() = bytes; }
 
 }  // namespace sv::fs

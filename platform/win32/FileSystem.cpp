@@ -255,12 +255,6 @@ bool SetFileTime(std::string_view path, std::int64_t unixSeconds) {
   return ::SetFileTime(h.get(), nullptr, &time, &time) || Failed();
 }
 
-std::string ReadFile(std::string_view path) {
-  std::string content;
-  ReadFileChunks(path, [&](const char* data, std::size_t size) { content.append(data, size); });
-  return content;
-}
-
 std::string ReadFile(const SystemPath& path) {
   std::string content;
   Handle h(OpenForReading(win::WideFromUtf8(path.Native()), path.Text()));
@@ -271,21 +265,6 @@ std::string ReadFile(const SystemPath& path) {
 void ReadFileChunks(std::string_view path, const std::function<void(const char*, std::size_t)>& sink) {
   Handle h(OpenForReading(WidePath(path), path));
   StreamFrom(h.get(), path, UINT64_MAX, sink);
-}
-
-std::uint64_t ReadFileSized(std::string_view path, const std::function<void(std::uint64_t)>& opened,
-                            const std::function<void(const char*, std::size_t)>& sink) {
-  InputFile file = InputFile::Open(path);
-  opened(file.Size());
-  char buffer[64 * 1024];
-  std::uint64_t done = 0;
-  while (done < file.Size()) {
-    const std::size_t n = file.Read(buffer, static_cast<std::size_t>(std::min<std::uint64_t>(sizeof buffer, file.Size() - done)));
-    if (n == 0) break;
-    sink(buffer, n);
-    done += n;
-  }
-  return done;
 }
 
 // Windows has no open below a held folder that refuses links on the way, so no folder is

@@ -1,0 +1,29 @@
+// The parts of the file-system layer that are built on its system-specific calls.
+#include "platform/FileSystem.h"
+
+#include <algorithm>
+
+namespace sv::fs {
+
+std::string ReadFile(std::string_view path) {
+  std::string content;
+  ReadFileChunks(path, [&](const char* data, std::size_t size) { content.append(data, size); });
+  return content;
+}
+
+std::uint64_t ReadFileSized(std::string_view path, const std::function<void(std::uint64_t)>& opened,
+                            const std::function<void(const char*, std::size_t)>& sink) {
+  InputFile file = InputFile::Open(path);
+  opened(file.Size());
+  char buffer[64 * 1024];
+  std::uint64_t done = 0;
+  while (done < file.Size()) {
+    const std::size_t n = file.Read(buffer, static_cast<std::size_t>(std::min<std::uint64_t>(sizeof buffer, file.Size() - done)));
+    if (n == 0) break;
+    sink(buffer, n);
+    done += n;
+  }
+  return done;
+}
+
+}  // namespace sv::fs
