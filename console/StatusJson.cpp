@@ -66,7 +66,8 @@ std::string Projects(ConsoleController& c, std::int64_t offset) {
     project.Add("lastResult", p.hasResult ? JsonString(p.result.line) : "null");
     project.Add("durationMs", p.hasResult ? std::to_string(p.result.milliseconds) : "null");
     project.Add("finished", p.hasResult ? Time(p.result.finished, offset) : "null");
-    list += (list.size() > 1 ? "," : "") + project.Close();
+    if (list.size() > 1) list += ',';
+    list += project.Close();
   }
   return list + "]";
 }
