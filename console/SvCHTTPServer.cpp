@@ -314,6 +314,9 @@ class WorkerPool {
       w->wake.notify_one();
     }
     for (auto& w : workers) w->thread.join();
+    // A thread that finished its connection while this ran has put itself back.
+    std::scoped_lock lock(mutex_);
+    idle_.clear();
   }
 
  private:

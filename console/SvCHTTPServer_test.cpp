@@ -333,24 +333,31 @@ TEST(Listener, StopClosesConnectionsAndWaitsForRunningRequests) {
 }
 
 // Stop does not wait for a long request to end by itself: it stops the request's token,
-// which a long handler (a filter being matched) watches.
+// which a long handler (a filter being matched) watches. The thread that served it is
+// not handed a connection after the listener starts again.
 TEST(Listener, StopStopsTheTokenOfARunningRequest) {
   std::atomic<bool> entered{false}, stopped{false};
-  SvCHTTPServer server([&](const ConsoleRequest& r, ConsoleResponse&) {
+  SvCHTTPServer server([&](const ConsoleRequest& r, ConsoleResponse& response) {
+    if (r.target != "/long") return response.contentText = "quick", void();
     entered = true;
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);  // only a fault gets here
     while (!r.stop.stop_requested() && std::chrono::steady_clock::now() < until)
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     stopped = r.stop.stop_requested();
+    // Ends after the pool has begun to stop its threads, as a slow handler does.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
   });
   server.SetDefaultPort(0);
   server.Activate();
   Client busy(server.BoundPort());
-  busy.Send("GET / HTTP/1.1\r\nHost: localhost\r\n\r\n");
+  busy.Send("GET /long HTTP/1.1\r\nHost: localhost\r\n\r\n");
   while (!entered) std::this_thread::yield();
   server.Stop();
   EXPECT_TRUE(stopped);
   EXPECT_EQ(busy.ReadAll(), "");
+  server.Activate();
+  for (int i = 0; i < 2; ++i)
+    EXPECT_EQ(Body(Exchange(server.BoundPort(), "GET /q HTTP/1.1\r\nHost: localhost\r\n\r\n")), "quick");
 }
 
 }  // namespace
