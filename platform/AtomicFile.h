@@ -11,6 +11,37 @@
 
 namespace sv::fs {
 
+// Temporary files made ahead of the writers that will take them, on a thread of the
+// maker's own: creating a file is most of what writing a small one costs, so earlier
+// content can be written while the next files are created. Files are made in the order
+// asked for; one that its writer does not take is removed when a later one is taken or
+// the maker is cleared or goes. Only POSIX systems make files ahead; elsewhere every
+// writer creates its own. Prepare, Clear and the writers: one thread.
+class TempFilesAhead {
+ public:
+  // What a writer takes its file by: nothing when `maker` is null.
+  struct Ticket {
+    TempFilesAhead* maker = nullptr;
+    std::uint64_t number = 0;
+  };
+
+  TempFilesAhead();
+  ~TempFilesAhead();
+  TempFilesAhead(const TempFilesAhead&) = delete;
+  TempFilesAhead& operator=(const TempFilesAhead&) = delete;
+
+  // Asks for a temporary file beside `path` (a program path), which must not be in a
+  // folder that goes before the writer comes. An empty ticket when none will be made.
+  Ticket Prepare(std::string_view path);
+  // Removes every file made or asked for.
+  void Clear() noexcept;
+
+ private:
+  friend class AtomicFile;
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
 class AtomicFile {
  public:
   // Opens a temporary file beside `path` (a program path, see FileSystem.h). When that is
@@ -20,8 +51,10 @@ class AtomicFile {
   // `durable` also flushes the content to the disk before the rename (settings); content
   // that can be fetched again goes without that wait. `targetIsNew` says the caller has
   // just found nothing at `path`, so it is not looked at again: the new file gets the
-  // usual mode and replaces whatever appeared there meanwhile.
-  explicit AtomicFile(std::string_view path, bool durable = false, bool targetIsNew = false);
+  // usual mode and replaces whatever appeared there meanwhile. `ahead`: the file made
+  // ahead for this writer, used when it lies in the target's folder.
+  explicit AtomicFile(std::string_view path, bool durable = false, bool targetIsNew = false,
+                      TempFilesAhead::Ticket ahead = {});
   // Removes the temporary file unless Commit succeeded.
   ~AtomicFile();
   AtomicFile(const AtomicFile&) = delete;

@@ -29,8 +29,13 @@ class Discard : public TByteTarget {
 
 }  // namespace
 
-TContentPipeline::TContentPipeline(TsvTCPClient& client, std::string project, bool pipelined, Plan plan)
-    : client_(client), project_(std::move(project)), pipelined_(pipelined), plan_(std::move(plan)) {}
+TContentPipeline::TContentPipeline(TsvTCPClient& client, std::string project, std::string root, bool pipelined,
+                                   Plan plan)
+    : client_(client),
+      project_(std::move(project)),
+      root_(std::move(root)),
+      pipelined_(pipelined),
+      plan_(std::move(plan)) {}
 
 std::string TContentPipeline::RequestLine(const std::string& path) const {
   // The project name and the path go unquoted, exactly as the server expects them.
@@ -43,14 +48,15 @@ void TContentPipeline::SendAhead() {
   if (broken_ || !planning_ || requested_.size() > window / 2) return;
   std::string lines;
   while (requested_.size() < window && (requested_.empty() || requestedBytes_ < kMaxAheadBytes)) {
-    std::optional<std::string> path = plan_();
-    if (!path) {
+    std::optional<Planned> planned = plan_();
+    if (!planned) {
       planning_ = false;
       break;
     }
     const std::size_t before = lines.size();
-    lines.append(RequestLine(*path)).append("\r\n");
-    Ask(std::move(*path), lines.size() - before);
+    lines.append(RequestLine(planned->path)).append("\r\n");
+    const fs::TempFilesAhead::Ticket temp = planned->makeAhead ? temps_.Prepare(root_ + planned->path) : fs::TempFilesAhead::Ticket{};
+    Ask(std::move(planned->path), lines.size() - before, temp);
   }
   if (lines.empty()) return;
   try {
@@ -91,7 +97,13 @@ void TContentPipeline::Fetch(const std::string& path, TByteTarget& target,
   SendAhead();
 }
 
+fs::TempFilesAhead::Ticket TContentPipeline::TempFileFor(const std::string& path) {
+  if (requested_.empty() || requested_.front().path != path) return {};
+  return requested_.front().temp;
+}
+
 void TContentPipeline::DropAnswers() {
+  temps_.Clear();
   Discard discard;
   while (!requested_.empty()) {
     Answered();
@@ -108,8 +120,8 @@ void TContentPipeline::DropAnswers() {
   }
 }
 
-void TContentPipeline::Ask(std::string path, std::size_t lineBytes) {
-  requested_.push_back({std::move(path), lineBytes});
+void TContentPipeline::Ask(std::string path, std::size_t lineBytes, fs::TempFilesAhead::Ticket temp) {
+  requested_.push_back({std::move(path), lineBytes, temp});
   requestedBytes_ += lineBytes;
 }
 
@@ -120,6 +132,7 @@ void TContentPipeline::Answered() {
 
 void TContentPipeline::Drain() noexcept {
   planning_ = false;
+  temps_.Clear();
   if (broken_) return;
   try {
     DropAnswers();

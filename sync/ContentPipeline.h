@@ -11,6 +11,11 @@
 // Answers are read in request order, each only when its task asks for it, so progress
 // reports always count the bytes of the task under way.
 //
+// Each file requested ahead may also have its temporary file made ahead, beside its
+// target, while the files before it are written (see fs::TempFilesAhead); the plan says
+// for which, as it alone knows whether a task before the file's own could remove its
+// folder.
+//
 // Main thread only, like the channel. One pipeline serves one task run.
 #include <cstdint>
 #include <deque>
@@ -18,6 +23,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/AtomicFile.h"
 #include "sync/LineReader.h"
 #include "sync/svTCPClient.h"
 
@@ -25,8 +31,13 @@ namespace sv {
 
 class TContentPipeline {
  public:
+  // A path the plan expects to fetch, and whether its temporary file may be made ahead.
+  struct Planned {
+    std::string path;
+    bool makeAhead = false;
+  };
   // The next path the plan expects to fetch; nullopt when no further task will.
-  using Plan = std::function<std::optional<std::string>()>;
+  using Plan = std::function<std::optional<Planned>()>;
 
   // Most requests in flight with a server that offers pipelining.
   static constexpr std::size_t kWindow = 64;
@@ -34,7 +45,8 @@ class TContentPipeline {
   // so that a request never waits for the server, which may be writing answers.
   static constexpr std::size_t kMaxAheadBytes = 16 * 1024;
 
-  TContentPipeline(TsvTCPClient& client, std::string project, bool pipelined, Plan plan);
+  // `root`: the project's folder, below which the planned paths lie.
+  TContentPipeline(TsvTCPClient& client, std::string project, std::string root, bool pipelined, Plan plan);
 
   // Sends the requests that may go out now. Raises the channel's failures.
   void SendAhead();
@@ -52,6 +64,10 @@ class TContentPipeline {
   // middle of an answer) it does nothing. Never raises.
   void Drain() noexcept;
 
+  // What the writer of `path` takes its temporary file by: the file made ahead for the
+  // oldest request when that is for `path`, else nothing.
+  fs::TempFilesAhead::Ticket TempFileFor(const std::string& path);
+
   const std::string& Project() const { return project_; }
   TsvTCPClient& Client() const { return client_; }
 
@@ -59,21 +75,24 @@ class TContentPipeline {
   struct Request {
     std::string path;
     std::size_t lineBytes;
+    fs::TempFilesAhead::Ticket temp;
   };
   std::string RequestLine(const std::string& path) const;
   // Records a request sent, and takes the oldest one off as its answer is read.
-  void Ask(std::string path, std::size_t lineBytes);
+  void Ask(std::string path, std::size_t lineBytes, fs::TempFilesAhead::Ticket temp = {});
   void Answered();
   void DropAnswers();
 
   TsvTCPClient& client_;
   std::string project_;
+  std::string root_;
   bool pipelined_;
   Plan plan_;
   bool planning_ = true;       // the plan may yield more paths
   bool broken_ = false;        // the channel failed inside an exchange
   std::deque<Request> requested_;      // asked for and not yet read, oldest first
   std::size_t requestedBytes_ = 0;     // their request lines' bytes
+  fs::TempFilesAhead temps_;           // goes first: no file made ahead outlives the run
 };
 
 // The pipeline of the task run under way, which FetchContent uses for its project;

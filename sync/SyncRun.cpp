@@ -45,22 +45,32 @@ class ScopedServerChannel {
 // channel is ready for the next exchange.
 template <typename Run>
 void RunWithPipeline(TTaskList& tasks, TsvTCPClient& client, const std::string& name, Run run) {
-  int planned = 0;  // the next task the plan looks at
-  TContentPipeline pipeline(client, name, client.PipeliningOffered, [&tasks, &planned]() -> std::optional<std::string> {
+  int planned = 0;   // the next task the plan looks at
+  int removing = -1;  // the last task planned past that may remove a folder or a file
+  const auto plan = [&tasks, &planned, &removing]() -> std::optional<TContentPipeline::Planned> {
     while (planned < tasks.TaskCount()) {
-      const TBaseTask& task = *tasks.TaskAt(planned++);
+      const int index = planned++;
+      const TBaseTask& task = *tasks.TaskAt(index);
       const TCommandClass* command = nullptr;
       try {
         command = &FindCommand(task.CommandName());
       } catch (const EClassNotFound&) {
         return std::nullopt;  // the run ends at this task
       }
-      if (!FetchesContent(*command)) continue;
+      if (!FetchesContent(*command)) {
+        if (!CreatesOnly(*command)) removing = index;
+        continue;
+      }
       // A task that fails before its fetch ends the run there: nothing after it is asked.
-      return PathToFetch(tasks.RootFolder(), task.Parameter());
+      std::optional<std::string> path = PathToFetch(tasks.RootFolder(), task.Parameter());
+      if (!path) return std::nullopt;
+      // A temporary file is made ahead only once every task that could take its folder
+      // away has run.
+      return TContentPipeline::Planned{std::move(*path), removing < tasks.RunCursor()};
     }
     return std::nullopt;
-  });
+  };
+  TContentPipeline pipeline(client, name, tasks.RootFolder(), client.PipeliningOffered, plan);
   SetContentPipeline(&pipeline);
   try {
     pipeline.SendAhead();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "Comparer/source/StructStreamer.h"
@@ -255,9 +256,39 @@ TEST_F(SyncRunTest, AFailureInTheMiddleOfABatchLeavesTheChannelReadyForTheNextPr
     Finish();
     EXPECT_EQ(lines, k.requests);
     EXPECT_EQ(ReadFile(root + "/a"), "A");
-    EXPECT_FALSE(stdfs::exists(root + "/c"));
+    std::vector<std::string> names;  // no temporary file stays behind
+    for (const auto& entry : stdfs::directory_iterator(root)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (k.folderAtB ? std::vector<std::string>{"a", "b"} : std::vector<std::string>{"a"}));
     EXPECT_EQ(ReadFile(next + "/d"), "D");
   }
+}
+
+// Temporary files are made ahead for the fetches in flight, but never in a folder that
+// a task before the fetch removes, and none is left when a run fails (the case above
+// checks the folder too).
+TEST_F(SyncRunTest, NoFileIsMadeAheadInAFolderThatAnEarlierTaskRemoves) {
+  const std::string root = dir / "p";
+  test::MakeDirs(root + "/x");
+  WriteFile(root + "/x/old", "old");
+  Start({[&](PeerLink& p) {
+    p.Send("200 ready +pipelining\r\n");
+    p.ReadLine();
+    p.Send("201 welcome\r\n");
+    p.ReadLine();
+    p.Send("202 ok\r\n");
+    p.ReadFramed();
+    p.Send(Framed("<xml><task>insert_file<param>\\x\\1</param></task><task>delete_dir<param>\\x</param></task>"
+                  "<task>insert_dir<param>\\x</param></task><task>insert_file<param>\\x\\2</param></task></xml>"));
+    EXPECT_EQ(p.ReadLine(), "GetFile p \\x\\1");
+    EXPECT_EQ(p.ReadLine(), "GetFile p \\x\\2");
+    p.Send("203 ok\r\n1\r\n1203 ok\r\n1\r\n2");
+  }});
+  EXPECT_EQ(MessageOf([&] { SynchroniseProject(client, log, "p", root); }), "(no failure)");
+  Finish();
+  std::vector<std::string> names;
+  for (const auto& entry : stdfs::directory_iterator(root + "/x")) names.push_back(entry.path().filename().string());
+  EXPECT_EQ(names, std::vector<std::string>{"2"});
 }
 
 // Records what a run reports; asks it to stop once `stopAfter` tasks have started.

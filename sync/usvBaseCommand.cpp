@@ -107,6 +107,17 @@ bool IsServerSource(std::string_view source) {
   return source.size() >= 5 && SameText(source.substr(0, 5), "Indy ");
 }
 
+namespace {
+
+// The pipeline of the run under way when it serves `source`, else nullptr.
+TContentPipeline* PipelineOf(const std::string& source) {
+  TContentPipeline* pipeline = ContentPipeline();
+  if (!pipeline || !IsServerSource(source) || &pipeline->Client() != ServerChannel()) return nullptr;
+  return pipeline->Project() == std::string_view(source).substr(5) ? pipeline : nullptr;
+}
+
+}  // namespace
+
 void FetchContent(const std::string& source, const std::string& path, TByteTarget& target,
                   const std::function<void(std::uint64_t)>& sized) {
   if (!IsServerSource(source)) {
@@ -117,18 +128,17 @@ void FetchContent(const std::string& source, const std::string& path, TByteTarge
   }
   TsvTCPClient* channel = ServerChannel();
   if (!channel) throw Exception(msg::kNotConnected);
-  const std::string project = source.substr(5);
-  TContentPipeline* pipeline = ContentPipeline();
-  if (pipeline && &pipeline->Client() == channel && pipeline->Project() == project)
-    return pipeline->Fetch(path, target, sized);
+  if (TContentPipeline* pipeline = PipelineOf(source)) return pipeline->Fetch(path, target, sized);
   // The project name and the path go unquoted, exactly as the server expects them.
-  SendCommand(*channel, std::string(kProtocolWords[pwGetFile]) + ' ' + project + ' ' + path, kGetFileCode);
+  SendCommand(*channel, std::string(kProtocolWords[pwGetFile]) + ' ' + source.substr(5) + ' ' + path, kGetFileCode);
   ReadFramedDocument(*channel, target, sized);
 }
 
 bool FetchesContent(const TCommandClass& command) {
   return command.name == TsvInsertFileCommand::ClassName() || command.name == TsvUpdateFileCommand::ClassName();
 }
+
+bool CreatesOnly(const TCommandClass& command) { return command.name == TsvInserDirCommand::ClassName(); }
 
 std::optional<std::string> PathToFetch(const std::string& root, std::string_view parameter) {
   try {
@@ -156,7 +166,8 @@ void TsvInsertFileCommand::Execute(const std::string& root, const std::string& s
   // The source is asked for the task's path; the local file may be spelt otherwise.
   bool isNew = false;
   const std::string path = MatchLocalNames(root, args.checked, nullptr, &isNew);
-  fs::AtomicFile file(root + path, false, isNew);
+  TContentPipeline* pipeline = PipelineOf(source);
+  fs::AtomicFile file(root + path, false, isNew, pipeline ? pipeline->TempFileFor(args.checked) : fs::TempFilesAhead::Ticket{});
   FileTarget into(file);
   FetchContent(source, args.checked, into, [&file](std::uint64_t size) { file.Reserve(size); });
   std::int64_t seconds = 0;

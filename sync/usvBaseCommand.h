@@ -39,6 +39,8 @@ void FetchContent(const std::string& source, const std::string& path, TByteTarge
 // Whether tasks of the command fetch content before they write (insert_file,
 // update_file).
 bool FetchesContent(const TCommandClass& command);
+// True for a command that only ever adds to the project folder (insert_dir).
+bool CreatesOnly(const TCommandClass& command);
 // The path such a task asks its source for: its path item as checked, when the
 // parameter passes every check made before the fetch (a path that may travel, a time
 // that reads); nullopt when the task will fail before it fetches.

@@ -8,6 +8,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -37,7 +41,132 @@ std::string TempName(const std::string& target) {
   return folder + prefix + std::to_string(counter.fetch_add(1)) + ".tmp";
 }
 
+std::string_view FolderOf(std::string_view target) { return target.substr(0, target.rfind('/') + 1); }
+
+// A temporary file created beside the target (disk form): its name and descriptor, or
+// the descriptor -1 and errno set.
+struct Temp {
+  std::string name;
+  int fd = -1;
+};
+
+Temp CreateTemp(const std::string& target) {
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    std::string name = TempName(target);
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) return {std::move(name), fd};
+    if (errno != EEXIST) break;
+  }
+  return {};
+}
+
+void Discard(Temp& temp) {
+  if (temp.fd < 0) return;
+  ::close(temp.fd);
+  ::unlink(temp.name.c_str());
+  temp.fd = -1;
+}
+
 }  // namespace
+
+struct TempFilesAhead::Impl {
+  struct Job {
+    std::uint64_t number;
+    std::string target;  // disk form
+    enum State { kWaiting, kMaking, kMade } state = kWaiting;
+    Temp temp;
+  };
+
+  std::mutex mutex;  // guards everything below
+  std::condition_variable wake;  // the maker: a job or the stop
+  std::condition_variable made;  // a writer: its job is made
+  std::deque<Job> jobs;          // oldest first
+  std::uint64_t next = 1;
+  bool stop = false;
+  std::thread thread;
+
+  Job* Find(std::uint64_t number) {
+    for (Job& job : jobs) {
+      if (job.number == number) return &job;
+    }
+    return nullptr;
+  }
+
+  void Work() {
+    std::unique_lock lock(mutex);
+    for (;;) {
+      Job* job = nullptr;
+      wake.wait(lock, [&] {
+        for (Job& j : jobs) {
+          if (j.state == Job::kWaiting) return (job = &j) != nullptr;
+        }
+        return stop;
+      });
+      if (stop) return;
+      job->state = Job::kMaking;
+      const std::uint64_t number = job->number;
+      const std::string target = job->target;
+      lock.unlock();
+      Temp temp = CreateTemp(target);
+      lock.lock();
+      if (Job* still = Find(number)) {
+        still->temp = std::move(temp);
+        still->state = Job::kMade;
+        made.notify_all();
+      } else {
+        Discard(temp);  // its writer has gone by
+      }
+    }
+  }
+
+  // The file made for `ticket`, when it was made beside `target`; the files asked for
+  // before it are removed. Waits while it is being made; one not yet begun is not made.
+  std::optional<Temp> Take(std::uint64_t number, std::string_view target) {
+    std::unique_lock lock(mutex);
+    while (!jobs.empty() && jobs.front().number < number) {
+      Discard(jobs.front().temp);
+      jobs.pop_front();
+    }
+    if (jobs.empty() || jobs.front().number != number) return std::nullopt;
+    made.wait(lock, [&] { return jobs.front().state != Job::kMaking; });
+    Job job = std::move(jobs.front());
+    jobs.pop_front();
+    if (job.temp.fd >= 0 && FolderOf(job.target) == FolderOf(target)) return std::move(job.temp);
+    Discard(job.temp);
+    return std::nullopt;
+  }
+};
+
+TempFilesAhead::TempFilesAhead() : impl_(std::make_unique<Impl>()) {}
+
+TempFilesAhead::~TempFilesAhead() {
+  Clear();
+  {
+    std::scoped_lock lock(impl_->mutex);
+    impl_->stop = true;
+  }
+  impl_->wake.notify_one();
+  if (impl_->thread.joinable()) impl_->thread.join();
+}
+
+TempFilesAhead::Ticket TempFilesAhead::Prepare(std::string_view path) {
+  Impl& m = *impl_;
+  try {
+    if (!m.thread.joinable()) m.thread = std::thread([&m] { m.Work(); });
+    std::scoped_lock lock(m.mutex);
+    m.jobs.push_back({m.next, NativePath(path), Impl::Job::kWaiting, {}});
+  } catch (const std::exception&) {
+    return {};  // no thread or no memory: the writer creates its own file
+  }
+  m.wake.notify_one();
+  return {this, m.next++};
+}
+
+void TempFilesAhead::Clear() noexcept {
+  std::scoped_lock lock(impl_->mutex);
+  for (auto& job : impl_->jobs) Discard(job.temp);
+  impl_->jobs.clear();  // one being made is removed by the maker
+}
 
 struct AtomicFile::Impl {
   std::string path;    // as the caller named it, for the message
@@ -54,24 +183,23 @@ struct AtomicFile::Impl {
   void WriteOut(const char* data, std::size_t size);
   // Refuses a target that is a folder or read-only (by its mode bits, so that it holds
   // for a privileged user too), then creates the temporary file.
-  void Open(bool targetIsNew) {
+  void Open(bool targetIsNew, TempFilesAhead::Ticket ahead) {
     struct stat st {};
+    std::optional<Temp> made;
+    if (ahead.maker) made = ahead.maker->impl_->Take(ahead.number, target);
     if (!targetIsNew && ::stat(target.c_str(), &st) == 0) {
-      if (S_ISDIR(st.st_mode)) return Fail(EISDIR);
-      if ((st.st_mode & 0222) == 0) return Fail(EACCES);
+      const int refused = S_ISDIR(st.st_mode) ? EISDIR : (st.st_mode & 0222) == 0 ? EACCES : 0;
+      if (refused) {
+        if (made) Discard(*made);
+        return Fail(refused);
+      }
       keepMode = st.st_mode & 07777;
     }
-    for (int attempt = 0; attempt < 10; ++attempt) {
-      std::string name = TempName(target);
-      fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (fd >= 0) {
-        temp = std::move(name);
-        if (keepMode) ::fchmod(fd, keepMode);
-        return;
-      }
-      if (errno != EEXIST) break;
-    }
-    Fail(errno);
+    Temp created = made ? std::move(*made) : CreateTemp(target);
+    if (created.fd < 0) return Fail(errno);
+    temp = std::move(created.name);
+    fd = created.fd;
+    if (keepMode) ::fchmod(fd, keepMode);
   }
 
   bool Discarding() const { return fd < 0 || error != 0; }
@@ -90,11 +218,12 @@ struct AtomicFile::Impl {
   }
 };
 
-AtomicFile::AtomicFile(std::string_view path, bool durable, bool targetIsNew) : impl_(std::make_unique<Impl>()) {
+AtomicFile::AtomicFile(std::string_view path, bool durable, bool targetIsNew, TempFilesAhead::Ticket ahead)
+    : impl_(std::make_unique<Impl>()) {
   impl_->path = std::string(path);
   impl_->target = NativePath(path);
   impl_->durable = durable;
-  impl_->Open(targetIsNew);
+  impl_->Open(targetIsNew, ahead);
 }
 
 AtomicFile::~AtomicFile() {

@@ -99,6 +99,40 @@ TEST(AtomicFile, ReplacedFileKeepsItsModeAndProgramPathsUseBackslashes) {
   EXPECT_EQ(ReadFile(dir / "x.sh"), "new");
 }
 
+// A writer takes the file made for its ticket when it lies in the target's folder; files
+// whose writers skip them, or never come, are removed.
+TEST(AtomicFile, FilesMadeAheadAreTakenByTheirWritersAndTheRestRemoved) {
+  TempDir dir;
+  std::filesystem::create_directories(dir / "a");
+  std::filesystem::create_directories(dir / "b");
+  WriteFile(dir / "b/kept", "old");
+  ::chmod((dir / "b/kept").c_str(), 0640);
+  {
+    TempFilesAhead ahead;
+    ahead.Prepare(dir / "a/skipped");
+    const TempFilesAhead::Ticket kept = ahead.Prepare(dir / "b/kept");
+    const TempFilesAhead::Ticket moved = ahead.Prepare(dir / "a/moved");
+    const TempFilesAhead::Ticket missing = ahead.Prepare(dir / "none/x");
+    ahead.Prepare(dir / "a/unused");
+    const struct {
+      std::string target;
+      TempFilesAhead::Ticket ticket;
+      bool fails;
+    } writes[] = {{dir / "b/kept", kept, false}, {dir / "b/moved", moved, false}, {dir / "none/x", missing, true}};
+    for (const auto& w : writes) {
+      AtomicFile f(w.target, false, false, w.ticket);
+      f.Write("new", 3);
+      EXPECT_EQ(CommitMessage(f) != "(no failure)", w.fails) << w.target;
+    }
+    EXPECT_EQ(ReadFile(dir / "b/kept") + ReadFile(dir / "b/moved"), "newnew");
+    struct stat st {};
+    ASSERT_EQ(::stat((dir / "b/kept").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(Names(dir / "b"), (std::vector<std::string>{"kept", "moved"}));
+  }
+  EXPECT_EQ(Names(dir / "a"), std::vector<std::string>{});
+}
+
 TEST(AtomicFile, InterruptionBetweenWriteAndRenameLeavesTheOldFileWhole) {
   TempDir dir;
   WriteFile(dir / "svClient.xml", "<xml>old</xml>");

@@ -92,7 +92,15 @@ struct AtomicFile::Impl {
   }
 };
 
-AtomicFile::AtomicFile(std::string_view path, bool durable, bool targetIsNew) : impl_(std::make_unique<Impl>()) {
+// Nothing is made ahead here: every writer creates its own file.
+struct TempFilesAhead::Impl {};
+TempFilesAhead::TempFilesAhead() = default;
+TempFilesAhead::~TempFilesAhead() = default;
+TempFilesAhead::Ticket TempFilesAhead::Prepare(std::string_view) { return {}; }
+void TempFilesAhead::Clear() noexcept {}
+
+AtomicFile::AtomicFile(std::string_view path, bool durable, bool targetIsNew, TempFilesAhead::Ticket)
+    : impl_(std::make_unique<Impl>()) {
   impl_->path = std::string(path);
   impl_->target = win::WidePath(path);
   impl_->durable = durable;
