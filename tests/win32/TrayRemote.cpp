@@ -121,8 +121,12 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"box") {
     HWND box = Await(program, L"#32770");  // the class of dialog boxes
     if (!box) return 1;
+    // The box can be found before its message is in place: wait for that too.
     std::wstring message;
-    ::EnumChildWindows(box, FindMessage, reinterpret_cast<LPARAM>(&message));
+    for (int i = 0; i < 600 && message.empty(); ++i) {
+      ::EnumChildWindows(box, FindMessage, reinterpret_cast<LPARAM>(&message));
+      if (message.empty()) ::Sleep(100);
+    }
     std::printf("%s: %s\n", Utf8(TextOf(box)).c_str(), Utf8(message).c_str());
     std::fflush(stdout);
     ::PostMessageW(box, WM_COMMAND, IDOK, 0);
