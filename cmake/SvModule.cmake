@@ -3,7 +3,7 @@
 # matches EXCLUDE. Files named NAME_test.cpp
 # form the module's test program NAME_tests, registered with CTest; main.cpp files are
 # program entries and are left to their programs.
-set(SV_TSAN_MODULES sv_eventlog sv_console sv_controller sv_host sv_server CACHE STRING
+set(SV_TSAN_MODULES sv_eventlog sv_console sv_controller sv_host sv_server sv_platform sv_sync CACHE STRING
     "Modules whose tests also run in the ThreadSanitizer build")
 
 function(sv_module name)
