@@ -55,7 +55,8 @@ void TContentPipeline::SendAhead() {
     }
     const std::size_t before = lines.size();
     lines.append(RequestLine(planned->path)).append("\r\n");
-    const fs::TempFilesAhead::Ticket temp = planned->makeAhead ? temps_.Prepare(root_ + planned->path) : fs::TempFilesAhead::Ticket{};
+    fs::TempFilesAhead::Ticket temp;
+    if (planned->makeAhead) temp = temps_.Prepare(root_ + planned->path);
     Ask(std::move(planned->path), lines.size() - before, temp);
   }
   if (lines.empty()) return;

@@ -167,7 +167,8 @@ void TsvInsertFileCommand::Execute(const std::string& root, const std::string& s
   bool isNew = false;
   const std::string path = MatchLocalNames(root, args.checked, nullptr, &isNew);
   TContentPipeline* pipeline = PipelineOf(source);
-  fs::AtomicFile file(root + path, false, isNew, pipeline ? pipeline->TempFileFor(args.checked) : fs::TempFilesAhead::Ticket{});
+  const fs::TempFilesAhead::Ticket made = pipeline ? pipeline->TempFileFor(args.checked) : fs::TempFilesAhead::Ticket{};
+  fs::AtomicFile file(root + path, false, isNew, made);
   FileTarget into(file);
   FetchContent(source, args.checked, into, [&file](std::uint64_t size) { file.Reserve(size); });
   std::int64_t seconds = 0;

@@ -9,12 +9,12 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
-#include <deque>
-#include <mutex>
-#include <thread>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <mutex>
 #include <random>
+#include <thread>
 
 #include "base/Exception.h"
 #include "base/Messages.h"
