@@ -55,8 +55,10 @@ void TContentPipeline::SendAhead() {
     }
     const std::size_t before = lines.size();
     lines.append(RequestLine(planned->path)).append("\r\n");
+    // One at a time, the next file's folder is the current one's, and making its file
+    // beside the one being written costs more in contention than it saves.
     fs::TempFilesAhead::Ticket temp;
-    if (planned->makeAhead) temp = temps_.Prepare(root_ + planned->path);
+    if (pipelined_ && planned->makeAhead) temp = temps_.Prepare(root_ + planned->path);
     Ask(std::move(planned->path), lines.size() - before, temp);
   }
   if (lines.empty()) return;

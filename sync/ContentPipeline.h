@@ -11,10 +11,10 @@
 // Answers are read in request order, each only when its task asks for it, so progress
 // reports always count the bytes of the task under way.
 //
-// Each file requested ahead may also have its temporary file made ahead, beside its
-// target, while the files before it are written (see fs::TempFilesAhead); the plan says
-// for which, as it alone knows whether a task before the file's own could remove its
-// folder.
+// With such a server, each file requested ahead may also have its temporary file made
+// ahead, beside its target, while the files before it are written (see
+// fs::TempFilesAhead); the plan says for which, as it alone knows whether a task before
+// the file's own could remove its folder.
 //
 // Main thread only, like the channel. One pipeline serves one task run.
 #include <cstdint>
