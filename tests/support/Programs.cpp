@@ -183,8 +183,9 @@ ServerProgram::ServerProgram(int port, std::vector<Project> projects, std::vecto
 void ServerProgram::Start() {
   std::vector<std::string> args{"--listen", "127.0.0.1:" + std::to_string(port_)};
   args.insert(args.end(), options_.begin(), options_.end());
-  for (const Project& p : projects_) args.push_back(p.name + "=" + ProgramPath(p.path));
-  process_ = Launch(BuiltProgram("sorvana-server"), args, env_);
+  for (const Project& p : projects_) args.push_back(p.name + "=" + (linux_ ? p.path : ProgramPath(p.path)));
+  process_ = linux_ ? std::make_unique<ChildProcess>(SV_BIN_DIR "/sorvana-server", args, env_)
+                    : Launch(BuiltProgram("sorvana-server"), args, env_);
   auto until = std::chrono::steady_clock::now() + kProgramLimit;
   while (!WaitUntilListening(port_, milliseconds(100))) {
     if (process_->WaitExit(milliseconds(0)) || std::chrono::steady_clock::now() >= until)

@@ -63,6 +63,9 @@ class ServerProgram {
   ServerProgram(int port, std::vector<Project> projects, std::vector<std::string> env);
   // Options given before the projects at every start ("--no-pipelining").
   void SetOptions(std::vector<std::string> options) { options_ = std::move(options); }
+  // Every later start runs the program of build/bin, also when the tests drive the
+  // Windows programs.
+  void UseLinuxBuild() { linux_ = true; }
   // Starts the program and waits until it accepts connections; raises when it does not.
   void Start();
   // Ends it with SIGKILL (no chance to tidy up) and waits for its end.
@@ -76,6 +79,7 @@ class ServerProgram {
   std::vector<Project> projects_;
   std::vector<std::string> env_;
   std::vector<std::string> options_;
+  bool linux_ = false;
   std::unique_ptr<ChildProcess> process_;
 };
 
