@@ -50,7 +50,32 @@ struct Temp {
   int fd = -1;
 };
 
-Temp CreateTemp(const std::string& target) {
+// Whether a file opened without a name can be given one later: through its entry in
+// /proc, which a system without /proc lacks.
+bool CanNameUnnamedFiles() {
+  static const bool can = ::access("/proc/self/fd", X_OK) == 0;
+  return can;
+}
+
+// The name through which an open descriptor's file can be reached.
+std::string DescriptorPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+// Gives the file open at `fd` the name `path` (disk form); errno on failure.
+bool LinkDescriptor(int fd, const std::string& path) {
+  return ::linkat(AT_FDCWD, DescriptorPath(fd).c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
+}
+
+// `unnamed`: where the file system allows, the file is made without a name (O_TMPFILE),
+// to be named at its commit; one that is never committed leaves nothing behind, even
+// when the program is killed, and naming it at once as the target costs the folder one
+// change instead of two (a create and a rename). Otherwise, and elsewhere, it gets a
+// temporary name.
+Temp CreateTemp(const std::string& target, bool unnamed) {
+  if (unnamed && CanNameUnnamedFiles()) {
+    const std::string folder(FolderOf(target));
+    const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd >= 0) return {std::string(), fd};
+  }
   for (int attempt = 0; attempt < 10; ++attempt) {
     std::string name = TempName(target);
     const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -63,7 +88,7 @@ Temp CreateTemp(const std::string& target) {
 void Discard(Temp& temp) {
   if (temp.fd < 0) return;
   ::close(temp.fd);
-  ::unlink(temp.name.c_str());
+  if (!temp.name.empty()) ::unlink(temp.name.c_str());
   temp.fd = -1;
 }
 
@@ -107,7 +132,7 @@ struct TempFilesAhead::Impl {
       const std::uint64_t number = job->number;
       const std::string target = job->target;
       lock.unlock();
-      Temp temp = CreateTemp(target);
+      Temp temp = CreateTemp(target, true);
       lock.lock();
       if (Job* still = Find(number)) {
         still->temp = std::move(temp);
@@ -171,7 +196,7 @@ void TempFilesAhead::Clear() noexcept {
 struct AtomicFile::Impl {
   std::string path;    // as the caller named it, for the message
   std::string target;  // disk form
-  std::string temp;    // disk form; empty until created
+  std::string temp;    // disk form; empty while the file has no name
   int fd = -1;
   int error = 0;       // the first failure, reported by Commit
   bool durable = false;
@@ -195,7 +220,9 @@ struct AtomicFile::Impl {
       }
       keepMode = st.st_mode & 07777;
     }
-    Temp created = made ? std::move(*made) : CreateTemp(target);
+    // Settings are written to a named file, as they always were; content for a new
+    // target may go to an unnamed one.
+    Temp created = made ? std::move(*made) : CreateTemp(target, !durable && keepMode == 0);
     if (created.fd < 0) return Fail(errno);
     temp = std::move(created.name);
     fd = created.fd;
@@ -280,9 +307,29 @@ void AtomicFile::Commit() {
     ::futimens(m.fd, times);  // a time that cannot be set leaves the time of the write
   }
   if (m.error == 0 && m.durable && ::fsync(m.fd) != 0) m.Fail(errno);
+  if (m.error == 0 && m.temp.empty()) {
+    // An unnamed file takes the target's name when nothing is there; else (the target
+    // exists, or appeared meanwhile) a temporary name, renamed over the target below.
+    if (CommitHook()) CommitHook()(DescriptorPath(m.fd));
+    if (LinkDescriptor(m.fd, m.target)) {
+      m.CloseFile();
+      if (m.error != 0) m.Raise();
+      m.committed = true;
+      return;
+    }
+    for (int attempt = 0; errno == EEXIST && attempt < 10; ++attempt) {
+      std::string name = TempName(m.target);
+      if (LinkDescriptor(m.fd, name)) {
+        m.temp = std::move(name);
+        break;
+      }
+    }
+    if (m.temp.empty()) m.Fail(errno);
+  } else if (m.error == 0 && CommitHook()) {
+    CommitHook()(m.temp);
+  }
   m.CloseFile();
   if (m.error != 0) m.Raise();
-  if (CommitHook()) CommitHook()(m.temp);
   if (::rename(m.temp.c_str(), m.target.c_str()) != 0) {
     m.Fail(errno);
     m.Raise();

@@ -1,7 +1,9 @@
 #include "platform/AtomicFile.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -48,6 +50,38 @@ TEST(AtomicFile, ReplacesContentWholeAndLeavesNoTemporaryFile) {
   EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"a.txt"});
   WriteFileAtomic(dir / "b.txt", "");
   EXPECT_EQ(ReadFile(dir / "b.txt"), "");
+}
+
+// Content for a new target is written unnamed where the file system allows, so that a
+// write that never commits leaves nothing, also when the program is killed; a file that
+// appeared at the target meanwhile is replaced whole.
+TEST(AtomicFile, ANewFileIsNamedOnlyAtItsCommit) {
+  struct Case {
+    const char* what;
+    bool appears;
+    bool commits;
+    std::vector<std::string> after;
+  };
+  for (const Case& c : {Case{"committed", false, true, {"new.bin"}}, Case{"appeared meanwhile", true, true, {"new.bin"}},
+                        Case{"abandoned", false, false, {}}}) {
+    TempDir dir;
+    const int probe = ::open(dir.path().c_str(), O_TMPFILE | O_WRONLY, 0600);
+    const bool unnamed = probe >= 0;
+    if (probe >= 0) ::close(probe);
+    {
+      AtomicFile f(dir / "new.bin", false, true);
+      f.Write("whole", 5);
+      if (unnamed) {
+        EXPECT_EQ(Names(dir.path()), std::vector<std::string>{}) << c.what;
+      }
+      if (c.appears) WriteFile(dir / "new.bin", "someone else's");
+      if (c.commits) f.Commit();
+    }
+    EXPECT_EQ(Names(dir.path()), c.after) << c.what;
+    if (c.commits) {
+      EXPECT_EQ(ReadFile(dir / "new.bin"), "whole") << c.what;
+    }
+  }
 }
 
 TEST(AtomicFile, ANameAsLongAsTheDiskAllowsGetsItsContent) {
