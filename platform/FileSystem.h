@@ -123,6 +123,10 @@ class InputFile {
 
   bool IsOpen() const { return handle_ != -1; }
   std::uint64_t Size() const { return size_; }
+  // Whether the open file lies in `folder` (a program path), told by the name the system
+  // holds for the file itself rather than by the path it was opened with, so that links
+  // changed since any earlier check make no difference. False when it cannot be told.
+  bool LiesWithin(std::string_view folder) const;
   // Up to `size` bytes from the current position; 0 at the end. Raises "Cannot open
   // file "%s". %s" on a read failure.
   std::size_t Read(char* buffer, std::size_t size);

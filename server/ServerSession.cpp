@@ -208,11 +208,16 @@ fs::InputFile TServerSession::OpenServed(int project, const std::string& path, c
     return {};
   }
   try {
-    return fs::InputFile::Open(found);
+    file = fs::InputFile::Open(found);
   } catch (const Exception& e) {
     Reply(550, "Cannot read file", request, LogText(e.Message()));
     return {};
   }
+  // The links on the way were checked before the open and may have been changed since:
+  // what counts is where the file that was opened lies.
+  if (file.LiesWithin(p.folder)) return file;
+  Reply(550, "No such file", request, "it lies outside the project folder");
+  return {};
 }
 
 void TServerSession::GetFile(int project, const std::string& path, const std::string& request) {

@@ -190,13 +190,20 @@ EntryKind KindOf(std::string_view path) {
   return S_ISREG(st.st_mode) ? EntryKind::kFile : EntryKind::kOther;
 }
 
-bool LiesWithin(std::string_view path, std::string_view folder) {
+namespace {
+
+// Whether the native path `native`, every link resolved, lies in `folder`.
+bool ResolvedWithin(const std::string& native, std::string_view folder) {
   char inner[PATH_MAX], outer[PATH_MAX];
-  if (!::realpath(NativePath(path).c_str(), inner) || !::realpath(NativePath(folder).c_str(), outer)) return false;
+  if (!::realpath(native.c_str(), inner) || !::realpath(NativePath(folder).c_str(), outer)) return false;
   const std::string_view in(inner), out(outer);
   // Whole components only: /srv/p does not hold /srv/project.
   return in.substr(0, out.size()) == out && (in.size() == out.size() || out == "/" || in[out.size()] == '/');
 }
+
+}  // namespace
+
+bool LiesWithin(std::string_view path, std::string_view folder) { return ResolvedWithin(NativePath(path), folder); }
 
 bool HasDriveLetters() { return false; }
 
@@ -346,6 +353,11 @@ InputFile InputFile::OpenBelow(const FolderHandle& folder, std::string_view rela
   file.size_ = static_cast<std::uint64_t>(st.st_size);
   file.path_ = std::string(relative);
   return file;
+}
+
+bool InputFile::LiesWithin(std::string_view folder) const {
+  // The descriptor's entry in /proc leads to the file it holds, by its current name.
+  return IsOpen() && ResolvedWithin("/proc/self/fd/" + std::to_string(handle_), folder);
 }
 
 std::size_t InputFile::Read(char* buffer, std::size_t size) {

@@ -63,6 +63,25 @@ TEST(FileSystem, KindsAndWhereLinksLead) {
     EXPECT_EQ(LiesWithin(dir / path, dir / folder), expected) << path << " in " << folder;
 }
 
+// What counts for an open file is where it lies, not where its path led: a link changed
+// after the open changes nothing for it.
+TEST(FileSystem, AnOpenFileLiesWhereItIs) {
+  TempDir dir;
+  test::MakeDirs(dir / "root/sub");
+  test::MakeDirs(dir / "outside");
+  test::WriteFile(dir / "root/sub/a", "");
+  test::WriteFile(dir / "outside/b", "");
+  std::filesystem::create_symlink(dir / "root/sub/a", dir / "root/link");
+  const InputFile before = InputFile::Open(dir / "root/link");
+  std::filesystem::remove(dir / "root/link");
+  std::filesystem::create_symlink(dir / "outside/b", dir / "root/link");
+  const InputFile after = InputFile::Open(dir / "root/link");
+  EXPECT_TRUE(before.LiesWithin(dir / "root"));
+  EXPECT_FALSE(before.LiesWithin(dir / "outside"));
+  EXPECT_FALSE(after.LiesWithin(dir / "root"));
+  EXPECT_FALSE(InputFile().LiesWithin(dir / "root"));
+}
+
 // Runs `check` as an unprivileged user: in a child process when this one is the
 // administrator, whom permissions do not bind; here otherwise.
 bool AsUnprivilegedUser(const std::function<bool()>& check) {

@@ -66,19 +66,23 @@ bool OwnAttributes(const std::wstring& path, DWORD& attributes, DWORD& reparseTa
   return true;
 }
 
-// The path with every link resolved, without the "\\?\" prefix; empty when it cannot be
-// opened.
-std::wstring FinalPath(const std::wstring& path) {
-  Handle h(OpenForInfo(path));
-  if (!h.valid()) return {};
+// The path of an open file or folder with every link resolved, without the "\\?\"
+// prefix; empty when the system cannot tell it.
+std::wstring FinalPathOf(HANDLE h) {
   wchar_t final[32768];
-  const DWORD n = ::GetFinalPathNameByHandleW(h.get(), final, 32768, FILE_NAME_NORMALIZED);
+  const DWORD n = ::GetFinalPathNameByHandleW(h, final, 32768, FILE_NAME_NORMALIZED);
   if (n == 0 || n >= 32768) return {};
   std::wstring result(final, n);
   if (result.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\" + result.substr(7);
   if (result.rfind(L"\\\\?\\", 0) == 0) result.erase(0, 4);
   while (result.size() > 3 && result.back() == L'\\') result.pop_back();
   return result;
+}
+
+// The path with every link resolved, as FinalPathOf; empty when it cannot be opened.
+std::wstring FinalPath(const std::wstring& path) {
+  Handle h(OpenForInfo(path));
+  return h.valid() ? FinalPathOf(h.get()) : std::wstring();
 }
 
 // Opens a file for reading or raises the promised text with the path as shown.
@@ -185,14 +189,21 @@ EntryKind KindOf(std::string_view path) {
   return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::kFolder : EntryKind::kFile;
 }
 
-bool LiesWithin(std::string_view path, std::string_view folder) {
-  const std::wstring inner = FinalPath(WidePath(path)), outer = FinalPath(WidePath(folder));
+namespace {
+
+// Whether the final path `inner` lies in `folder`.
+bool FinalWithin(const std::wstring& inner, std::string_view folder) {
+  const std::wstring outer = FinalPath(WidePath(folder));
   if (inner.empty() || outer.empty() || inner.size() < outer.size()) return false;
   // Names compare without regard to case, as the file system does; whole components only.
   const bool prefix = ::CompareStringOrdinal(inner.c_str(), static_cast<int>(outer.size()), outer.c_str(),
                                              static_cast<int>(outer.size()), TRUE) == CSTR_EQUAL;
   return prefix && (inner.size() == outer.size() || outer.back() == L'\\' || inner[outer.size()] == L'\\');
 }
+
+}  // namespace
+
+bool LiesWithin(std::string_view path, std::string_view folder) { return FinalWithin(FinalPath(WidePath(path)), folder); }
 
 bool HasDriveLetters() { return true; }
 
@@ -311,6 +322,10 @@ InputFile InputFile::Open(std::string_view path) {
 }
 
 InputFile InputFile::OpenBelow(const FolderHandle&, std::string_view) { return InputFile(); }
+
+bool InputFile::LiesWithin(std::string_view folder) const {
+  return IsOpen() && FinalWithin(FinalPathOf(reinterpret_cast<HANDLE>(handle_)), folder);
+}
 
 std::size_t InputFile::Read(char* buffer, std::size_t size) {
   DWORD n = 0;
