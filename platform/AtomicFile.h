@@ -1,10 +1,10 @@
 #pragma once
 // Writing a file so that a failure or an interruption never leaves it half-written: the
 // content goes to a temporary file in the target's folder, which is renamed over the
-// target only when everything has been written. On Linux, content for a target that does
-// not exist yet goes to a file without a name where the file system allows (O_TMPFILE),
-// which takes the target's name at the commit: one that is never committed leaves
-// nothing behind, even when the program is killed.
+// target only when everything has been written. On Linux the content goes to a file
+// without a name where the file system allows (O_TMPFILE), named at the commit: as the
+// target when there is none, else under a temporary name for the moment of the rename.
+// One that is never committed leaves nothing behind, even when the program is killed.
 #include <cstdint>
 #include <functional>
 #include <memory>

@@ -220,9 +220,9 @@ struct AtomicFile::Impl {
       }
       keepMode = st.st_mode & 07777;
     }
-    // Settings are written to a named file, as they always were; content for a new
-    // target may go to an unnamed one.
-    Temp created = made ? std::move(*made) : CreateTemp(target, !durable && keepMode == 0);
+    // Settings are written to a named file, as they always were; content may go to an
+    // unnamed one.
+    Temp created = made ? std::move(*made) : CreateTemp(target, !durable);
     if (created.fd < 0) return Fail(errno);
     temp = std::move(created.name);
     fd = created.fd;
@@ -308,10 +308,12 @@ void AtomicFile::Commit() {
   }
   if (m.error == 0 && m.durable && ::fsync(m.fd) != 0) m.Fail(errno);
   if (m.error == 0 && m.temp.empty()) {
-    // An unnamed file takes the target's name when nothing is there; else (the target
-    // exists, or appeared meanwhile) a temporary name, renamed over the target below.
+    // An unnamed file takes the target's name when nothing is there; else (it replaces
+    // the target, or the target appeared meanwhile) a temporary name for the moment
+    // until it is renamed over the target below.
     if (CommitHook()) CommitHook()(DescriptorPath(m.fd));
-    if (LinkDescriptor(m.fd, m.target)) {
+    errno = EEXIST;
+    if (m.keepMode == 0 && LinkDescriptor(m.fd, m.target)) {
       m.CloseFile();
       if (m.error != 0) m.Raise();
       m.committed = true;

@@ -52,34 +52,40 @@ TEST(AtomicFile, ReplacesContentWholeAndLeavesNoTemporaryFile) {
   EXPECT_EQ(ReadFile(dir / "b.txt"), "");
 }
 
-// Content for a new target is written unnamed where the file system allows, so that a
-// write that never commits leaves nothing, also when the program is killed; a file that
-// appeared at the target meanwhile is replaced whole.
-TEST(AtomicFile, ANewFileIsNamedOnlyAtItsCommit) {
+// Content is written unnamed where the file system allows, so that a write that never
+// commits leaves nothing, also when the program is killed; a file that appeared at the
+// target meanwhile is replaced whole, and a replaced file stands until the commit.
+TEST(AtomicFile, ContentIsNamedOnlyAtItsCommit) {
   struct Case {
     const char* what;
+    bool existed;  // a replacement
     bool appears;
     bool commits;
-    std::vector<std::string> after;
+    std::string content;
   };
-  for (const Case& c : {Case{"committed", false, true, {"new.bin"}}, Case{"appeared meanwhile", true, true, {"new.bin"}},
-                        Case{"abandoned", false, false, {}}}) {
+  for (const Case& c : {Case{"new, committed", false, false, true, "whole"},
+                        Case{"new, appeared meanwhile", false, true, true, "whole"},
+                        Case{"new, abandoned", false, false, false, ""},
+                        Case{"replacement, committed", true, false, true, "whole"},
+                        Case{"replacement, abandoned", true, false, false, "old"}}) {
     TempDir dir;
     const int probe = ::open(dir.path().c_str(), O_TMPFILE | O_WRONLY, 0600);
     const bool unnamed = probe >= 0;
     if (probe >= 0) ::close(probe);
+    if (c.existed) WriteFile(dir / "f.bin", "old");
     {
-      AtomicFile f(dir / "new.bin", false, true);
+      AtomicFile f(dir / "f.bin", false, !c.existed);
       f.Write("whole", 5);
       if (unnamed) {
-        EXPECT_EQ(Names(dir.path()), std::vector<std::string>{}) << c.what;
+        EXPECT_EQ(Names(dir.path()).size(), c.existed ? 1u : 0u) << c.what;
       }
-      if (c.appears) WriteFile(dir / "new.bin", "someone else's");
+      if (c.appears) WriteFile(dir / "f.bin", "someone else's");
       if (c.commits) f.Commit();
     }
-    EXPECT_EQ(Names(dir.path()), c.after) << c.what;
-    if (c.commits) {
-      EXPECT_EQ(ReadFile(dir / "new.bin"), "whole") << c.what;
+    const bool there = c.existed || c.commits;
+    EXPECT_EQ(Names(dir.path()), there ? std::vector<std::string>{"f.bin"} : std::vector<std::string>{}) << c.what;
+    if (there) {
+      EXPECT_EQ(ReadFile(dir / "f.bin"), c.content) << c.what;
     }
   }
 }
