@@ -309,22 +309,23 @@ void AtomicFile::Commit() {
   if (m.error == 0 && m.durable && ::fsync(m.fd) != 0) m.Fail(errno);
   if (m.error == 0 && m.temp.empty()) {
     // An unnamed file takes the target's name when nothing is there; else (it replaces
-    // the target, or the target appeared meanwhile) a temporary name for the moment
-    // until it is renamed over the target below.
+    // the target, or the target appeared meanwhile) a temporary name, only until it is
+    // renamed over the target below.
     if (CommitHook()) CommitHook()(DescriptorPath(m.fd));
-    errno = EEXIST;
-    if (m.keepMode == 0 && LinkDescriptor(m.fd, m.target)) {
+    const bool replaces = m.keepMode != 0;
+    if (!replaces && LinkDescriptor(m.fd, m.target)) {
       m.CloseFile();
       if (m.error != 0) m.Raise();
       m.committed = true;
       return;
     }
-    for (int attempt = 0; errno == EEXIST && attempt < 10; ++attempt) {
+    for (int attempt = 0; (replaces || errno == EEXIST) && attempt < 10; ++attempt) {
       std::string name = TempName(m.target);
       if (LinkDescriptor(m.fd, name)) {
         m.temp = std::move(name);
         break;
       }
+      if (errno != EEXIST) break;
     }
     if (m.temp.empty()) m.Fail(errno);
   } else if (m.error == 0 && CommitHook()) {
