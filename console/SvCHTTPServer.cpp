@@ -4,12 +4,15 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <deque>
+#include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <stop_token>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "base/Exception.h"
@@ -17,6 +20,7 @@
 #include "console/ConsoleRouter.h"
 #include "console/HttpRequestReader.h"
 #include "platform/ListenAddress.h"
+#include "platform/SocketCalls.h"
 
 namespace sv {
 namespace {
@@ -78,16 +82,21 @@ class PooledContext {
   std::unique_ptr<asio::io_context> context_;
 };
 
-// One accepted connection: an I/O context of its own while it lives, used only by the
-// thread that serves it, so that every read and write can be bounded in time without
-// platform calls. Another thread may only Abort or Evict it.
+// One accepted connection. Its socket is served with plain calls that never wait, and
+// goes to an I/O context of its own only when it has to wait, so that every read and
+// write can be bounded in time without platform calls. Only the thread that serves it
+// uses the socket and the context; another thread may only Abort or Evict it.
 class Connection : public std::enable_shared_from_this<Connection> {
  public:
+  // `accepted`: the connection's socket, non-blocking, which it owns from here on.
   // `port`: the console port the connection came in on.
-  Connection(const RequestHandler& handler, Limits limits, ContextPool& contexts, std::uint16_t port)
-      : handler_(handler), limits_(limits), port_(port), pooled_(contexts) {}
+  Connection(const RequestHandler& handler, Limits limits, ContextPool& contexts, std::uint16_t port,
+             tcp protocol, NativeSocket accepted)
+      : handler_(handler), limits_(limits), port_(port), protocol_(protocol), plain_(accepted), pooled_(contexts) {}
+  ~Connection() { Close(); }
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
 
-  tcp::socket& Socket() { return socket_; }
   bool Finished() const { return finished_.load(std::memory_order_acquire); }
   bool Evicted() const { return phase_.load(std::memory_order_acquire) == kEvicted; }
   // Serves the connection to its end; once, on a worker of the pool.
@@ -97,8 +106,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
     } catch (const std::exception&) {
       // A failure of the connection itself (memory): only this connection ends.
     }
-    std::error_code ignored;
-    socket_.close(ignored);
+    Drop();
+  }
+  // Closes a connection that is not served (or no longer): its peer sees the close.
+  void Drop() {
+    Close();
     finished_.store(true, std::memory_order_release);
   }
   // Makes the connection's current and every later I/O fail at once, and stops its
@@ -132,9 +144,6 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void Serve() {
     HttpRequestReader reader;
     std::vector<char> chunk(kReadChunk);
-    std::error_code failed;
-    socket_.non_blocking(true, failed);  // reads and writes are tried first (TryNow)
-    if (failed) return;
     if (!ReadRequest(reader, chunk)) return;
     const auto status = reader.status();
     if (status == HttpRequestReader::Status::kDropped || !Enter(kWaiting, kServing)) return;
@@ -153,7 +162,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
       response = Dispatch(request, handler_);
     }
     if (Write(SerializeResponse(response, withBody))) return;
-    socket_.shutdown(tcp::socket::shutdown_send, ignored);
+    if (plain_ != kNoSocket) {
+      ShutdownSending(plain_);
+    } else {
+      socket_.shutdown(tcp::socket::shutdown_send, ignored);
+    }
     if ((tooLarge || reader.HasExtraBytes()) && Enter(kServing, kLingering)) Drain(chunk);
   }
 
@@ -202,26 +215,55 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // Reads and writes are tried at once: a request that is there already, or an answer
   // that fits in the socket's buffer, costs no wait for readiness.
   std::error_code Read(std::vector<char>& chunk, std::size_t& n, std::chrono::milliseconds limit) {
-    const std::error_code ec = TryNow([&](std::error_code& e) { n = socket_.read_some(asio::buffer(chunk), e); });
+    const std::error_code ec = TryNow([&](std::error_code& e) {
+      if (plain_ == kNoSocket) {
+        n = socket_.read_some(asio::buffer(chunk), e);
+        return;
+      }
+      n = ReceiveNow(plain_, chunk.data(), chunk.size(), e);
+      if (!e && n == 0) e = asio::error::eof;
+    });
     if (ec != asio::error::would_block) return ec;
+    if (const std::error_code failed = ToContext()) return failed;
     return Await(limit, n, [&](auto done) { socket_.async_read_some(asio::buffer(chunk), done); });
   }
   // Writes everything; returns an error code (as true) when it could not.
   std::error_code Write(const std::string& bytes) {
     std::size_t n = 0;
-    const std::error_code ec = TryNow([&](std::error_code& e) { n = socket_.write_some(asio::buffer(bytes), e); });
+    const std::error_code ec = TryNow([&](std::error_code& e) {
+      n = plain_ == kNoSocket ? socket_.write_some(asio::buffer(bytes), e)
+                              : SendNow(plain_, bytes.data(), bytes.size(), e);
+    });
     if (ec && ec != asio::error::would_block) return ec;
     if (!ec && n == bytes.size()) return ec;
+    if (const std::error_code failed = ToContext()) return failed;
     return Await(limits_.idle, n, [&](auto done) { asio::async_write(socket_, asio::buffer(bytes) + n, done); });
   }
-  // Runs one socket call in non-blocking mode (set by Serve), which sets the code it is
-  // given; would_block when the call has to wait (try_again and interruptions count so).
+  // Gives the plain socket to the connection's context, to wait on it there.
+  std::error_code ToContext() {
+    std::error_code ec;
+    if (plain_ == kNoSocket) return ec;
+    socket_.assign(protocol_, static_cast<tcp::socket::native_handle_type>(plain_), ec);
+    if (ec) return ec;  // still plain: closed by Close
+    plain_ = kNoSocket;
+    socket_.non_blocking(true, ec);  // reads and writes are still tried first (TryNow)
+    return ec;
+  }
+  void Close() {
+    if (plain_ != kNoSocket) CloseSocket(std::exchange(plain_, kNoSocket));
+    std::error_code ignored;
+    socket_.close(ignored);
+  }
+  // Runs one socket call in non-blocking mode, which sets the code it is given;
+  // would_block when the call has to wait (try_again and interruptions count so).
   template <typename Call>
   std::error_code TryNow(Call call) {
     if (aborted_.load(std::memory_order_acquire)) return asio::error::operation_aborted;
     std::error_code ec;
     call(ec);
-    if (ec == asio::error::try_again || ec == asio::error::interrupted) return asio::error::would_block;
+    if (ec == asio::error::try_again || ec == asio::error::interrupted || ec == std::errc::operation_would_block) {
+      return asio::error::would_block;
+    }
     return ec;
   }
 
@@ -252,6 +294,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
   const RequestHandler& handler_;
   const Limits limits_;
   const std::uint16_t port_;
+  const tcp protocol_;
+  NativeSocket plain_;  // kNoSocket once the socket belongs to socket_, or is closed
   PooledContext pooled_;
   asio::io_context& context_ = *pooled_;
   tcp::socket socket_{context_};
@@ -262,27 +306,44 @@ class Connection : public std::enable_shared_from_this<Connection> {
 };
 
 // The threads that serve connections. Each serves one connection from its first byte to
-// its close, then waits for the next: a new connection costs a thread start only while
-// every thread is busy. A connection goes straight to the thread that has waited least
-// (its memory is warmest), which alone is woken. Threads are kept until Stop.
+// its close, then takes the next waiting one itself, and waits to be handed one only
+// when none waits: under load a connection costs no thread a wake-up. A new connection
+// costs a thread start only while every thread is busy. A connection handed over goes to
+// the thread that has waited least (its memory is warmest), which alone is woken.
+// Threads are kept until Stop.
 class WorkerPool {
  public:
+  // `next` gives a thread that has finished its connection the next one to serve, or
+  // null; `allIdle` is called when the last serving thread has found none. Both run on
+  // the pool's threads, with no lock of the pool held.
+  WorkerPool(std::function<std::shared_ptr<Connection>()> next, std::function<void()> allIdle)
+      : next_(std::move(next)), allIdle_(std::move(allIdle)) {}
   ~WorkerPool() { Stop(); }
 
+  // The number of threads serving a connection now. Any thread.
+  int Serving() const { return serving_.load(std::memory_order_acquire); }
+
   // Hands the connection to an idle thread, or to a new one. Raises std::system_error
-  // when no thread can be had; the connection is then not taken. Listener threads.
+  // (or std::bad_alloc) when no thread can be had; the connection is then not taken.
+  // Any thread.
   void Serve(std::shared_ptr<Connection> connection) {
+    serving_.fetch_add(1, std::memory_order_acq_rel);
     Worker* worker = nullptr;
     {
       std::scoped_lock lock(mutex_);
       if (idle_.empty()) {
-        workers_.push_back(std::make_unique<Worker>());
-        Worker& fresh = *workers_.back();
-        fresh.next = std::move(connection);
         try {
-          fresh.thread = std::thread([this, &fresh] { Work(fresh); });
+          workers_.push_back(std::make_unique<Worker>());
+          Worker& fresh = *workers_.back();
+          fresh.next = std::move(connection);
+          try {
+            fresh.thread = std::thread([this, &fresh] { Work(fresh); });
+          } catch (...) {
+            workers_.pop_back();
+            throw;
+          }
         } catch (...) {
-          workers_.pop_back();
+          serving_.fetch_sub(1, std::memory_order_acq_rel);
           throw;
         }
         return;
@@ -298,7 +359,7 @@ class WorkerPool {
   }
 
   // Lets every thread finish its connection, then joins them all; the pool can serve
-  // again afterwards. Main thread, with no listener running.
+  // again afterwards. Main thread, when nothing hands connections over any more.
   void Stop() {
     std::vector<std::unique_ptr<Worker>> workers;
     {
@@ -337,46 +398,81 @@ class WorkerPool {
         if (!w.next) return;  // stopping
         connection = std::move(w.next);
       }
-      connection->Run();
-      connection.reset();
-      std::scoped_lock lock(mutex_);
-      idle_.push_back(&w);
+      while (connection) {
+        connection->Run();
+        connection = TakeNext();
+      }
+      {
+        std::scoped_lock lock(mutex_);
+        idle_.push_back(&w);
+      }
+      if (serving_.fetch_sub(1, std::memory_order_acq_rel) == 1) allIdle_();
     }
   }
 
+  std::shared_ptr<Connection> TakeNext() noexcept {
+    try {
+      return next_();
+    } catch (const std::exception&) {  // no memory for the next one: it waits for a tick
+      return nullptr;
+    }
+  }
+
+  const std::function<std::shared_ptr<Connection>()> next_;
+  const std::function<void()> allIdle_;
+  std::atomic<int> serving_{0};
   std::mutex mutex_;  // guards workers_ and idle_
   std::vector<std::unique_ptr<Worker>> workers_;
   std::vector<Worker*> idle_;  // waiting for a connection, the latest last
 };
 
-// One listening socket and the thread that accepts on it.
+// One listening socket and the thread that watches it. While no thread serves, the
+// listener waits for a connection and hands it over; while threads serve, they take the
+// waiting connections themselves, and the listener only looks in once a tick.
 struct Listener {
   asio::io_context context;
   tcp::acceptor acceptor{context};
-  asio::steady_timer retry{context};
+  NativeSocket handle = kNoSocket;  // the acceptor's, for taking connections on any thread
+  tcp protocol = tcp::v4();
+  std::unique_ptr<ConnectionWait> wait;
+  std::uint64_t seen = 0;  // connections started at the last look; guarded by Impl::mutex
   std::thread thread;
 };
 
 }  // namespace
 
 struct SvCHTTPServer::Impl {
-  explicit Impl(RequestHandler h) : handler(std::move(h)) {}
+  explicit Impl(RequestHandler h)
+      : handler(std::move(h)), workers([this] { return Next(); }, [this] { AllIdle(); }) {}
 
   RequestHandler handler;
   std::atomic<std::int32_t> defaultPort{1976};
   std::atomic<std::int32_t> boundPort{0};
   Limits limits{std::chrono::milliseconds(30000), std::chrono::milliseconds(10000)};
+  // While connections wait, threads are woken for them until this many serve.
+  const int eagerThreads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 
   ContextPool contexts;                               // outlives every connection
-  std::vector<std::unique_ptr<Listener>> listeners;  // main thread only
-  mutable std::mutex mutex;                           // guards connections
+  std::vector<std::unique_ptr<Listener>> listeners;  // changed on the main thread only
+  mutable std::mutex mutex;                           // guards what follows
+  bool accepting = false;  // the listening sockets are open; connections may be started
   std::list<std::shared_ptr<Connection>> connections;
+  std::deque<std::shared_ptr<Connection>> waiting;  // taken, not yet served; oldest first
+  std::uint64_t started = 0;                        // connections handed to threads, ever
+  std::uint64_t allIdleTimes = 0;                   // times that the last serving thread went idle
+  std::condition_variable listenersWake;            // on allIdleTimes and accepting
   WorkerPool workers;
 
   bool Bind(Listener& l, const tcp::endpoint& at, bool optional);
   bool BindBoth(unsigned short port);
-  void Accept(Listener& l);
-  void Admit(std::shared_ptr<Connection> c);
+  void Listen(Listener& l);
+  bool WaitForConnection(Listener& l);
+  bool LookIn(Listener& l);
+  bool TakeWaiting(const Listener* only);
+  void StartOldest();
+  void StartEager();
+  std::shared_ptr<Connection> Next();
+  void AllIdle();
   bool MakeRoom();
   void ReapFinished();
   void CloseAll();
@@ -392,40 +488,147 @@ bool SvCHTTPServer::Impl::Bind(Listener& l, const tcp::endpoint& at, bool option
   ClaimListenAddress(static_cast<std::uintptr_t>(l.acceptor.native_handle()));
   l.acceptor.bind(at, ec);
   if (!ec) l.acceptor.listen(kBacklog, ec);
-  if (!ec) return true;
+  if (!ec) l.acceptor.non_blocking(true, ec);  // connections are taken without waiting
+  if (!ec) {
+    l.handle = static_cast<NativeSocket>(l.acceptor.native_handle());
+    l.protocol = at.protocol();
+    try {
+      l.wait = std::make_unique<ConnectionWait>(l.handle);
+      return true;
+    } catch (const std::system_error& e) {
+      ec = e.code();
+    }
+  }
   const bool missing = ec == std::errc::address_not_available;
   std::error_code ignored;
   l.acceptor.close(ignored);
   return optional && missing;
 }
 
-void SvCHTTPServer::Impl::Accept(Listener& l) {
-  auto c = std::make_shared<Connection>(handler, limits, contexts, static_cast<std::uint16_t>(boundPort.load()));
-  l.acceptor.async_accept(c->Socket(), [this, &l, c](const std::error_code& ec) {
-    if (ec == asio::error::operation_aborted || !l.acceptor.is_open()) return;
-    if (!ec) {
-      Admit(c);
-      Accept(l);
-      return;
+// The listener thread's loop: waits for a connection while no thread serves, else
+// looks in on the threads once a tick, until Stop.
+void SvCHTTPServer::Impl::Listen(Listener& l) {
+  for (;;) {
+    if (workers.Serving() == 0) {
+      if (!WaitForConnection(l)) return;
+    } else {
+      if (!LookIn(l)) return;
     }
-    // Out of descriptors or the like: try again a little later instead of spinning.
-    l.retry.expires_after(std::chrono::milliseconds(100));
-    l.retry.async_wait([this, &l](const std::error_code& e) {
-      if (!e && l.acceptor.is_open()) Accept(l);
-    });
-  });
+  }
 }
 
-void SvCHTTPServer::Impl::Admit(std::shared_ptr<Connection> c) {
-  std::scoped_lock lock(mutex);
-  ReapFinished();
-  if (!MakeRoom()) return;  // c is closed as it goes
-  connections.push_back(c);
+// Waits until a connection comes and starts it (and any others waiting); false when
+// the listener stops.
+bool SvCHTTPServer::Impl::WaitForConnection(Listener& l) {
+  const bool came = l.wait->Wait();
+  bool stalled = false;
+  {
+    std::scoped_lock lock(mutex);
+    if (!came || !accepting) return false;
+    stalled = TakeWaiting(&l);
+    if (!waiting.empty()) StartOldest();
+    StartEager();
+  }
+  if (stalled) {  // out of descriptors or the like: try again a little later, not at once
+    std::unique_lock lock(mutex);
+    listenersWake.wait_for(lock, std::chrono::milliseconds(100), [this] { return !accepting; });
+  }
+  return true;
+}
+
+// Sleeps for a tick, or until the last serving thread goes idle; then, when no thread
+// has taken a connection since the last look, starts one that waits (a slow peer holds
+// its thread). False when the listener stops. Only this waiting on a timer, not the
+// socket's own events, wakes the listener while threads serve.
+bool SvCHTTPServer::Impl::LookIn(Listener& l) {
+  std::unique_lock lock(mutex);
+  const std::uint64_t idle = allIdleTimes;
+  const bool woken = listenersWake.wait_for(lock, std::chrono::milliseconds(1),
+                                            [&] { return !accepting || allIdleTimes != idle; });
+  if (!accepting) return false;
+  if (!woken && started == l.seen) {
+    TakeWaiting(&l);
+    if (!waiting.empty()) StartOldest();
+  }
+  l.seen = started;
+  return true;
+}
+
+// Takes the connections that wait on the listening sockets (`only`, or all) into
+// `waiting`, admitting each (see MakeRoom). True when a socket could not be taken from
+// for a reason other than an empty queue. With mutex held, while accepting.
+bool SvCHTTPServer::Impl::TakeWaiting(const Listener* only) {
+  bool reaped = false;
+  for (const auto& l : listeners) {
+    if (only && l.get() != only) continue;
+    for (int taken = 0; taken < kMaxConnections; ++taken) {
+      std::error_code ec;
+      const NativeSocket s = AcceptWaiting(l->handle, ec);
+      if (s == kNoSocket) {
+        if (ec == std::errc::operation_would_block) break;
+        if (ec == std::errc::connection_aborted) continue;
+        return true;
+      }
+      std::shared_ptr<Connection> c;
+      try {
+        c = std::make_shared<Connection>(handler, limits, contexts, static_cast<std::uint16_t>(boundPort.load()),
+                                         l->protocol, s);
+      } catch (const std::exception&) {
+        CloseSocket(s);
+        return true;
+      }
+      if (!reaped) ReapFinished();
+      reaped = true;
+      if (!MakeRoom()) continue;  // c is closed as it goes
+      try {
+        connections.push_back(c);
+        waiting.push_back(c);
+      } catch (const std::exception&) {
+        c->Drop();  // reaped later
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+// Hands the connection that has waited longest to a thread. With mutex held.
+void SvCHTTPServer::Impl::StartOldest() {
+  std::shared_ptr<Connection> c = std::move(waiting.front());
+  waiting.pop_front();
+  ++started;
   try {
     workers.Serve(c);
-  } catch (const std::system_error&) {
-    connections.pop_back();  // no thread to be had: the connection is closed as c goes
+  } catch (const std::exception&) {
+    c->Drop();  // no thread to be had
   }
+}
+
+// Wakes threads for waiting connections until as many serve as the machine has
+// processors. With mutex held.
+void SvCHTTPServer::Impl::StartEager() {
+  while (accepting && !waiting.empty() && workers.Serving() < eagerThreads) StartOldest();
+}
+
+// The next connection for a thread that has finished one; pool threads.
+std::shared_ptr<Connection> SvCHTTPServer::Impl::Next() {
+  std::scoped_lock lock(mutex);
+  if (accepting) TakeWaiting(nullptr);
+  if (waiting.empty()) return nullptr;
+  std::shared_ptr<Connection> c = std::move(waiting.front());
+  waiting.pop_front();
+  ++started;
+  StartEager();
+  return c;
+}
+
+// No thread serves any more: the listeners wait for connections again. Pool threads.
+void SvCHTTPServer::Impl::AllIdle() {
+  {
+    std::scoped_lock lock(mutex);
+    ++allIdleTimes;
+  }
+  listenersWake.notify_all();
 }
 
 // At the cap, closes the connection that has waited longest without a whole request (or
@@ -453,26 +656,27 @@ void SvCHTTPServer::Impl::ReapFinished() {
 }
 
 void SvCHTTPServer::Impl::CloseAll() {
-  for (auto& l : listeners) {
-    Listener* listener = l.get();
-    asio::post(listener->context, [listener] {
-      std::error_code ignored;
-      listener->acceptor.close(ignored);
-      listener->retry.cancel();
-    });
+  {
+    std::scoped_lock lock(mutex);
+    accepting = false;  // no thread takes or starts a connection from here on
   }
+  listenersWake.notify_all();
+  for (auto& l : listeners) l->wait->Interrupt();
   for (auto& l : listeners) {
     if (l->thread.joinable()) l->thread.join();
   }
   listeners.clear();
-  // No listener runs any more, so no connection can be added now.
   std::list<std::shared_ptr<Connection>> open;
   {
     std::scoped_lock lock(mutex);
     open.swap(connections);
   }
-  for (auto& c : open) c->Abort();
+  for (auto& c : open) c->Abort();  // waiting ones too: their threads end them at once
   workers.Stop();  // every connection has ended when its thread is joined
+  {
+    std::scoped_lock lock(mutex);
+    waiting.clear();
+  }
   boundPort = 0;
 }
 
@@ -516,10 +720,14 @@ void SvCHTTPServer::Activate() {
   bool bound = impl_->BindBoth(static_cast<unsigned short>(port));
   for (int attempt = 0; !bound && port == 0 && attempt < 5; ++attempt) bound = impl_->BindBoth(0);
   if (!bound) throw Exception(msg::kCannotBind);
+  {
+    std::scoped_lock lock(impl_->mutex);
+    impl_->accepting = true;
+  }
+  Impl* impl = impl_;
   for (auto& l : impl_->listeners) {
     Listener* listener = l.get();
-    impl_->Accept(*listener);
-    listener->thread = std::thread([listener] { listener->context.run(); });
+    listener->thread = std::thread([impl, listener] { impl->Listen(*listener); });
   }
 }
 

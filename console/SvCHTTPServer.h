@@ -2,7 +2,9 @@
 // The console's HTTP listener (the controller's SvCHTTPServer component): loopback
 // sockets on the console port, one request per connection. Each connection is served by
 // one thread for its whole life, a thread of a pool that keeps its threads for the next
-// connections, so a connection costs a thread start only while all are busy.
+// connections, so a connection costs a thread start only while all are busy. Under load
+// a thread that has finished takes the next waiting connection itself, so that serving
+// a connection costs no thread a wake-up.
 #include <chrono>
 #include <cstdint>
 

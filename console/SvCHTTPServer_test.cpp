@@ -176,23 +176,46 @@ TEST(Listener, IdleConnectionsAreClosed) {
   EXPECT_EQ(halfway.ReadAll(), "");
 }
 
+// A handler that answers "ok", and holds a request for "/hold" until Release.
+class Holder {
+ public:
+  RequestHandler Handler() {
+    return [this](const ConsoleRequest& request, ConsoleResponse& r) {
+      if (request.document == "/hold") {
+        std::unique_lock lock(m_);
+        ++holding_;
+        cv_.notify_all();
+        cv_.wait(lock, [this] { return release_; });
+      }
+      r.contentText = "ok";
+    };
+  }
+  // True when `count` requests are held within a minute (only a fault takes longer).
+  bool AwaitHolding(int count) {
+    std::unique_lock lock(m_);
+    return cv_.wait_for(lock, std::chrono::seconds(60), [&] { return holding_ == count; });
+  }
+  void Release() {
+    {
+      std::scoped_lock lock(m_);
+      release_ = true;
+    }
+    cv_.notify_all();
+  }
+
+ private:
+  std::mutex m_;
+  std::condition_variable cv_;
+  int holding_ = 0;
+  bool release_ = false;
+};
+
 // At the cap a newcomer is still served: the connection that has waited longest without a
 // whole request makes room. A connection whose request has arrived is never closed for
 // it: when all of them are being served, the newcomer is closed at once.
 TEST(Listener, AtTheCapTheLongestWaitingConnectionMakesRoom) {
-  std::mutex m;
-  std::condition_variable cv;
-  int holding = 0;
-  bool release = false;
-  SvCHTTPServer server([&](const ConsoleRequest& request, ConsoleResponse& r) {
-    if (request.document == "/hold") {
-      std::unique_lock lock(m);
-      ++holding;
-      cv.notify_all();
-      cv.wait(lock, [&] { return release; });
-    }
-    r.contentText = "ok";
-  });
+  Holder holder;
+  SvCHTTPServer server(holder.Handler());
   server.SetDefaultPort(0);
   server.Activate();
   const int port = server.BoundPort();
@@ -219,22 +242,44 @@ TEST(Listener, AtTheCapTheLongestWaitingConnectionMakesRoom) {
     while (server.OpenConnections() < static_cast<int>(held.size())) std::this_thread::yield();
   }
   for (auto& c : held) c->Send(hold);
-  bool allHeld = false;
-  {
-    std::unique_lock lock(m);
-    allHeld = cv.wait_for(lock, std::chrono::seconds(60), [&] { return holding == SvCHTTPServer::kMaxConnections; });
-  }
+  const bool allHeld = holder.AwaitHolding(SvCHTTPServer::kMaxConnections);
   EXPECT_TRUE(allHeld);
   if (allHeld) {
     Client refused(port);
     EXPECT_EQ(refused.ReadAll(), "");
   }
-  {
-    std::scoped_lock lock(m);
-    release = true;
-  }
-  cv.notify_all();
+  holder.Release();
   for (auto& c : held) EXPECT_EQ(Body(c->ReadAll()), "ok");
+}
+
+// Threads that finish take the waiting connections themselves, and connections that come
+// while every serving thread is held by a long request are started all the same: every
+// client is answered.
+TEST(Listener, ConnectionsComingWhileEveryThreadIsHeldAreServed) {
+  Holder holder;
+  SvCHTTPServer server(holder.Handler());
+  server.SetDefaultPort(0);
+  server.Activate();
+  const int port = server.BoundPort();
+  // More than the threads that are woken for waiting connections at once.
+  const int held = static_cast<int>(std::max(1u, std::thread::hardware_concurrency())) + 2;
+  std::atomic<int> answered{0};
+  const auto ask = [&](const char* document) {
+    const std::string request = std::string("GET ") + document + " HTTP/1.1\r\nHost: localhost\r\n\r\n";
+    if (Body(Exchange(port, request)) == "ok") ++answered;
+  };
+  std::vector<std::thread> holders, clients;
+  for (int i = 0; i < held; ++i) holders.emplace_back(ask, "/hold");
+  EXPECT_TRUE(holder.AwaitHolding(held));
+  for (int i = 0; i < 8; ++i) clients.emplace_back([&] {
+    for (int j = 0; j < 50; ++j) ask("/");
+  });
+  for (auto& t : clients) t.join();
+  EXPECT_EQ(answered, 400);
+  holder.Release();
+  for (auto& t : holders) t.join();
+  EXPECT_EQ(answered, 400 + held);
+  while (server.OpenConnections() > 0) std::this_thread::yield();
 }
 
 // A request must arrive whole within the request limit of its first byte, however
