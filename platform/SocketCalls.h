@@ -48,8 +48,7 @@ class ConnectionWait {
 
  private:
   NativeSocket listening_;
-  std::uintptr_t wake_;       // what Interrupt signals
-  std::uintptr_t arrived_ = 0;  // what a connection signals, where the system needs one
+  std::uintptr_t wake_;  // what Interrupt signals
 };
 
 }  // namespace sv

@@ -3,6 +3,7 @@
 #include <asio.hpp>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -83,6 +84,47 @@ TEST(SocketCalls, AWaitEndsForAConnectionAndForeverOnceInterrupted) {
   EXPECT_FALSE(wait.Wait());
   interrupter.join();
   EXPECT_FALSE(wait.Wait());
+}
+
+// The console's threads take connections while its listener may be about to wait: a
+// connection that another thread took, even one taken as it came, must never leave the
+// wait asleep when the next one comes.
+TEST(SocketCalls, AWaitWakesForTheNextConnectionWhicheverThreadTookTheLast) {
+  asio::io_context io;
+  tcp::acceptor acceptor(io, {asio::ip::address_v4::loopback(), 0});
+  acceptor.non_blocking(true);
+  const auto listening = static_cast<NativeSocket>(acceptor.native_handle());
+  ConnectionWait wait(listening);
+  std::atomic<int> taken{0};
+  auto takeAll = [&] {
+    std::error_code ec;
+    for (NativeSocket s; (s = AcceptWaiting(listening, ec)) != kNoSocket; ++taken) CloseSocket(s);
+  };
+  std::thread waiter([&] {
+    while (wait.Wait()) takeAll();
+  });
+  // Until `count` connections are taken, this thread taking them too when `take` says so.
+  auto awaitTaken = [&](int count, bool take) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (taken < count && std::chrono::steady_clock::now() < until) {
+      if (take) takeAll();
+      else std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return taken >= count;
+  };
+  for (int round = 1; round <= 200 && !HasFailure(); ++round) {
+    bool racedTaken = false;
+    std::thread racer([&] { racedTaken = awaitTaken(2 * round - 1, true); });  // taking before it comes
+    tcp::socket raced(io);
+    raced.connect(acceptor.local_endpoint());
+    racer.join();
+    EXPECT_TRUE(racedTaken) << "connection " << 2 * round - 1 << " was never taken";
+    tcp::socket next(io);
+    next.connect(acceptor.local_endpoint());
+    EXPECT_TRUE(awaitTaken(2 * round, false)) << "the waiter slept through connection " << 2 * round;
+  }
+  wait.Interrupt();
+  waiter.join();
 }
 
 }  // namespace

@@ -25,10 +25,8 @@ NativeSocket AcceptWaiting(NativeSocket listening, std::error_code& ec) {
     ec = ::WSAGetLastError() == WSAECONNRESET ? std::make_error_code(std::errc::connection_aborted) : LastError();
     return kNoSocket;
   }
-  // The new socket takes the listening socket's event selection (ConnectionWait): drop it,
-  // so that it can be used for overlapped I/O alone. It stays non-blocking.
   u_long on = 1;
-  if (::WSAEventSelect(s, nullptr, 0) != 0 || ::ioctlsocket(s, FIONBIO, &on) != 0) {
+  if (::ioctlsocket(s, FIONBIO, &on) != 0) {
     ec = LastError();
     ::closesocket(s);
     return kNoSocket;
@@ -63,41 +61,43 @@ void ShutdownSending(NativeSocket s) { ::shutdown(static_cast<SOCKET>(s), SD_SEN
 
 void CloseSocket(NativeSocket s) { ::closesocket(static_cast<SOCKET>(s)); }
 
-// A connection that comes sets an event of the socket's own (and leaves the socket in
-// non-blocking mode); Interrupt sets another.
+// The wait polls the listening socket, which reports a waiting connection for as long
+// as one waits, whoever took the one before. (An event selected for FD_ACCEPT is set
+// once per report, and Wine reports again only after a successful accept: a connection
+// taken by another thread between the report and this thread's accept left the wait
+// asleep while the next ones queued.) Interrupt sends a datagram to a socket of the
+// wait's own on 127.0.0.1, which is never read, so the wait ends at once from then on.
 ConnectionWait::ConnectionWait(NativeSocket listening) : listening_(listening) {
-  const HANDLE wake = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (!wake) throw std::system_error(static_cast<int>(::GetLastError()), std::system_category(), "CreateEvent");
-  const WSAEVENT arrived = ::WSACreateEvent();
-  if (arrived == WSA_INVALID_EVENT || ::WSAEventSelect(static_cast<SOCKET>(listening), arrived, FD_ACCEPT) != 0) {
+  const SOCKET wake = ::WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+  sockaddr_in self{};
+  self.sin_family = AF_INET;
+  self.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int length = sizeof self;
+  if (wake == INVALID_SOCKET || ::bind(wake, reinterpret_cast<sockaddr*>(&self), sizeof self) != 0 ||
+      ::getsockname(wake, reinterpret_cast<sockaddr*>(&self), &length) != 0 ||
+      ::connect(wake, reinterpret_cast<sockaddr*>(&self), sizeof self) != 0) {
     const int e = ::WSAGetLastError();
-    if (arrived != WSA_INVALID_EVENT) ::WSACloseEvent(arrived);
-    ::CloseHandle(wake);
-    throw std::system_error(e, std::system_category(), "WSAEventSelect");
+    if (wake != INVALID_SOCKET) ::closesocket(wake);
+    throw std::system_error(e, std::system_category(), "wake socket");
   }
-  wake_ = reinterpret_cast<std::uintptr_t>(wake);
-  arrived_ = reinterpret_cast<std::uintptr_t>(arrived);
+  wake_ = static_cast<std::uintptr_t>(wake);
 }
 
-ConnectionWait::~ConnectionWait() {
-  ::WSAEventSelect(static_cast<SOCKET>(listening_), nullptr, 0);
-  ::WSACloseEvent(reinterpret_cast<WSAEVENT>(arrived_));
-  ::CloseHandle(reinterpret_cast<HANDLE>(wake_));
-}
+ConnectionWait::~ConnectionWait() { ::closesocket(static_cast<SOCKET>(wake_)); }
 
 bool ConnectionWait::Wait() {
-  const HANDLE events[2] = {reinterpret_cast<HANDLE>(wake_), reinterpret_cast<HANDLE>(arrived_)};
-  const DWORD which = ::WaitForMultipleObjects(2, events, FALSE, INFINITE);
-  if (which == WAIT_OBJECT_0) return false;
-  if (which != WAIT_OBJECT_0 + 1) {  // cannot wait now: look again a little later
+  WSAPOLLFD fds[2] = {{static_cast<SOCKET>(wake_), POLLRDNORM, 0}, {static_cast<SOCKET>(listening_), POLLRDNORM, 0}};
+  if (::WSAPoll(fds, 2, -1) < 0) {
+    // Cannot wait now (no memory): look again a little later, never in a busy loop.
     ::Sleep(10);
     return true;
   }
-  WSANETWORKEVENTS happened;  // also resets the event
-  ::WSAEnumNetworkEvents(static_cast<SOCKET>(listening_), reinterpret_cast<WSAEVENT>(arrived_), &happened);
-  return true;
+  return fds[0].revents == 0;
 }
 
-void ConnectionWait::Interrupt() { ::SetEvent(reinterpret_cast<HANDLE>(wake_)); }
+void ConnectionWait::Interrupt() {
+  const char byte = 1;
+  ::send(static_cast<SOCKET>(wake_), &byte, 1, 0);
+}
 
 }  // namespace sv
