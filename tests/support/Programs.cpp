@@ -275,7 +275,12 @@ std::vector<std::string> ClientProgram::AwaitSyncEntries() {
     }
     // A run is over once its newest entry is neither a start nor the request itself.
     if (!entries.empty() && !StartsWith(events.front(), "Pokrenut")) return entries;
-    if (std::chrono::steady_clock::now() >= until) throw std::runtime_error("no end of synchronisation logged");
+    if (std::chrono::steady_clock::now() >= until) {
+      std::string shown;
+      for (const std::string& e : events) shown += "\n  " + e;
+      throw std::runtime_error("no end of synchronisation logged; the log's first page:" +
+                               (events.empty() ? std::string(" empty, or the console did not answer") : shown));
+    }
     std::this_thread::sleep_for(milliseconds(20));
   }
 }
