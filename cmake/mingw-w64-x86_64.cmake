@@ -22,5 +22,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# CTest and gtest_discover_tests start the test programs through Wine.
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# CTest and gtest_discover_tests start the test programs through Wine (wine-run.sh).
+set(CMAKE_CROSSCOMPILING_EMULATOR bash ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh)
