@@ -20,6 +20,7 @@
 #include "base/Messages.h"
 #include "platform/FileSystem.h"
 #include "platform/PendingContent.h"
+#include "platform/posix/DescriptorPath.h"
 
 namespace sv::fs {
 
@@ -56,9 +57,6 @@ bool CanNameUnnamedFiles() {
   static const bool can = ::access("/proc/self/fd", X_OK) == 0;
   return can;
 }
-
-// The name through which an open descriptor's file can be reached.
-std::string DescriptorPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
 // Gives the file open at `fd` the name `path` (disk form); errno on failure.
 bool LinkDescriptor(int fd, const std::string& path) {

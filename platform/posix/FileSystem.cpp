@@ -21,6 +21,7 @@
 #include "base/Messages.h"
 #include "base/Text.h"
 #include "platform/ProgramPaths.h"
+#include "platform/posix/DescriptorPath.h"
 
 namespace sv::fs {
 namespace {
@@ -357,7 +358,7 @@ InputFile InputFile::OpenBelow(const FolderHandle& folder, std::string_view rela
 
 bool InputFile::LiesWithin(std::string_view folder) const {
   // The descriptor's entry in /proc leads to the file it holds, by its current name.
-  return IsOpen() && ResolvedWithin("/proc/self/fd/" + std::to_string(handle_), folder);
+  return IsOpen() && ResolvedWithin(DescriptorPath(handle_), folder);
 }
 
 std::size_t InputFile::Read(char* buffer, std::size_t size) {

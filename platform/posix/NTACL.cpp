@@ -22,6 +22,7 @@
 #include "base/Text.h"
 #include "platform/FileSystem.h"
 #include "platform/posix/AclTesting.h"
+#include "platform/posix/DescriptorPath.h"
 
 namespace sv {
 
@@ -50,9 +51,6 @@ bool Fail(int error) {
 
 // Set by FailInheritedAclWriteForTesting; 0 in the program.
 int gFailInheritedWrite = 0;
-
-// A path that names the open descriptor itself, for libacl's calls that take only paths.
-std::string DescriptorPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
 int WriteInherited(int folder, acl_t acl) {
   if (gFailInheritedWrite != 0) return (errno = gFailInheritedWrite, -1);
