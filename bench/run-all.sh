@@ -29,6 +29,10 @@
 #   SV_PAIRS=6          pairs per case
 #   SV_CASES="..."      the cases to run, by name (default: all of them)
 #   SV_WRK_SECONDS=5    length of each wrk run
+#   SV_SETTLE=5         seconds between cases, after the last one's copies are removed;
+#                       ext4 without a journal passes over inodes freed in the last 5
+#                       minutes once new files dirty their table, so 310 keeps one
+#                       case's removal out of the next one's times
 #   SV_SCAN_DIR=...     a tree of 1,000,000 files to reuse (else one is made and removed)
 #   TMPDIR              where data and copies go: the disk under test
 #   SV_BENCH_BUILD      the Release build folder (default build-bench)
@@ -37,6 +41,7 @@ source "$(dirname "$0")/common.sh"
 pairs=${SV_PAIRS:-6}
 cases=${SV_CASES:-sync-10k sync-10k-serial sync-100k sync-100k-serial same-100k large status events scan}
 seconds=${SV_WRK_SECONDS:-5}
+settle_seconds=${SV_SETTLE:-5}
 sv_need rsync socat wrk nginx curl python3
 sv_build sorvana-server sync_once filled_console scan_bench
 
@@ -127,7 +132,7 @@ theirs() { # theirs MODULE FOLDER
 settle() {
   rm -rf "${copies:?}"/*
   sync
-  sleep 5
+  sleep "$settle_seconds"
 }
 
 first_sync() { # first_sync CASE PORT PROJECT
