@@ -20,6 +20,9 @@ struct TScopedNameCache::Names {
   std::map<std::string, FoldedNames> folders;
   // Links on the way found not to lead to the root or above it.
   std::set<std::string> harmlessLinks;
+  // Entries on the way found to be folders, not links: each is looked at once, not once
+  // for every file below it.
+  std::set<std::string> plainFolders;
 };
 
 namespace {
@@ -77,6 +80,14 @@ bool LeadsUpward(const std::string& root, const std::string& link) {
   return upward;
 }
 
+// The kind of an entry with names below it, looked up once while its folders are known.
+fs::EntryKind KindOnTheWay(const std::string& entry) {
+  if (tNames && tNames->plainFolders.count(entry)) return fs::EntryKind::kFolder;
+  const fs::EntryKind kind = fs::KindOf(entry);
+  if (kind == fs::EntryKind::kFolder && tNames) tNames->plainFolders.insert(entry);
+  return kind;
+}
+
 const std::string& KeyOf(const std::string& key) { return key; }
 template <typename Value>
 const std::string& KeyOf(const std::pair<const std::string, Value>& entry) {
@@ -131,7 +142,11 @@ std::string MatchLocalNames(const std::string& root, const std::string& path, bo
     const std::string folder = root + out + '\\';
     // A name the folder's cached names lack is new: no need to look for it on the disk.
     const bool absent = KnownAbsent(folder, name);
-    fs::EntryKind kind = absent ? fs::EntryKind::kNone : fs::KindOf(folder + std::string(name));
+    fs::EntryKind kind = fs::EntryKind::kNone;
+    if (!absent) {
+      const std::string entry = folder + std::string(name);
+      kind = last ? fs::KindOf(entry) : KindOnTheWay(entry);
+    }
     out += '\\';
     if (kind != fs::EntryKind::kNone) {
       out += name;
@@ -169,6 +184,7 @@ void NoteLocalChange(const std::string& root, const std::string& path, bool pres
   // What was known below a removed folder is gone with it.
   ForgetBelow(tNames->folders, root + path);
   ForgetBelow(tNames->harmlessLinks, root + path);
+  ForgetBelow(tNames->plainFolders, root + path);
 }
 
 TScopedNameCache::TScopedNameCache() : names_(std::make_unique<Names>()), previous_(tNames) {

@@ -134,6 +134,13 @@ TEST(MatchLocalNames, NoWayThroughALinkBackToTheRootOrAbove) {
   // The link itself may be addressed, and a link elsewhere may be passed through.
   EXPECT_EQ(MatchLocalNames(root, "\\up"), "\\up");
   EXPECT_EQ(MatchLocalNames(root, "\\out\\x"), "\\out\\x");
+  // A folder a run passed through, removed by a task and put back as such a link.
+  TScopedNameCache cache;
+  EXPECT_EQ(MatchLocalNames(root, "\\sub\\x"), "\\sub\\x");
+  std::filesystem::remove_all(root + "/sub");
+  NoteLocalChange(root, "\\sub", false);
+  std::filesystem::create_directory_symlink(dir.path(), root + "/sub");
+  EXPECT_EQ(MessageOf([&] { MatchLocalNames(root, "\\sub\\x"); }), Format(msg::kForbiddenPath, root + "\\sub\\x"));
 }
 
 }  // namespace
