@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace sv::fs {
 
@@ -33,9 +34,10 @@ class TempFilesAhead {
   TempFilesAhead(const TempFilesAhead&) = delete;
   TempFilesAhead& operator=(const TempFilesAhead&) = delete;
 
-  // Asks for a temporary file beside `path` (a program path), which must not be in a
-  // folder that goes before the writer comes. An empty ticket when none will be made.
-  Ticket Prepare(std::string_view path);
+  // Asks for a temporary file beside each of `paths` (program paths), none of which may
+  // be in a folder that goes before its writer comes; the maker is woken once for them
+  // all. Their tickets, in the same order; an empty one for a file that will not be made.
+  std::vector<Ticket> Prepare(const std::vector<std::string>& paths);
   // Removes every file made or asked for.
   void Clear() noexcept;
 

@@ -47,6 +47,8 @@ void TContentPipeline::SendAhead() {
   // Requests go out in batches of half the window: one write for many.
   if (broken_ || !planning_ || requested_.size() > window / 2) return;
   std::string lines;
+  std::vector<std::string> ahead;      // where files are made ahead
+  std::vector<std::size_t> aheadFor;   // for which requests, by their place in requested_
   while (requested_.size() < window && (requested_.empty() || requestedBytes_ < kMaxAheadBytes)) {
     std::optional<Planned> planned = plan_();
     if (!planned) {
@@ -57,10 +59,14 @@ void TContentPipeline::SendAhead() {
     lines.append(RequestLine(planned->path)).append("\r\n");
     // One at a time, the next file's folder is the current one's, and making its file
     // beside the one being written costs more in contention than it saves.
-    fs::TempFilesAhead::Ticket temp;
-    if (pipelined_ && planned->makeAhead) temp = temps_.Prepare(root_ + planned->path);
-    Ask(std::move(planned->path), lines.size() - before, temp);
+    if (pipelined_ && planned->makeAhead) {
+      ahead.push_back(root_ + planned->path);
+      aheadFor.push_back(requested_.size());
+    }
+    Ask(std::move(planned->path), lines.size() - before);
   }
+  const std::vector<fs::TempFilesAhead::Ticket> tickets = temps_.Prepare(ahead);
+  for (std::size_t i = 0; i < tickets.size(); ++i) requested_[aheadFor[i]].temp = tickets[i];
   if (lines.empty()) return;
   try {
     client_.Write(lines);
@@ -123,8 +129,8 @@ void TContentPipeline::DropAnswers() {
   }
 }
 
-void TContentPipeline::Ask(std::string path, std::size_t lineBytes, fs::TempFilesAhead::Ticket temp) {
-  requested_.push_back({std::move(path), lineBytes, temp});
+void TContentPipeline::Ask(std::string path, std::size_t lineBytes) {
+  requested_.push_back({std::move(path), lineBytes, {}});
   requestedBytes_ += lineBytes;
 }
 

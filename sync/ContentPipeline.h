@@ -79,7 +79,7 @@ class TContentPipeline {
   };
   std::string RequestLine(const std::string& path) const;
   // Records a request sent, and takes the oldest one off as its answer is read.
-  void Ask(std::string path, std::size_t lineBytes, fs::TempFilesAhead::Ticket temp = {});
+  void Ask(std::string path, std::size_t lineBytes);
   void Answered();
   void DropAnswers();
 

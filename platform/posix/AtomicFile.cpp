@@ -189,17 +189,22 @@ TempFilesAhead::~TempFilesAhead() {
   if (impl_->thread.joinable()) impl_->thread.join();
 }
 
-TempFilesAhead::Ticket TempFilesAhead::Prepare(std::string_view path) {
+std::vector<TempFilesAhead::Ticket> TempFilesAhead::Prepare(const std::vector<std::string>& paths) {
   Impl& m = *impl_;
+  std::vector<Ticket> tickets(paths.size());
+  if (paths.empty()) return tickets;
   try {
     if (!m.thread.joinable()) m.thread = std::thread([&m] { m.Work(); });
     std::scoped_lock lock(m.mutex);
-    m.jobs.push_back({m.next, NativePath(path), Impl::Job::kWaiting, {}});
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+      m.jobs.push_back({m.next, NativePath(paths[i]), Impl::Job::kWaiting, {}});
+      tickets[i] = {this, m.next++};
+    }
   } catch (const std::exception&) {
-    return {};  // no thread or no memory: the writer creates its own file
+    // No thread or no memory: the writers without a ticket create their own files.
   }
   m.wake.notify_one();
-  return {this, m.next++};
+  return tickets;
 }
 
 void TempFilesAhead::Clear() noexcept {

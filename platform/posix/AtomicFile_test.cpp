@@ -149,11 +149,9 @@ TEST(AtomicFile, FilesMadeAheadAreTakenByTheirWritersAndTheRestRemoved) {
   ::chmod((dir / "b/kept").c_str(), 0640);
   {
     TempFilesAhead ahead;
-    ahead.Prepare(dir / "a/skipped");
-    const TempFilesAhead::Ticket kept = ahead.Prepare(dir / "b/kept");
-    const TempFilesAhead::Ticket moved = ahead.Prepare(dir / "a/moved");
-    const TempFilesAhead::Ticket missing = ahead.Prepare(dir / "none/x");
-    ahead.Prepare(dir / "a/unused");
+    const std::vector<TempFilesAhead::Ticket> tickets =
+        ahead.Prepare({dir / "a/skipped", dir / "b/kept", dir / "a/moved", dir / "none/x", dir / "a/unused"});
+    const TempFilesAhead::Ticket kept = tickets[1], moved = tickets[2], missing = tickets[3];
     const struct {
       std::string target;
       TempFilesAhead::Ticket ticket;

@@ -96,7 +96,9 @@ struct AtomicFile::Impl {
 struct TempFilesAhead::Impl {};
 TempFilesAhead::TempFilesAhead() = default;
 TempFilesAhead::~TempFilesAhead() = default;
-TempFilesAhead::Ticket TempFilesAhead::Prepare(std::string_view) { return {}; }
+std::vector<TempFilesAhead::Ticket> TempFilesAhead::Prepare(const std::vector<std::string>& paths) {
+  return std::vector<Ticket>(paths.size());
+}
 void TempFilesAhead::Clear() noexcept {}
 
 AtomicFile::AtomicFile(std::string_view path, bool durable, bool targetIsNew, TempFilesAhead::Ticket)
