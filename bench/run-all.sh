@@ -34,7 +34,8 @@
 #                       minutes once new files dirty their table, so 310 keeps one
 #                       case's removal out of the next one's times
 #   SV_SCAN_DIR=...     a tree of 1,000,000 files to reuse (else one is made and removed)
-#   TMPDIR              where data and copies go: the disk under test
+#   TMPDIR              where data and copies go: the disk under test (bench/README.md
+#                       shows how to give the run an ext4 disk with a journal of its own)
 #   SV_BENCH_BUILD      the Release build folder (default build-bench)
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
