@@ -296,7 +296,7 @@ void AtomicFile::Reserve(std::uint64_t size) {
 // Content goes to the system at most this much at a time. The page cache takes memory for
 // a write in blocks as large as the write, and a virtual machine may have handed its large
 // free blocks back to its host, which supplies them afresh, and slowly, when touched: a
-// 1 GiB copy written 1 MiB at a time took 0.4 to 2 s on such a machine, 256 KiB at a
+// 1 GiB copy written 1 MiB at a time took 0.4 to 2.9 s on such a machine, 256 KiB at a
 // time 0.4 to 0.5 s.
 constexpr std::size_t kWritePiece = 256 * 1024;
 
