@@ -67,7 +67,9 @@ class AtomicFile {
 
   // Says that `size` bytes are coming, before the first Write: raises "Cannot create file
   // "%s". %s" with the system's text for a full disk when more than kBufferSize of them do
-  // not fit in the free space of the target's file system, so nothing is written.
+  // not fit in the free space of the target's file system, so nothing is written. Such
+  // content may take its blocks at once, where the system can: a quota that refuses
+  // them raises the same way, with the system's text.
   // Content that fits in the buffer is held until Commit, which writes it in one piece:
   // a full disk then fails that write, with the same message, and nothing stays behind.
   // Does nothing when the writer is already discarding (Commit reports why) or the space

@@ -224,6 +224,8 @@ struct AtomicFile::Impl {
   mode_t keepMode = 0;  // mode of a replaced target; 0 for a new file
   PendingContent pending{[this](const char* data, std::size_t size) { WriteOut(data, size); }};
   std::optional<std::int64_t> time;
+  std::uint64_t written = 0;    // bytes handed to the system
+  std::uint64_t allocated = 0;  // bytes of blocks taken ahead by Reserve
 
   void WriteOut(const char* data, std::size_t size);
   // Refuses a target that is a folder or read-only (by its mode bits, so that it holds
@@ -288,9 +290,20 @@ void AtomicFile::Reserve(std::uint64_t size) {
   // The blocks reserved for the administrator are free only to the administrator.
   std::uint64_t free = (::geteuid() == 0 ? vfs.f_bfree : vfs.f_bavail) * std::uint64_t{vfs.f_frsize};
   if (FreeSpaceLimit()) free = std::min(free, *FreeSpaceLimit());
-  if (size <= free) return;
-  m.Fail(ENOSPC);
-  m.Raise();
+  if (size > free) {
+    m.Fail(ENOSPC);
+    m.Raise();
+  }
+  // The file's blocks are taken now, in one piece, kept beyond its end until the content
+  // fills them: the file system then need not find a block as each one is written (about a
+  // fifth of a large copy's time on ext4), and no other writer can take the space half
+  // way through. Where the file system cannot do this, blocks are found as before.
+  if (::fallocate(m.fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) == 0) {
+    m.allocated = size;
+  } else if (errno == ENOSPC || errno == EDQUOT) {
+    m.Fail(errno);
+    m.Raise();
+  }
 }
 
 // Content goes to the system at most this much at a time. The page cache takes memory for
@@ -309,6 +322,7 @@ void AtomicFile::Impl::WriteOut(const char* data, std::size_t size) {
     }
     data += n;
     size -= static_cast<std::size_t>(n);
+    written += static_cast<std::uint64_t>(n);
   }
 }
 
@@ -328,6 +342,8 @@ void AtomicFile::SetTime(std::int64_t unixSeconds) { impl_->time = unixSeconds; 
 void AtomicFile::Commit() {
   Impl& m = *impl_;
   m.pending.Flush();
+  // Content shorter than announced gives back the blocks taken ahead past its end.
+  if (m.error == 0 && m.written < m.allocated) ::ftruncate(m.fd, static_cast<off_t>(m.written));
   if (m.error == 0 && m.time) {
     struct timespec times[2] {};
     times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(*m.time);

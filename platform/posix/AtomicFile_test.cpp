@@ -97,6 +97,23 @@ TEST(AtomicFile, ANameAsLongAsTheDiskAllowsGetsItsContent) {
   EXPECT_EQ(ReadFile(dir / name), "long");
 }
 
+// Announced content takes its blocks ahead; content that falls short of its announcement
+// gives back the blocks past its end.
+TEST(AtomicFile, AnnouncedContentKeepsOnlyTheBlocksItFills) {
+  TempDir dir;
+  const std::string content(AtomicFile::kLargeBuffer + 12345, 'c');
+  for (const std::uint64_t announced : {std::uint64_t{content.size()}, std::uint64_t{64} << 20}) {
+    AtomicFile f(dir / "a.bin");
+    f.Reserve(announced);
+    f.Write(content.data(), content.size());
+    f.Commit();
+    EXPECT_EQ(ReadFile(dir / "a.bin"), content);
+    struct stat st {};
+    ASSERT_EQ(::stat((dir / "a.bin").c_str(), &st), 0);
+    EXPECT_LE(static_cast<std::uint64_t>(st.st_blocks) * 512, content.size() + 64 * 1024) << announced;
+  }
+}
+
 TEST(AtomicFile, AbandonedWriteLeavesTheOldFileAndNoTemporaryFile) {
   TempDir dir;
   WriteFile(dir / "a.txt", "old");
