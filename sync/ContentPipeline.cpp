@@ -4,7 +4,9 @@
 #include <limits>
 #include <memory>
 
+#include "base/Exception.h"
 #include "sync/Reply.h"
+#include "sync/TaskPath.h"
 #include "sync/uServerCommands.h"
 
 namespace sv {
@@ -26,6 +28,20 @@ class Discard : public TByteTarget {
  private:
   std::unique_ptr<char[]> bytes_;
 };
+
+// Where the temporary file of a file asked for ahead may be made now: in the folder its
+// task's own path check leads to, and only when no link is on the way, since an earlier
+// task can still make such a link lead elsewhere (a folder made where a dangling one
+// points). Empty when it is not made ahead.
+std::string AheadTarget(const std::string& root, const std::string& path) {
+  bool throughLink = false;
+  try {
+    const std::string local = MatchLocalNames(root, path, &throughLink);
+    return throughLink ? std::string() : root + local;
+  } catch (const Exception&) {  // refused: its task fails before anything is written
+    return {};
+  }
+}
 
 }  // namespace
 
@@ -60,8 +76,11 @@ void TContentPipeline::SendAhead() {
     // One at a time, the next file's folder is the current one's, and making its file
     // beside the one being written costs more in contention than it saves.
     if (pipelined_ && planned->makeAhead) {
-      ahead.push_back(root_ + planned->path);
-      aheadFor.push_back(requested_.size());
+      std::string target = AheadTarget(root_, planned->path);
+      if (!target.empty()) {
+        ahead.push_back(std::move(target));
+        aheadFor.push_back(requested_.size());
+      }
     }
     Ask(std::move(planned->path), lines.size() - before);
   }

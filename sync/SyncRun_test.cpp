@@ -9,6 +9,7 @@
 #include "base/Messages.h"
 #include "platform/FileSystem.h"
 #include "platform/Locale.h"
+#include "sync/ContentPipeline.h"
 #include "sync/Failure_test.h"
 #include "sync/ScriptedPeer_test.h"
 #include "sync/TaskBuilder.h"
@@ -289,6 +290,107 @@ TEST_F(SyncRunTest, NoFileIsMadeAheadInAFolderThatAnEarlierTaskRemoves) {
   std::vector<std::string> names;
   for (const auto& entry : stdfs::directory_iterator(root + "/x")) names.push_back(entry.path().filename().string());
   EXPECT_EQ(names, std::vector<std::string>{"2"});
+}
+
+// Takes bytes and keeps none.
+struct Discarded : TByteTarget {
+  char* Room(std::size_t, std::size_t& size) override {
+    size = sizeof bytes;
+    return bytes;
+  }
+  void Placed(std::size_t) override {}
+  char bytes[4096];
+};
+
+// The server's side after the opening: every request for a file gets one byte, until
+// the client closes the connection.
+void AnswerFilesUntilClosed(PeerLink& p) {
+  try {
+    for (;;) {
+      p.ReadLine();
+      p.Send("203 ok\r\n1\r\nX");
+    }
+  } catch (const EClosedGracefully&) {
+  }
+}
+
+void Open(PeerLink& p, bool token) {
+  p.Send(token ? "200 ready +pipelining\r\n" : "200 ready\r\n");
+  p.ReadLine();
+  p.Send("201 welcome\r\n");
+}
+
+// Links that the root's names leave out (a name that cannot travel, a link dangling
+// until a task makes a folder) lead no task outside the root, whether the contents are
+// asked for ahead or one at a time; and no temporary file is made ahead through them.
+TEST_F(SyncRunTest, NoTaskReachesOutThroughALinkTheFolderNamesLeaveOut) {
+  SV_SKIP_ON_WINDOWS("symbolic links: the Windows build's std::filesystem cannot make them");
+  const struct {
+    std::string tasks;
+    std::string refused;
+  } cases[] = {
+      {"<task>insert_file<param>\\NEW.txt</param></task><task>delete_dir<param>\\up\x81\\out</param></task>",
+       "\\up\x81\\out"},
+      {"<task>insert_file<param>\\NEW.txt</param></task><task>insert_file<param>\\up\x81\\evil.txt</param></task>",
+       "\\up\x81\\evil.txt"},
+      {"<task>insert_dir<param>\\m</param></task><task>insert_file<param>\\l\\evil.txt</param></task>",
+       "\\l\\evil.txt"},
+  };
+  client.SetTimeouts(std::chrono::seconds(30), std::chrono::seconds(30));
+  int n = 0;
+  for (const bool token : {false, true}) {
+    for (const auto& c : cases) {
+      const std::string beside = dir / ("beside" + std::to_string(n)), root = beside + "/p";
+      ++n;
+      test::MakeDirs(root);
+      test::MakeDirs(beside + "/out");
+      WriteFile(beside + "/out/kept.txt", "kept");
+      stdfs::create_directory_symlink("..", root + "/up\xEF\xBF\xBD");  // the disk name of "up\x81"
+      stdfs::create_directory_symlink("m/../..", root + "/l");
+      Start({[&](PeerLink& p) {
+        Open(p, token);
+        p.ReadLine();
+        p.Send("202 ok\r\n");
+        p.ReadFramed();
+        p.Send(Framed("<xml>" + c.tasks + "</xml>"));
+        AnswerFilesUntilClosed(p);
+      }});
+      EXPECT_EQ(MessageOf([&] { SynchroniseProject(client, log, "p", root); }),
+                Format(msg::kForbiddenPath, root + c.refused))
+          << c.refused << token;
+      Finish();
+      EXPECT_EQ(ReadFile(beside + "/out/kept.txt"), "kept");
+      std::vector<std::string> names;
+      for (const auto& entry : stdfs::directory_iterator(beside)) names.push_back(entry.path().filename().string());
+      std::sort(names.begin(), names.end());
+      EXPECT_EQ(names, (std::vector<std::string>{"out", "p"})) << c.refused << token;
+    }
+  }
+  // Asked for ahead, a file gets its temporary file made ahead only where no link is on
+  // the way: an earlier task could still make one lead out.
+  const std::string root = dir / "ahead";
+  test::MakeDirs(root + "/plain");
+  stdfs::create_directory_symlink("..", root + "/up");
+  stdfs::create_directory_symlink("m/../..", root + "/l");
+  Start({[&](PeerLink& p) {
+    Open(p, true);
+    AnswerFilesUntilClosed(p);
+  }});
+  std::vector<std::string> paths = {"\\plain\\a", "\\up\\b", "\\l\\c", "\\d"};
+  std::size_t next = 0;
+  TContentPipeline pipeline(client, "p", root, true, [&]() -> std::optional<TContentPipeline::Planned> {
+    if (next == paths.size()) return std::nullopt;
+    return TContentPipeline::Planned{paths[next++], true};
+  });
+  pipeline.SendAhead();
+  std::vector<bool> made;
+  for (const std::string& path : paths) {
+    made.push_back(pipeline.TempFileFor(path).maker != nullptr);
+    Discarded discard;
+    pipeline.Fetch(path, discard, {});
+  }
+  EXPECT_EQ(made, (std::vector<bool>{true, false, false, true}));
+  Finish();
 }
 
 // Records what a run reports; asks it to stop once `stopAfter` tasks have started.

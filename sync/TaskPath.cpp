@@ -1,7 +1,6 @@
 #include "sync/TaskPath.h"
 
 #include <map>
-#include <set>
 #include <unordered_map>
 
 #include "base/Exception.h"
@@ -14,15 +13,14 @@ namespace sv {
 // Folded name -> the one local name of that fold, or "" when several share it.
 using FoldedNames = std::unordered_map<std::string, std::string>;
 
+// Only the names, for matching without regard to case: what an entry is (a folder, a
+// link and where it leads) is looked at on the disk for every path, because an earlier
+// task may have changed it (a folder made can turn a dangling link into one that leads
+// upward) and an entry the names leave out may still be there.
 // Ordered, so that what lay below a removed folder is one range.
 struct TScopedNameCache::Names {
   // Keyed by the folder's path as matching forms it: root + matched path + '\'.
   std::map<std::string, FoldedNames> folders;
-  // Links on the way found not to lead to the root or above it.
-  std::set<std::string> harmlessLinks;
-  // Entries on the way found to be folders, not links: each is looked at once, not once
-  // for every file below it.
-  std::set<std::string> plainFolders;
 };
 
 namespace {
@@ -48,8 +46,8 @@ FoldedNames ReadNames(const std::string& folder) {
   return names;
 }
 
-// With the folder's names read already: whether no local entry matches `name` in any
-// case, so that looking for it as spelt would fail.
+// With the folder's names read already: whether none of them matches `name` in any case,
+// so that reading the folder again would find no other spelling.
 bool KnownAbsent(const std::string& folder, std::string_view name) {
   if (!tNames) return false;
   const auto it = tNames->folders.find(folder);
@@ -72,36 +70,13 @@ std::string UniqueMatch(const std::string& folder, std::string_view name) {
   return it == names->end() ? std::string() : it->second;
 }
 
-// Whether the link at `link` leads to the root or to a folder above it.
-bool LeadsUpward(const std::string& root, const std::string& link) {
-  if (tNames && tNames->harmlessLinks.count(link)) return false;
-  const bool upward = fs::LiesWithin(root, link);
-  if (!upward && tNames) tNames->harmlessLinks.insert(link);
-  return upward;
-}
-
-// The kind of an entry with names below it, looked up once while its folders are known.
-fs::EntryKind KindOnTheWay(const std::string& entry) {
-  if (tNames && tNames->plainFolders.count(entry)) return fs::EntryKind::kFolder;
-  const fs::EntryKind kind = fs::KindOf(entry);
-  if (kind == fs::EntryKind::kFolder && tNames) tNames->plainFolders.insert(entry);
-  return kind;
-}
-
-const std::string& KeyOf(const std::string& key) { return key; }
-template <typename Value>
-const std::string& KeyOf(const std::pair<const std::string, Value>& entry) {
-  return entry.first;
-}
-
-// Forgets what was known of `path` and below it.
-template <typename Ordered>
-void ForgetBelow(Ordered& known, const std::string& path) {
+// Forgets the names of `path` and of every folder below it.
+void ForgetBelow(std::map<std::string, FoldedNames>& known, const std::string& path) {
   known.erase(path);
   const std::string prefix = path + '\\';
   const auto first = known.lower_bound(prefix);
   auto last = first;
-  while (last != known.end() && KeyOf(*last).compare(0, prefix.size(), prefix) == 0) ++last;
+  while (last != known.end() && last->first.compare(0, prefix.size(), prefix) == 0) ++last;
   known.erase(first, last);
 }
 
@@ -140,18 +115,14 @@ std::string MatchLocalNames(const std::string& root, const std::string& path, bo
     const std::string_view name(path.data() + start, end - start);
     const bool last = end == path.size();
     const std::string folder = root + out + '\\';
-    // A name the folder's cached names lack is new: no need to look for it on the disk.
-    const bool absent = KnownAbsent(folder, name);
-    fs::EntryKind kind = fs::EntryKind::kNone;
-    if (!absent) {
-      const std::string entry = folder + std::string(name);
-      kind = last ? fs::KindOf(entry) : KindOnTheWay(entry);
-    }
+    // Always looked at as spelt: the names read before may lack this one (a dangling
+    // link, a name that cannot travel) or be out of date.
+    fs::EntryKind kind = fs::KindOf(folder + std::string(name));
     out += '\\';
     if (kind != fs::EntryKind::kNone) {
       out += name;
     } else {
-      const std::string match = absent ? std::string() : UniqueMatch(folder, name);
+      const std::string match = KnownAbsent(folder, name) ? std::string() : UniqueMatch(folder, name);
       if (match.empty()) {  // new from here on: the task's spelling
         if (isNew) *isNew = true;
         return out + path.substr(start);
@@ -161,7 +132,7 @@ std::string MatchLocalNames(const std::string& root, const std::string& path, bo
     }
     if (kind == fs::EntryKind::kLink) {
       if (throughLink) *throughLink = true;
-      if (!last && LeadsUpward(root, root + out)) throw Exception(Format(msg::kForbiddenPath, root + path));
+      if (!last && fs::LiesWithin(root, root + out)) throw Exception(Format(msg::kForbiddenPath, root + path));
     }
     start = end + 1;
   }
@@ -183,8 +154,6 @@ void NoteLocalChange(const std::string& root, const std::string& path, bool pres
   }
   // What was known below a removed folder is gone with it.
   ForgetBelow(tNames->folders, root + path);
-  ForgetBelow(tNames->harmlessLinks, root + path);
-  ForgetBelow(tNames->plainFolders, root + path);
 }
 
 TScopedNameCache::TScopedNameCache() : names_(std::make_unique<Names>()), previous_(tNames) {

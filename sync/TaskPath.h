@@ -43,9 +43,11 @@ void NoteLocalChange(const std::string& root, const std::string& path, bool pres
 
 // While one exists on a thread, MatchLocalNames there reads each folder's names once and
 // keeps them, with the commands' own changes noted, so a task list of many new files in
-// one folder does not read that folder again for each, nor look again at the folders on
-// their way. Meant for one task run: changes made meanwhile by others may go unseen. An
-// inner one stands in for an outer one until it goes.
+// one folder does not read that folder again for each. The names serve only to find
+// another spelling: every component of every path is still looked at on the disk, and
+// every link on the way checked, when the path is matched. Meant for one task run: names
+// made meanwhile by others may go unmatched. An inner one stands in for an outer one
+// until it goes.
 class TScopedNameCache {
  public:
   TScopedNameCache();

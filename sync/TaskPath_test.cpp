@@ -143,5 +143,30 @@ TEST(MatchLocalNames, NoWayThroughALinkBackToTheRootOrAbove) {
   EXPECT_EQ(MessageOf([&] { MatchLocalNames(root, "\\sub\\x"); }), Format(msg::kForbiddenPath, root + "\\sub\\x"));
 }
 
+// Links the folder's names leave out — one whose name cannot travel, one dangling until
+// a task makes the folder it passes through — are checked all the same while a run
+// knows the root's names.
+TEST(MatchLocalNames, KnownNamesNeverSkipTheLinkCheck) {
+  SV_SKIP_ON_WINDOWS("symbolic links: the Windows build's std::filesystem cannot make them");
+  TempDir dir;
+  const std::string root = dir / "root";
+  MakeDirs(root);
+  MakeDirs(dir / "out");
+  std::filesystem::create_directory_symlink("..", root + "/up\xEF\xBF\xBD");  // the disk name of "up\x81"
+  std::filesystem::create_directory_symlink("m/../..", root + "/l");
+  for (bool cached : {false, true}) {
+    std::filesystem::remove_all(root + "/m");
+    std::optional<TScopedNameCache> cache;
+    if (cached) cache.emplace();
+    EXPECT_EQ(MatchLocalNames(root, "\\NEW.txt"), "\\NEW.txt");  // the root's names are read
+    EXPECT_EQ(MatchLocalNames(root, "\\l\\evil.txt"), "\\l\\evil.txt");  // dangling: nothing to reach
+    MakeDirs(root + "/m");
+    NoteLocalChange(root, "\\m", true);
+    for (const char* path : {"\\up\x81\\out", "\\up\x81\\evil.txt", "\\l\\evil.txt"})
+      EXPECT_EQ(MessageOf([&] { MatchLocalNames(root, path); }), Format(msg::kForbiddenPath, root + path))
+          << path << cached;
+  }
+}
+
 }  // namespace
 }  // namespace sv
