@@ -35,6 +35,12 @@ inline const std::string kNameLeftOut = Cp("Naziv '%s' nije moguće prenijeti, i
 inline const std::string kLinkUpward = Cp("Poveznica '%s' vodi na direktorij iznad sebe, izostavljena je iz popisa");
 inline const std::string kLinkOutside =
     Cp("Poveznica '%s' vodi izvan direktorija projekta, izostavljena je iz popisa");
+// Links repeat folders until the listing would pass its budget: the project is not synchronised.
+inline const std::string kListingTooLarge =
+    Cp("Popis projekta je prevelik: poveznica '%s' ponovno vodi na već popisani direktorij");
+// What the reference server cannot read of a project it serves.
+inline const std::string kCannotReadFolder = "Cannot read folder \"%s\". %s";
+inline const std::string kCannotReadFile = "Cannot read file \"%s\". %s";
 
 // Pause and preview of synchronisations.
 inline const std::string kPaused = Cp("Sinhronizacija pauzirana");

@@ -34,9 +34,16 @@ struct DirEntry {
 
 // Calls visit for every entry of the folder except "." and "..", hidden ones included,
 // in the order the system yields them. Only folders and regular files are entries (links
-// followed); devices, pipes, sockets and dangling links are passed over. False (and no call) when the folder cannot be
-// opened. visit may recurse into ForEachEntry.
+// followed); devices, pipes, sockets, dangling links and link loops are passed over.
+// False (and no call) when the folder cannot be opened; false too, after the calls for
+// what could be read, when reading it fails midway or an entry cannot be looked at (no
+// search right on the folder, no descriptor left): LastError tells why. visit may
+// recurse into ForEachEntry.
 bool ForEachEntry(std::string_view folder, const std::function<void(const DirEntry&)>& visit);
+
+// Whether this process may read the file, or list the folder, at `path` (links followed)
+// now.
+bool CanRead(std::string_view path);
 
 // Identity and last-write time of a folder; false when the path is not a folder.
 bool FolderInfo(std::string_view path, DirEntry& info);

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <exception>
 #include <new>
-#include <thread>
 #include <utility>
 
 #include "Comparer/source/StructStreamer.h"
@@ -28,51 +27,6 @@ constexpr std::size_t kOutCapacity = 256 * 1024;
 // Content is read into the answer buffer only with at least this much room (or what is
 // left of the file), so reads of large files stay large.
 constexpr std::size_t kMinRoom = 64 * 1024;
-
-// Scans a served folder on a thread of its own, keeping only what lies inside it, while
-// the session reads the client's listing. Without a thread to be had it scans when asked.
-class BackgroundScan {
- public:
-  explicit BackgroundScan(std::string folder) : folder_(std::move(folder)) {
-    try {
-      thread_ = std::thread([this] { Run(); });
-    } catch (const std::exception&) {  // no thread now: Tree scans on the caller's
-    }
-  }
-  ~BackgroundScan() {
-    if (thread_.joinable()) thread_.join();
-  }
-  BackgroundScan(const BackgroundScan&) = delete;
-  BackgroundScan& operator=(const BackgroundScan&) = delete;
-
-  // The scanned tree; raises what the scan raised. LeftOut counts what it left out.
-  const TDirectory& Tree() {
-    if (thread_.joinable())
-      thread_.join();
-    else if (!done_)
-      Run();
-    if (failure_) std::rethrow_exception(failure_);
-    return root_;
-  }
-  int LeftOut() const { return leftOut_; }
-
- private:
-  void Run() noexcept {
-    try {
-      TLoader::ScanFolderTree(folder_, &root_, [this](const std::string&) { ++leftOut_; }, true);
-    } catch (...) {
-      failure_ = std::current_exception();
-    }
-    done_ = true;
-  }
-
-  std::string folder_;
-  TDirectory root_;
-  int leftOut_ = 0;
-  std::exception_ptr failure_;
-  bool done_ = false;
-  std::thread thread_;
-};
 
 }  // namespace
 
@@ -161,17 +115,27 @@ void TServerSession::Sync(int project, const std::string& request) {
     Reply(550, "Project folder unavailable", request);
     return;
   }
+  // Scanned before the answer, so that what cannot be read fails the request and no task
+  // list is sent: one would delete, on the client, what the scan could not see. Only what
+  // lies inside the project folder is listed, and so compared and sent. A client that
+  // sends its request ahead of the answer scans its own folder meanwhile.
+  TDirectory tree;
+  int leftOut = 0;
+  TScanOptions options;
+  options.withinRoot = options.strict = true;
+  try {
+    TLoader::ScanFolderTree(p.folder, &tree, [&leftOut](const std::string&) { ++leftOut; }, options);
+  } catch (const Exception& e) {
+    Reply(550, e.Message(), request);
+    return;
+  }
   // The files of this run are opened below the folder as it stands now.
   folders_[static_cast<std::size_t>(project)] = fs::FolderHandle(p.folder);
   Send("202 send listing\r\n");
-  // Only what lies inside the project folder is listed, and so compared and sent.
-  BackgroundScan scan(p.folder);
   const std::string listing = ReadListing();
-  int leftOut = 0;
   const TTaskListResult tasks = BuildTaskList(
-      listing, [&scan]() -> const TDirectory& { return scan.Tree(); }, UserTimeStyle(),
+      listing, [&tree]() -> const TDirectory& { return tree; }, UserTimeStyle(),
       [&leftOut](const std::string&) { ++leftOut; });
-  leftOut += scan.LeftOut();
   Send(std::to_string(tasks.document.size()) + "\r\n");
   Send(tasks.document);
   std::string detail = "listing " + std::to_string(listing.size()) + " bytes, " + std::to_string(tasks.tasks) + " tasks";

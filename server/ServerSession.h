@@ -48,8 +48,10 @@ class TServerSession {
   //   Hello               -> 201
   //   Sync NAME           -> 202, then reads the framed listing and writes the framed
   //                          task list; 500 for an unknown project, 550 when its folder
-  //                          is missing (an empty answer would empty the client's folder).
-  //                          The folder is scanned while the listing arrives.
+  //                          is missing (an empty answer would empty the client's folder)
+  //                          or holds a folder or file that cannot be read (the text
+  //                          names it; the scan's message). The folder is scanned before
+  //                          the answer.
   //   GetFile NAME PATH   -> 203 and the framed content, streamed from the disk; 550 for
   //                          a path outside the project's folder, a missing file, or one
   //                          that a link places outside the folder

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 
 #include "Comparer/source/StructStreamer.h"
 #include "base/Text.h"
@@ -141,6 +142,53 @@ TEST_F(Session, OnlyWhatLiesInsideTheFolderIsListedAndServed) {
                            "203 file follows\r\n5\r\nabc\r\n202 send listing\r\n", 0), 0u) << c.output;
   EXPECT_EQ(c.output.find("link"), std::string::npos) << c.output;
   EXPECT_EQ(c.log.back(), "peer Sync drumel -> 202, listing 11 bytes, 4 tasks, 2 names left out");
+}
+
+// What the server cannot read fails the Sync with a reply that names it, and no task
+// list goes out: one would tell the client to delete what the scan could not see.
+TEST_F(Session, WhatCannotBeReadFailsTheSyncByName) {
+  const struct {
+    const char* entry;
+    std::filesystem::perms mode;
+    std::string reply;
+  } cases[] = {
+      {"drumel/docs", std::filesystem::perms::none, "550 Cannot read folder \"\\docs\". Permission denied"},
+      {"drumel/docs", std::filesystem::perms::owner_write | std::filesystem::perms::owner_exec,
+       "550 Cannot read folder \"\\docs\". Permission denied"},
+      // Listed, but its entries cannot be looked at.
+      {"drumel/docs", std::filesystem::perms::owner_read | std::filesystem::perms::group_read,
+       "550 Cannot read folder \"\\docs\". Permission denied"},
+      {"drumel/docs/a.txt", std::filesystem::perms::none, "550 Cannot read file \"\\docs\\a.txt\". Permission denied"},
+  };
+  std::filesystem::permissions(dir.path(), std::filesystem::perms::all);  // for the unprivileged user to reach
+  for (const auto& c : cases) {
+    const auto before = std::filesystem::status(dir / c.entry).permissions();
+    std::filesystem::permissions(dir / c.entry, c.mode);
+    const std::optional<std::string> output = test::RunRestricted(
+        {.unprivileged = true}, [&] { return Talk(projects, "Sync drumel\r\n").output; });
+    std::filesystem::permissions(dir / c.entry, before);
+    if (!output) GTEST_SKIP() << "no child processes that permissions bind";
+    EXPECT_EQ(*output, "200 sorvana-server ready +pipelining\r\n" + c.reply + "\r\n") << c.entry;
+  }
+}
+
+// A scan holds no descriptor per level: a tree deeper than the descriptors a process
+// may hold is listed whole, and a client that has all of it is told of no change.
+TEST_F(Session, ADeepTreeIsListedWholeWithFewDescriptors) {
+  std::string deep = dir / "deep";
+  for (int level = 0; level < 60; ++level) deep += "/l" + std::to_string(level);
+  test::MakeDirs(deep);
+  test::WriteFile(deep + "/f.txt", "f");
+  TDirectory tree;
+  TLoader::ScanFolderTree(dir / "deep", &tree);
+  const std::string listing = TLoader::BuildListing(tree);
+  const TTaskListResult expected = BuildTaskList(listing, tree, UserTimeStyle());
+  ASSERT_EQ(expected.tasks, 0);
+  const std::vector<TServedProject> served = {{"deep", dir / "deep"}};
+  const std::optional<std::string> output = test::RunRestricted(
+      {.maxOpenFiles = 24}, [&] { return Talk(served, "Sync deep\r\n" + Framed(listing)).output; });
+  if (!output) GTEST_SKIP() << "no child processes with a descriptor limit";
+  EXPECT_EQ(*output, "200 sorvana-server ready +pipelining\r\n202 send listing\r\n" + Framed(expected.document));
 }
 
 TEST(ResolveProjectFile, SpellingAndCaseAndKind) {

@@ -108,8 +108,15 @@ void NoteOnce(TdrEventLog& log, const std::string& note) {
 
 }  // namespace
 
-void ScanProject(const std::string& path, TdrEventLog& log, TDirectory& root) {
-  TLoader::ScanFolderTree(path, &root, [&log](const std::string& note) { NoteOnce(log, note); });
+// With `client`, a Cancel of it (Quit) ends the scan too, however long the scan is.
+void ScanProject(const std::string& path, TdrEventLog& log, TDirectory& root, const TsvTCPClient* client = nullptr) {
+  TScanOptions options;
+  if (client) {
+    options.checkpoint = [client] {
+      if (client->Cancelled()) throw ECancelled();
+    };
+  }
+  TLoader::ScanFolderTree(path, &root, [&log](const std::string& note) { NoteOnce(log, note); }, options);
 }
 
 std::string BuildProjectListing(const std::string& path, TdrEventLog& log) {
@@ -126,11 +133,11 @@ std::string ExchangeListing(TsvTCPClient& client, const std::string& name, const
     if (client.PipeliningOffered) {
       // Such a server scans its own folder while this one is scanned.
       client.WriteLine(sync);
-      ScanProject(path, log, root);
+      ScanProject(path, log, root, &client);
       ExpectReply(client, kSyncCode);
     } else {
       // The scan is complete before anything is sent.
-      ScanProject(path, log, root);
+      ScanProject(path, log, root, &client);
       SendCommand(client, sync, kSyncCode);
     }
     // The listing goes out as it is written, never held whole: its length first.

@@ -6,6 +6,7 @@
 #include <signal.h>
 
 #include <filesystem>
+#include <future>
 #include <thread>
 
 #include "tests/ChildProcess.h"
@@ -67,6 +68,36 @@ TEST_F(Client, QuitCancelsASynchronisationThatWaitsForTheServer) {
   SilentPeer server(port);
   ASSERT_NO_THROW(client->Start());
   ASSERT_TRUE(server.WaitForConnection(kStartLimit));
+  client->Quit();
+  EXPECT_EQ(client->Process().WaitExit(QuitLimit()), 0);
+  EXPECT_EQ(client->Process().Err(), "");
+}
+
+// Folders d0 ... d40 in the project, each with two links to the next: its listing would
+// never end but for the budget, and "Quit" ends the program in the middle of the scan.
+TEST_F(Client, QuitCancelsAScanThatLinksMakeLong) {
+  if (WindowsPrograms()) GTEST_SKIP() << "links made on Linux are ordinary folders to a Windows program under Wine";
+  int port = FreePortPair();
+  auto client = Make("c", port);
+  for (int i = 0; i <= 40; ++i) {
+    const std::string folder = dir_ / ("c/drumel/d" + std::to_string(i)), next = "../d" + std::to_string(i + 1);
+    MakeDirs(folder);
+    if (i == 40) continue;
+    std::filesystem::create_directory_symlink(next, folder + "/a");
+    std::filesystem::create_directory_symlink(next, folder + "/b");
+  }
+  // Offered pipelining, the client asks before it scans: the request means the scan runs.
+  std::promise<void> scanning;
+  ScriptedServer server(port, [&](int connection, PeerLink& link) {
+    if (connection > 0) return;
+    link.WriteLine("200 ready +pipelining");
+    link.ReadLine();
+    link.WriteLine("201 welcome");
+    if (link.ReadLine() == "Sync drumel") scanning.set_value();
+    link.ReadLine();  // until the client goes
+  });
+  ASSERT_NO_THROW(client->Start());
+  ASSERT_EQ(scanning.get_future().wait_for(kStartLimit), std::future_status::ready);
   client->Quit();
   EXPECT_EQ(client->Process().WaitExit(QuitLimit()), 0);
   EXPECT_EQ(client->Process().Err(), "");

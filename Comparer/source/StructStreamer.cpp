@@ -1,5 +1,6 @@
 #include "Comparer/source/StructStreamer.h"
 
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -154,62 +155,95 @@ class TimestampScanner {
 
 // ---- Scan ---------------------------------------------------------------------------
 
+// About what one entry adds to the listing besides its name.
+constexpr std::uint64_t kEntryBytes = 80;
+
 struct TLoader::ScanState {
   const NoteFn& note;
+  const TScanOptions& options;
   std::int64_t utcOffset;
   const std::string& root;
-  bool withinRoot;
   std::vector<std::pair<std::uint64_t, std::uint64_t>> onPath;  // (device, inode) of each folder
+  std::set<std::pair<std::uint64_t, std::uint64_t>> listed;      // every folder listed so far
+  std::uint64_t entries = 0, bytes = 0;                          // what the listing holds so far
 
   bool IsOnPath(const fs::DirEntry& e) const {
     for (const auto& id : onPath)
       if (id.first == e.device && id.second == e.inode) return true;
     return false;
   }
-  void Note(const std::string& message, const TDirectory& folder, const std::string& name) const {
-    if (!note) return;
+  static std::string PathOf(const TDirectory& folder, const std::string& name) {
     std::string path = folder.FullPath();
     if (path.empty() || path.back() != '\\') path += '\\';
-    note(Format(message, path + name));
+    return path + name;
+  }
+  void Note(const std::string& message, const TDirectory& folder, const std::string& name) const {
+    if (note) note(Format(message, PathOf(folder, name)));
+  }
+  // Raises what cannot be read when the scan is strict: message, path, the system's text.
+  void Unreadable(const std::string& message, std::string_view path) const {
+    if (options.strict) throw Exception(Format(message, path, fs::ErrorText(fs::LastError())));
   }
 };
 
-void TLoader::ScanFolderTree(const std::string& path, TDirectory* root, const NoteFn& note, bool withinRoot) {
+void TLoader::ScanFolderTree(const std::string& path, TDirectory* root, const NoteFn& note,
+                             const TScanOptions& options) {
   if (!root) throw EAssertionFailed(Format(msg::kAssertion, msg::kAssertionFailure, "Comparer\\source\\StructStreamer", 59));
   root->Clear();
   fs::DirEntry info;
   if (!fs::FolderInfo(path, info)) return;
-  ScanState state{note, CurrentUtcOffset(), path, withinRoot, {{info.device, info.inode}}};
+  ScanState state{note, options, CurrentUtcOffset(), path, {{info.device, info.inode}}, {{info.device, info.inode}}};
   ScanFolder(path, root, state);
 }
 
 void TLoader::ScanFolder(const std::string& path, TDirectory* folder, ScanState& state) {
-  // A folder that cannot be read stays empty, without a report.
-  fs::ForEachEntry(path, [&](const fs::DirEntry& entry) { AddEntry(path, entry, folder, state); });
+  // Read whole and closed before any sub-folder is entered: one open folder at a time,
+  // however deep the tree. A folder that cannot be read stays empty, without a report,
+  // unless the scan is strict.
+  std::vector<fs::DirEntry> entries;
+  if (!fs::ForEachEntry(path, [&entries](const fs::DirEntry& entry) { entries.push_back(entry); })) {
+    const std::string shown = folder->FullPath();
+    state.Unreadable(msg::kCannotReadFolder, shown.empty() ? std::string_view("\\") : std::string_view(shown));
+  }
+  for (const fs::DirEntry& entry : entries) AddEntry(path, entry, folder, state);
 }
 
 void TLoader::AddEntry(const std::string& path, const fs::DirEntry& entry, TDirectory* folder,
                        ScanState& state) {
+  if (state.options.checkpoint) state.options.checkpoint();
   if (!entry.nameIsExact) {
     if (state.note) state.note(Format(msg::kNameLeftOut, entry.name));
     return;
   }
-  std::string subPath;  // only folders and links need it
-  if (entry.isFolder || entry.isLink) {
+  std::string subPath;  // only folders, links and the strict check need it
+  if (entry.isFolder || entry.isLink || state.options.strict) {
     subPath = path;
     if (subPath.empty() || subPath.back() != '\\') subPath += '\\';
     subPath += entry.name;
   }
+  // A folder listed before passed the checks below when it was first reached (or lies
+  // below one that did), so a link to it needs no look at where it leads: with links
+  // that repeat folders, those looks would cost the most.
+  const bool seen = entry.isFolder && state.listed.count({entry.device, entry.inode}) != 0;
   // Listed, a link back up would show the root's content again (or, above the root,
   // what lies beside it) for the server to mirror into or delete.
-  if (entry.isFolder && (state.IsOnPath(entry) || (entry.isLink && fs::LiesWithin(state.root, subPath)))) {
+  if (entry.isFolder && (state.IsOnPath(entry) || (entry.isLink && !seen && fs::LiesWithin(state.root, subPath)))) {
     state.Note(msg::kLinkUpward, *folder, entry.name);
     return;
   }
-  if (state.withinRoot && entry.isLink && !fs::LiesWithin(subPath, state.root)) {
+  if (state.options.withinRoot && entry.isLink && !seen && !fs::LiesWithin(subPath, state.root)) {
     state.Note(msg::kLinkOutside, *folder, entry.name);
     return;
   }
+  if (!entry.isFolder && state.options.strict && !fs::CanRead(subPath))
+    state.Unreadable(msg::kCannotReadFile, ScanState::PathOf(*folder, entry.name));
+  // Links that fan out list the same folders over and over, exponentially in the depth:
+  // a folder seen before is listed again only within the budget.
+  if (seen && (state.entries >= state.options.maxEntries || state.bytes >= state.options.maxBytes))
+    throw Exception(Format(msg::kListingTooLarge, ScanState::PathOf(*folder, entry.name)));
+  if (entry.isFolder && !seen) state.listed.emplace(entry.device, entry.inode);
+  ++state.entries;
+  state.bytes += kEntryBytes + entry.name.size();
   // Named right after creation, as the duplicate test of the model expects.
   TBaseFile* item = entry.isFolder ? static_cast<TBaseFile*>(new TDirectory(folder))
                                    : static_cast<TBaseFile*>(new TFile(folder));

@@ -25,13 +25,37 @@ class EAssertionFailed : public Exception {
   using Exception::Exception;
 };
 
+// How a scan treats what it cannot read, how far links may repeat folders, and how it
+// is stopped.
+struct TScanOptions {
+  // Links that resolve outside the root are left out (the reference server).
+  bool withinRoot = false;
+  // A folder that cannot be listed or a file that cannot be read raises "Cannot read
+  // folder "%s". %s" or "Cannot read file "%s". %s" with its path below the root
+  // ("\docs") and the system's text, instead of listing as empty or as if readable
+  // (the reference server: what it lists, its clients keep or delete by).
+  bool strict = false;
+  // Once a folder is reached a second time (through links), it is listed again only
+  // while the listing holds at most this many entries and about this many bytes;
+  // beyond that the scan raises "Popis projekta je prevelik: poveznica '%s' ponovno
+  // vodi na već popisani direktorij" with that folder's path below the root. A
+  // partial listing would make the server delete the rest. Far above real projects.
+  std::uint64_t maxEntries = 1'000'000;
+  std::uint64_t maxBytes = std::uint64_t{256} << 20;
+  // Called before each entry; whatever it raises ends the scan (a cancelled run).
+  std::function<void()> checkpoint;
+};
+
 class TLoader {
  public:
   using NoteFn = std::function<void(const std::string&)>;
 
+
   // Empties root (name, time and parent stay) and fills it from the folder at `path`
   // (a program path; '\' or '/' separate). A missing or unreadable folder leaves it empty;
-  // a sub-folder that cannot be read is listed without content. Hidden entries are listed
+  // a sub-folder that cannot be read is listed without content (unless `strict`). A
+  // folder is read whole before any folder in it, so a scan holds one folder open at a
+  // time however deep the tree. Hidden entries are listed
   // and links to folders descended into. A name that cannot travel in Windows-1250 (or
   // holds a '\') is left out, and `note` is told "Naziv '%s' nije moguće prenijeti,
   // izostavljen je iz popisa". A link to a folder that holds it — the root, a folder above
@@ -41,9 +65,9 @@ class TLoader {
   // that resolve outside the root are left out as well ("Poveznica '%s' vodi izvan
   // direktorija projekta, izostavljena je iz popisa").
   // Times are last-write times in local time at the UTC offset in force now, cut to an
-  // even second. Raises EAssertionFailed for a null root.
+  // even second. Raises EAssertionFailed for a null root, and what TScanOptions says.
   static void ScanFolderTree(const std::string& path, TDirectory* root, const NoteFn& note = {},
-                             bool withinRoot = false);
+                             const TScanOptions& options = {});
 
   // The listing document of the tree: "<xml>", per folder a "directory" element (name,
   // datemodified, its content), per file a "file" element, sub-folders before files, in

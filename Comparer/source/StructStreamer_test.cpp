@@ -184,7 +184,9 @@ TEST_F(Listing, LinksAreFollowedButNeverBackUp) {
   for (bool withinRoot : {false, true}) {
     TDirectory tree;
     std::vector<std::string> notes;
-    TLoader::ScanFolderTree(root, &tree, [&](const std::string& n) { notes.push_back(n); }, withinRoot);
+    TScanOptions options;
+    options.withinRoot = withinRoot;
+    TLoader::ScanFolderTree(root, &tree, [&](const std::string& n) { notes.push_back(n); }, options);
     std::sort(notes.begin(), notes.end());
     std::vector<std::string> paths = inside, expectedNotes = upwardNotes;
     if (withinRoot) {  // the reference server: nothing outside the root
@@ -197,6 +199,57 @@ TEST_F(Listing, LinksAreFollowedButNeverBackUp) {
     std::sort(expectedNotes.begin(), expectedNotes.end());
     EXPECT_EQ(Paths(tree), paths) << withinRoot;
     EXPECT_EQ(notes, expectedNotes) << withinRoot;
+  }
+}
+
+// Folders d0 ... d11, each with two links to the next: every level doubles what the
+// links repeat. Within the budget the repeats are listed; beyond it the scan fails,
+// naming the folder reached again, rather than handing on a partial listing.
+TEST_F(Listing, FoldersThatLinksRepeatAreListedOnlyWithinTheBudget) {
+  SV_SKIP_ON_WINDOWS("symbolic links: the Windows build's std::filesystem cannot make them");
+  TempDir dir;
+  constexpr int kLast = 11;
+  for (int i = 0; i <= kLast; ++i) {
+    const std::string folder = dir / ("d" + std::to_string(i)), next = "../d" + std::to_string(i + 1);
+    test::MakeDirs(folder);
+    if (i == kLast) continue;
+    std::filesystem::create_directory_symlink(next, folder + "/a");
+    std::filesystem::create_directory_symlink(next, folder + "/b");
+  }
+  const struct {
+    std::uint64_t maxEntries, maxBytes;
+    bool fails;
+  } cases[] = {{TScanOptions().maxEntries, TScanOptions().maxBytes, false}, {1000, 1 << 30, true}, {1 << 30, 50'000, true}};
+  const std::string prefix = Format(msg::kListingTooLarge, "");
+  for (const auto& c : cases) {
+    TScanOptions options;
+    options.maxEntries = c.maxEntries;
+    options.maxBytes = c.maxBytes;
+    TDirectory tree;
+    std::string message;
+    try {
+      TLoader::ScanFolderTree(dir.path(), &tree, {}, options);
+    } catch (const Exception& e) {
+      message = e.Message();
+    }
+    if (!c.fails) {
+      EXPECT_EQ(message, "");
+      std::size_t below = 0, all = 0;  // below d(i): two links, each with what is below d(i+1)
+      for (int i = kLast; i >= 0; --i, all += 1 + below) below = i == kLast ? 0 : 2 * (1 + below);
+      EXPECT_EQ(Paths(tree).size(), all);
+      continue;
+    }
+    // "...'\d3\a\b'...": the folder reached again, by its way through the links.
+    ASSERT_EQ(message.compare(0, prefix.find('\''), prefix, 0, prefix.find('\'')), 0) << message;
+    const std::size_t open = message.find('\''), close = message.find('\'', open + 1);
+    const std::string named = message.substr(open + 1, close - open - 1);
+    EXPECT_EQ(Format(msg::kListingTooLarge, named), message);
+    for (std::size_t start = 1; start <= named.size();) {
+      const std::size_t end = std::min(named.find('\\', start), named.size());
+      const std::string component = named.substr(start, end - start);
+      EXPECT_TRUE(component == "a" || component == "b" || component[0] == 'd') << named;
+      start = end + 1;
+    }
   }
 }
 

@@ -140,14 +140,26 @@ bool ForEachEntry(std::string_view folder, const std::function<void(const DirEnt
   if (!dir.get()) return Failed();
   const int dirFd = ::dirfd(dir.get());
   DirEntry entry;  // reused, so a large folder costs no allocation per entry
-  while (struct dirent* d = ::readdir(dir.get())) {
+  int failure = 0;
+  for (;;) {
+    errno = 0;
+    struct dirent* d = ::readdir(dir.get());
+    if (!d) {
+      if (errno != 0) failure = errno;
+      break;
+    }
     const char* name = d->d_name;
     if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
     struct stat st {};
     // Links are followed: a link to a folder is a folder with its target's identity.
-    // What cannot be read as a file or a folder cannot travel: a dangling link, an
-    // entry gone since readdir, a device, a pipe (opening one would wait for a writer).
-    if (::fstatat(dirFd, name, &st, 0) != 0 || !(S_ISDIR(st.st_mode) || S_ISREG(st.st_mode))) continue;
+    // What cannot be read as a file or a folder cannot travel: a dangling link or a link
+    // loop, an entry gone since readdir, a device, a pipe (opening one would wait for a
+    // writer). An entry that could not be looked at is a failure of the whole reading.
+    if (::fstatat(dirFd, name, &st, 0) != 0) {
+      if (errno != ENOENT && errno != ELOOP) failure = errno;
+      continue;
+    }
+    if (!(S_ISDIR(st.st_mode) || S_ISREG(st.st_mode))) continue;
     entry.nameIsExact = NameTravels(name, entry.name);
     FillFromStat(st, entry);
     entry.isLink = d->d_type == DT_LNK;
@@ -157,7 +169,14 @@ bool ForEachEntry(std::string_view folder, const std::function<void(const DirEnt
     }
     visit(entry);
   }
-  return true;
+  if (failure == 0) return true;
+  tLastError = failure;
+  return false;
+}
+
+bool CanRead(std::string_view path) {
+  if (::faccessat(AT_FDCWD, NativePath(path).c_str(), R_OK, AT_EACCESS) == 0) return true;
+  return Failed();
 }
 
 bool FolderInfo(std::string_view path, DirEntry& info) {

@@ -159,6 +159,13 @@ bool ForEachEntry(std::string_view folder, const std::function<void(const DirEnt
   return error == ERROR_NO_MORE_FILES || Refuse(error);
 }
 
+bool CanRead(std::string_view path) {
+  // Backup semantics opens a folder too; reading a folder is listing it.
+  Handle h(::CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  return h.valid() || Failed();
+}
+
 bool FolderInfo(std::string_view path, DirEntry& info) {
   DirEntry found;
   if (!Inspect(WidePath(path), found)) return false;
