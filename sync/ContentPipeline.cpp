@@ -43,13 +43,12 @@ std::string TContentPipeline::RequestLine(const std::string& path) const {
 }
 
 void TContentPipeline::SendAhead() {
-  const std::size_t window = pipelined_ ? kWindow : 1;
   // Requests go out in batches of half the window: one write for many.
-  if (broken_ || !planning_ || requested_.size() > window / 2) return;
+  if (!pipelined_ || broken_ || !planning_ || requested_.size() > kWindow / 2) return;
   std::string lines;
   std::vector<std::string> ahead;      // where files are made ahead
   std::vector<std::size_t> aheadFor;   // for which requests, by their place in requested_
-  while (requested_.size() < window && (requested_.empty() || requestedBytes_ < kMaxAheadBytes)) {
+  while (requested_.size() < kWindow && (requested_.empty() || requestedBytes_ < kMaxAheadBytes)) {
     std::optional<Planned> planned = plan_();
     if (!planned) {
       planning_ = false;
@@ -57,10 +56,8 @@ void TContentPipeline::SendAhead() {
     }
     const std::size_t before = lines.size();
     lines.append(RequestLine(planned->path)).append("\r\n");
-    // One at a time, the next file's folder is the current one's, and making its file
-    // beside the one being written costs more in contention than it saves.
-    if (pipelined_ && planned->makeAhead) {
-      ahead.push_back(root_ + planned->path);
+    if (planned->makeAhead) {
+      ahead.push_back(root_ + planned->local);
       aheadFor.push_back(requested_.size());
     }
     Ask(std::move(planned->path), lines.size() - before);
@@ -80,10 +77,13 @@ void TContentPipeline::Fetch(const std::string& path, TByteTarget& target,
                              const std::function<void(std::uint64_t)>& announced) {
   if (requested_.empty()) SendAhead();
   if (requested_.empty() || requested_.front().path != path) {
-    // Not what the plan expected: the answers asked for are dropped, and from here on
-    // each content is fetched when its task asks.
-    DropAnswers();
-    planning_ = false;
+    // One at a time, or not what the plan expected: the answers asked for are dropped
+    // (from here on each content is fetched when its task asks), and the request goes
+    // out now, for the task under way alone.
+    if (!requested_.empty()) {
+      DropAnswers();
+      planning_ = false;
+    }
     const std::string line = RequestLine(path);
     client_.WriteLine(line);
     Ask(path, line.size() + 2);
