@@ -81,7 +81,7 @@ void TContentPipeline::Fetch(const std::string& path, TByteTarget& target,
     // (from here on each content is fetched when its task asks), and the request goes
     // out now, for the task under way alone.
     if (!requested_.empty()) {
-      DropAnswers();
+      DropAnswers(std::numeric_limits<std::uint64_t>::max());
       planning_ = false;
     }
     const std::string line = RequestLine(path);
@@ -111,7 +111,7 @@ fs::TempFilesAhead::Ticket TContentPipeline::TempFileFor(const std::string& path
   return requested_.front().temp;
 }
 
-void TContentPipeline::DropAnswers() {
+bool TContentPipeline::DropAnswers(std::uint64_t budget) {
   temps_.Clear();
   Discard discard;
   while (!requested_.empty()) {
@@ -121,12 +121,18 @@ void TContentPipeline::DropAnswers() {
       const TReply reply = ReadReply([this] { return client_.ReadLine(); });
       if (reply.numericCode != kGetFileCode) continue;
       const std::int64_t length = ParseFrameLength(client_.ReadLine(), std::numeric_limits<std::int64_t>::max());
+      if (static_cast<std::uint64_t>(length) > budget) {
+        broken_ = true;  // left in the middle of an answer
+        return false;
+      }
+      budget -= static_cast<std::uint64_t>(length);
       client_.ReadExactly(static_cast<std::uint64_t>(length), discard);
     } catch (...) {
       broken_ = true;
       throw;
     }
   }
+  return true;
 }
 
 void TContentPipeline::Ask(std::string path, std::size_t lineBytes) {
@@ -142,11 +148,11 @@ void TContentPipeline::Answered() {
 void TContentPipeline::Drain() noexcept {
   planning_ = false;
   temps_.Clear();
-  if (broken_) return;
   try {
-    DropAnswers();
+    if (!broken_ && DropAnswers(kMaxDrainBytes)) return;
   } catch (...) {  // the channel failed: the caller is ending with a failure of its own
   }
+  client_.Disconnect();
 }
 
 void SetContentPipeline(TContentPipeline* pipeline) { gPipeline.store(pipeline); }

@@ -48,6 +48,8 @@ class TContentPipeline {
   // Most bytes of request lines in flight: they must always fit in the socket buffers,
   // so that a request never waits for the server, which may be writing answers.
   static constexpr std::size_t kMaxAheadBytes = 16 * 1024;
+  // Most bytes of content announced by the answers that Drain reads and drops.
+  static constexpr std::uint64_t kMaxDrainBytes = 64 * 1024;
 
   // `root`: the project's folder, below which the planned paths lie.
   TContentPipeline(TsvTCPClient& client, std::string project, std::string root, bool pipelined, Plan plan);
@@ -65,9 +67,11 @@ class TContentPipeline {
   // has been read.
   void Fetch(const std::string& path, TByteTarget& target, const std::function<void(std::uint64_t)>& announced);
 
-  // Reads and drops the answers to requests not fetched, so the channel is ready for
-  // the next exchange; after a failure of the channel itself (which leaves it in the
-  // middle of an answer) it does nothing. Never raises.
+  // For a run that ends early: reads and drops the answers to requests not fetched, so
+  // the channel is ready for the next exchange, while their contents come to at most
+  // kMaxDrainBytes; past that it closes the connection instead of reading on (the next
+  // synchronisation opens a new one), as it does after a failure of the channel itself,
+  // which leaves it in the middle of an answer. Never raises.
   void Drain() noexcept;
 
   // What the writer of `path` takes its temporary file by: the file made ahead for the
@@ -87,7 +91,9 @@ class TContentPipeline {
   // Records a request sent, and takes the oldest one off as its answer is read.
   void Ask(std::string path, std::size_t lineBytes);
   void Answered();
-  void DropAnswers();
+  // Reads and drops the answers asked for while their contents fit in `budget` bytes;
+  // false, and the channel left in the middle of an answer, when one does not.
+  bool DropAnswers(std::uint64_t budget);
 
   TsvTCPClient& client_;
   std::string project_;

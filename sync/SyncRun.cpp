@@ -41,8 +41,8 @@ class ScopedServerChannel {
 };
 
 // Runs the tasks with the pipeline serving their fetches. A run that ends early (a
-// failing task, a stop) first reads the answers already asked for, so that the
-// channel is ready for the next exchange.
+// failing task, a stop) first reads the answers already asked for, when they are
+// small, so that the channel is ready for the next exchange; else it closes it.
 template <typename Run>
 void RunWithPipeline(TTaskList& tasks, TsvTCPClient& client, const std::string& name, Run run) {
   int planned = 0;   // the next task the plan looks at

@@ -339,6 +339,35 @@ TEST_F(SyncRunTest, AnObserverHearsEachTaskAndItsBytesAndStopsTheRunBetweenTasks
   EXPECT_EQ(ContentObserver(), nullptr);
 }
 
+// A pause with large answers asked for ahead ends the connection's use: the client
+// closes it rather than reading on, so the server gets to send little beyond the file
+// under way and what the socket buffers hold.
+TEST_F(SyncRunTest, APauseClosesTheConnectionRatherThanDrainingLargeAnswers) {
+  constexpr int kFiles = 40;
+  constexpr std::size_t kFileBytes = 1 << 20;
+  std::string tasks = "<xml>";
+  for (int i = 0; i < kFiles; ++i) tasks += "<task>insert_file<param>\\f" + std::to_string(i) + "</param></task>";
+  tasks += "</xml>";
+  std::size_t sent = 0;
+  Start({[&](PeerLink& p) {
+    SendTasksPipelined(p, tasks);
+    for (int i = 0; i < kFiles; ++i) p.ReadLine();
+    const std::string answer = "203 ok\r\n" + Framed(std::string(kFileBytes, 'x'));
+    try {
+      for (int i = 0; i < kFiles; ++i, sent += answer.size()) p.Send(answer);
+    } catch (const std::exception&) {  // the client has closed
+    }
+  }});
+  RecordingObserver observer;
+  observer.stopAfter = 1;
+  EXPECT_EQ(MessageOf([&] { SynchroniseProject(client, log, "p", dir / "p", &observer); }),
+            Format(msg::kStoppedInProject, 1, kFiles, "p"));
+  EXPECT_FALSE(client.Connected());
+  Finish();
+  EXPECT_EQ(ReadFile(dir / "p/f0"), std::string(kFileBytes, 'x'));
+  EXPECT_LT(sent, kFiles * kFileBytes / 4);
+}
+
 TEST(BuildProjectListing, WhatIsLeftOutIsNotedOncePerProgramRun) {
   SV_SKIP_ON_WINDOWS("symbolic links: the Windows build's std::filesystem cannot make them");
   TempDir dir;
