@@ -59,13 +59,12 @@ std::string TContentPipeline::RequestLine(const std::string& path) const {
 }
 
 void TContentPipeline::SendAhead() {
-  const std::size_t window = pipelined_ ? kWindow : 1;
   // Requests go out in batches of half the window: one write for many.
-  if (broken_ || !planning_ || requested_.size() > window / 2) return;
+  if (!pipelined_ || broken_ || !planning_ || requested_.size() > kWindow / 2) return;
   std::string lines;
   std::vector<std::string> ahead;      // where files are made ahead
   std::vector<std::size_t> aheadFor;   // for which requests, by their place in requested_
-  while (requested_.size() < window && (requested_.empty() || requestedBytes_ < kMaxAheadBytes)) {
+  while (requested_.size() < kWindow && (requested_.empty() || requestedBytes_ < kMaxAheadBytes)) {
     std::optional<Planned> planned = plan_();
     if (!planned) {
       planning_ = false;
@@ -73,10 +72,8 @@ void TContentPipeline::SendAhead() {
     }
     const std::size_t before = lines.size();
     lines.append(RequestLine(planned->path)).append("\r\n");
-    // One at a time, the next file's folder is the current one's, and making its file
-    // beside the one being written costs more in contention than it saves.
-    if (pipelined_ && planned->makeAhead) {
-      std::string target = AheadTarget(root_, planned->path);
+    if (planned->makeAhead) {
+      std::string target = AheadTarget(root_, planned->local);
       if (!target.empty()) {
         ahead.push_back(std::move(target));
         aheadFor.push_back(requested_.size());
@@ -99,10 +96,13 @@ void TContentPipeline::Fetch(const std::string& path, TByteTarget& target,
                              const std::function<void(std::uint64_t)>& announced) {
   if (requested_.empty()) SendAhead();
   if (requested_.empty() || requested_.front().path != path) {
-    // Not what the plan expected: the answers asked for are dropped, and from here on
-    // each content is fetched when its task asks.
-    DropAnswers();
-    planning_ = false;
+    // One at a time, or not what the plan expected: the answers asked for are dropped
+    // (from here on each content is fetched when its task asks), and the request goes
+    // out now, for the task under way alone.
+    if (!requested_.empty()) {
+      DropAnswers(std::numeric_limits<std::uint64_t>::max());
+      planning_ = false;
+    }
     const std::string line = RequestLine(path);
     client_.WriteLine(line);
     Ask(path, line.size() + 2);
@@ -130,7 +130,7 @@ fs::TempFilesAhead::Ticket TContentPipeline::TempFileFor(const std::string& path
   return requested_.front().temp;
 }
 
-void TContentPipeline::DropAnswers() {
+bool TContentPipeline::DropAnswers(std::uint64_t budget) {
   temps_.Clear();
   Discard discard;
   while (!requested_.empty()) {
@@ -140,12 +140,18 @@ void TContentPipeline::DropAnswers() {
       const TReply reply = ReadReply([this] { return client_.ReadLine(); });
       if (reply.numericCode != kGetFileCode) continue;
       const std::int64_t length = ParseFrameLength(client_.ReadLine(), std::numeric_limits<std::int64_t>::max());
+      if (static_cast<std::uint64_t>(length) > budget) {
+        broken_ = true;  // left in the middle of an answer
+        return false;
+      }
+      budget -= static_cast<std::uint64_t>(length);
       client_.ReadExactly(static_cast<std::uint64_t>(length), discard);
     } catch (...) {
       broken_ = true;
       throw;
     }
   }
+  return true;
 }
 
 void TContentPipeline::Ask(std::string path, std::size_t lineBytes) {
@@ -161,11 +167,11 @@ void TContentPipeline::Answered() {
 void TContentPipeline::Drain() noexcept {
   planning_ = false;
   temps_.Clear();
-  if (broken_) return;
   try {
-    DropAnswers();
+    if (!broken_ && DropAnswers(kMaxDrainBytes)) return;
   } catch (...) {  // the channel failed: the caller is ending with a failure of its own
   }
+  client_.Disconnect();
 }
 
 void SetContentPipeline(TContentPipeline* pipeline) { gPipeline.store(pipeline); }

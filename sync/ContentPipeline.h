@@ -1,13 +1,15 @@
 #pragma once
 // TContentPipeline: fetches the file contents of one project's task run over the
-// command channel, asking for each before the task that writes it runs, so that the
-// server, the wire and the client's disk work at the same time.
+// command channel; with a server that allows it, asking for each before the task that
+// writes it runs, so that the server, the wire and the client's disk work at the same
+// time.
 //
-// The paths come from a plan: the checked path of each task that will fetch, in task
-// order. A server that answers one request at a time sees exactly one request, one
-// answer, as ever: the next request goes out as soon as the answer before it has been
-// read whole, and the file is written while it is under way. With a server that offers
-// pipelining (kPipeliningToken in its greeting) up to kWindow requests are in flight.
+// A server that answers one request at a time sees exactly one request, one answer, and
+// only for the task under way, once that task's own checks have passed: no request
+// goes out for a task that never runs. A server that offers pipelining
+// (kPipeliningToken in its greeting) has opted in to requests ahead: up to kWindow are
+// in flight, their paths taken from a plan (the path, as sent, of each task that will
+// fetch, in task order), which stops at the first task whose checks already fail.
 // Answers are read in request order, each only when its task asks for it, so progress
 // reports always count the bytes of the task under way.
 //
@@ -31,9 +33,11 @@ namespace sv {
 
 class TContentPipeline {
  public:
-  // A path the plan expects to fetch, and whether its temporary file may be made ahead.
+  // A path the plan expects to fetch (as the server is asked for it), the tidied form
+  // by which its local file is found, and whether its temporary file may be made ahead.
   struct Planned {
     std::string path;
+    std::string local;
     bool makeAhead = false;
   };
   // The next path the plan expects to fetch; nullopt when no further task will.
@@ -44,11 +48,14 @@ class TContentPipeline {
   // Most bytes of request lines in flight: they must always fit in the socket buffers,
   // so that a request never waits for the server, which may be writing answers.
   static constexpr std::size_t kMaxAheadBytes = 16 * 1024;
+  // Most bytes of content announced by the answers that Drain reads and drops.
+  static constexpr std::uint64_t kMaxDrainBytes = 64 * 1024;
 
   // `root`: the project's folder, below which the planned paths lie.
   TContentPipeline(TsvTCPClient& client, std::string project, std::string root, bool pipelined, Plan plan);
 
-  // Sends the requests that may go out now. Raises the channel's failures.
+  // Sends the requests that may go out ahead now (none one at a time). Raises the
+  // channel's failures.
   void SendAhead();
 
   // Reads the answer for `path` (reply 203 and a framed document) into target; the
@@ -56,12 +63,15 @@ class TContentPipeline {
   // read. A path that is not the oldest one requested is fetched with a plain exchange
   // once the answers before it are dropped, and nothing is asked ahead after that.
   // Raises the reply's text for another code (the answer is then read whole) and the
-  // channel's failures. The next requests go out once the content has been read.
+  // channel's failures. With pipelining, the next requests go out once the content
+  // has been read.
   void Fetch(const std::string& path, TByteTarget& target, const std::function<void(std::uint64_t)>& announced);
 
-  // Reads and drops the answers to requests not fetched, so the channel is ready for
-  // the next exchange; after a failure of the channel itself (which leaves it in the
-  // middle of an answer) it does nothing. Never raises.
+  // For a run that ends early: reads and drops the answers to requests not fetched, so
+  // the channel is ready for the next exchange, while their contents come to at most
+  // kMaxDrainBytes; past that it closes the connection instead of reading on (the next
+  // synchronisation opens a new one), as it does after a failure of the channel itself,
+  // which leaves it in the middle of an answer. Never raises.
   void Drain() noexcept;
 
   // What the writer of `path` takes its temporary file by: the file made ahead for the
@@ -81,7 +91,9 @@ class TContentPipeline {
   // Records a request sent, and takes the oldest one off as its answer is read.
   void Ask(std::string path, std::size_t lineBytes);
   void Answered();
-  void DropAnswers();
+  // Reads and drops the answers asked for while their contents fit in `budget` bytes;
+  // false, and the channel left in the middle of an answer, when one does not.
+  bool DropAnswers(std::uint64_t budget);
 
   TsvTCPClient& client_;
   std::string project_;

@@ -41,8 +41,8 @@ class ScopedServerChannel {
 };
 
 // Runs the tasks with the pipeline serving their fetches. A run that ends early (a
-// failing task, a stop) first reads the answers already asked for, so that the
-// channel is ready for the next exchange.
+// failing task, a stop) first reads the answers already asked for, when they are
+// small, so that the channel is ready for the next exchange; else it closes it.
 template <typename Run>
 void RunWithPipeline(TTaskList& tasks, TsvTCPClient& client, const std::string& name, Run run) {
   int planned = 0;   // the next task the plan looks at
@@ -62,11 +62,12 @@ void RunWithPipeline(TTaskList& tasks, TsvTCPClient& client, const std::string& 
         continue;
       }
       // A task that fails before its fetch ends the run there: nothing after it is asked.
-      std::optional<std::string> path = PathToFetch(tasks.RootFolder(), task.Parameter());
-      if (!path) return std::nullopt;
+      std::optional<FetchPaths> paths = PathToFetch(*command, tasks.RootFolder(), task.Parameter());
+      if (!paths) return std::nullopt;
       // A temporary file is made ahead only once every task that could take its folder
       // away has run.
-      return TContentPipeline::Planned{std::move(*path), removing < tasks.RunCursor()};
+      return TContentPipeline::Planned{std::move(paths->asSent), std::move(paths->local),
+                                       removing < tasks.RunCursor()};
     }
     return std::nullopt;
   };

@@ -33,15 +33,30 @@ std::string LocalPath(const std::string& root, std::string_view path, bool rootA
 
 // What insert_file reads from its parameter before it fetches; raises as the command.
 struct InsertArguments {
-  std::string checked;  // the path item, checked
+  std::string asSent;   // the path item as the server sent it, up to its first 0x00 byte
+  std::string checked;  // the same path checked and tidied: what the local file is found by
   std::optional<TDateTime> time;
 };
 
 InsertArguments ReadInsertArguments(const std::string& root, std::string_view parameter) {
   const std::vector<std::string> items = SplitParameter(parameter);
-  InsertArguments args{CheckTaskPath(root, PathItem(items)), std::nullopt};
+  const std::string& item = PathItem(items);
+  InsertArguments args{item.substr(0, item.find('\0')), CheckTaskPath(root, item), std::nullopt};
   if (items.size() >= 2) args.time = TLoader::ParseTimestamp(items[1]);  // before anything is fetched
   return args;
+}
+
+// The path a source is asked for: a server by its own spelling, which may key its files
+// by it; a local folder by the tidied form, as any local file.
+const std::string& AskedPath(const std::string& source, const InsertArguments& args) {
+  return IsServerSource(source) ? args.asSent : args.checked;
+}
+
+// update_file's own check before anything is fetched: the file must be deletable (its
+// folder writable too). Raises "Brisanje '%s' nije moguće" with the file's full path.
+void RequireRemovable(const std::string& root, std::string_view parameter) {
+  const std::string file = root + LocalPath(root, PathItem(SplitParameter(parameter)));
+  if (!fs::CanRemoveFile(file)) throw Exception(Format(msg::kCannotDelete, file));
 }
 
 // Content read straight into the new file's buffer.
@@ -140,9 +155,13 @@ bool FetchesContent(const TCommandClass& command) {
 
 bool CreatesOnly(const TCommandClass& command) { return command.name == TsvInserDirCommand::ClassName(); }
 
-std::optional<std::string> PathToFetch(const std::string& root, std::string_view parameter) {
+std::optional<FetchPaths> PathToFetch(const TCommandClass& command, const std::string& root,
+                                      std::string_view parameter) {
   try {
-    return ReadInsertArguments(root, parameter).checked;
+    if (command.name == TsvUpdateFileCommand::ClassName()) RequireRemovable(root, parameter);
+    InsertArguments args = ReadInsertArguments(root, parameter);
+    MatchLocalNames(root, args.checked);  // raises for a folder on the way that leads out
+    return FetchPaths{std::move(args.asSent), std::move(args.checked)};
   } catch (const Exception&) {
     return std::nullopt;
   }
@@ -167,10 +186,11 @@ void TsvInsertFileCommand::Execute(const std::string& root, const std::string& s
   bool isNew = false;
   const std::string path = MatchLocalNames(root, args.checked, nullptr, &isNew);
   TContentPipeline* pipeline = PipelineOf(source);
-  const fs::TempFilesAhead::Ticket made = pipeline ? pipeline->TempFileFor(args.checked) : fs::TempFilesAhead::Ticket{};
+  const std::string& asked = AskedPath(source, args);
+  const fs::TempFilesAhead::Ticket made = pipeline ? pipeline->TempFileFor(asked) : fs::TempFilesAhead::Ticket{};
   fs::AtomicFile file(root + path, false, isNew, made);
   FileTarget into(file);
-  FetchContent(source, args.checked, into, [&file](std::uint64_t size) { file.Reserve(size); });
+  FetchContent(source, asked, into, [&file](std::uint64_t size) { file.Reserve(size); });
   std::int64_t seconds = 0;
   // Times the file system's two-second form cannot hold leave the time of the write.
   if (args.time && ListingTimeToUnix(*args.time, seconds)) file.SetTime(seconds);
@@ -195,8 +215,7 @@ void TsvUpdateFileCommand::Execute(const std::string& root, const std::string& s
   // file must be deletable (else the deletion's failure, before anything is fetched),
   // and the insert then replaces it only once the new content is whole, so a fetch that
   // fails leaves the old file rather than none.
-  const std::string file = root + LocalPath(root, PathItem(SplitParameter(parameter)));
-  if (!fs::CanRemoveFile(file)) throw Exception(Format(msg::kCannotDelete, file));
+  RequireRemovable(root, parameter);
   TsvInsertFileCommand::Execute(root, source, parameter);
 }
 

@@ -41,10 +41,17 @@ void FetchContent(const std::string& source, const std::string& path, TByteTarge
 bool FetchesContent(const TCommandClass& command);
 // True for a command that only ever adds to the project folder (insert_dir).
 bool CreatesOnly(const TCommandClass& command);
-// The path such a task asks its source for: its path item as checked, when the
-// parameter passes every check made before the fetch (a path that may travel, a time
-// that reads); nullopt when the task will fail before it fetches.
-std::optional<std::string> PathToFetch(const std::string& root, std::string_view parameter);
+// The path a task of `command` (one that fetches) asks the server for, its path item as
+// sent, and the tidied form by which the local file is found, when the task passes, as
+// things stand, every check it makes before the fetch (a path that may travel and a
+// folder on its way that stays inside the root, a time that reads, for update_file a
+// file it may delete); nullopt when the task would fail before it fetches.
+struct FetchPaths {
+  std::string asSent;
+  std::string local;
+};
+std::optional<FetchPaths> PathToFetch(const TCommandClass& command, const std::string& root,
+                                      std::string_view parameter);
 
 class TsvFileCommand : public TsvCommand {
  public:
@@ -69,7 +76,9 @@ class TsvDeleteDirCommand : public TsvFileCommand {
 };
 
 // insert_file: fetches the content into a new or replaced file and sets its time when
-// the parameter gives one. The content is read completely even when the file cannot be
+// the parameter gives one. A server is asked for the path as it sent it (up to a 0x00
+// byte), since it may key its files by its own spelling; the local file is found by the
+// path's tidied form. The content is read completely even when the file cannot be
 // written, but for content that does not fit in the free space: that fails at once with
 // the system's text for a full disk, before anything is written or read. The old file
 // stays as it was until the new one is whole.

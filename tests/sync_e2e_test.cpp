@@ -178,6 +178,68 @@ TEST(HostilePeer, TaskPathsNeverLeaveTheProjectFolder) {
   EXPECT_EQ(ReadFile(root + "/ok.txt"), "fine");
 }
 
+// What a peer is asked for, request line by request line, with and without pipelining.
+// No request goes out for a task whose own checks fail (update_file of a missing file);
+// one at a time, none for a task after a failing one either. A server is asked for a
+// path as it spelt it, while the local file takes the tidied form.
+TEST(HostilePeer, IsAskedOnlyForFilesOfTasksThatRunAndByItsOwnSpelling) {
+  TempDir dir;
+  const std::vector<std::string> env = HomeEnvironment(dir / "home");
+  const std::string root = dir / "client/drumel";
+  Put(root, "keep.txt", "keep", 1600000000);
+  const auto cannotDelete = [&root](const std::string& name) {
+    return "Brisanje '" + ProgramPath(root) + "\\" + name + "' nije mogu\xE6" "e";
+  };
+  struct Case {
+    bool pipelining;
+    std::string tasks;
+    std::vector<std::string> requests;  // what follows "Hello" and "Sync drumel"
+    std::string outcome;
+  };
+  const std::string missingUpdate = "<task>update_file<param>\\missing.txt</param></task>"
+                                    "<task>insert_file<param>\\y.txt</param></task>";
+  const std::string failedDelete = "<task>delete_file<param>\\gone.txt</param></task>"
+                                   "<task>insert_file<param>\\x.txt</param></task>";
+  const std::string spelt = "<task>insert_dir<param>\\a</param></task>"
+                            "<task>insert_file<param>\\a/.\\\\b.txt</param></task>";
+  const std::vector<Case> cases = {
+      {false, missingUpdate, {}, cannotDelete("missing.txt")},
+      {true, missingUpdate, {}, cannotDelete("missing.txt")},
+      {false, failedDelete, {}, cannotDelete("gone.txt")},
+      // A server that offers pipelining has opted in to requests ahead.
+      {true, failedDelete, {"GetFile drumel \\x.txt"}, cannotDelete("gone.txt")},
+      {false, spelt, {"GetFile drumel \\a/.\\\\b.txt"}, Done("drumel", 2)},
+      {true, spelt, {"GetFile drumel \\a/.\\\\b.txt"}, Done("drumel", 2)},
+  };
+  const std::map<std::string, std::string> files = {
+      {"\\x.txt", "x"}, {"\\y.txt", "y"}, {"\\a/.\\\\b.txt", "spelt"}};
+
+  std::vector<std::string> received;
+  const int port = PickPorts().client;
+  ScriptedServer peer(port, [&](int connection, PeerLink& link) {
+    // The run at start has nothing to do.
+    const Case* k = connection == 0 ? nullptr : &cases.at(connection - 1);
+    ServeSynchronisation(link, {{"drumel", k ? "<xml>" + k->tasks + "</xml>" : ""}}, files, &received,
+                         k && k->pipelining ? "200 scripted peer +pipelining" : "200 scripted peer");
+  });
+  ClientProgram client(dir / "client", port, 60, {{"drumel", root}}, env);
+  client.Start();
+  ASSERT_TRUE(peer.WaitFinished(1, kProgramLimit));
+  ASSERT_EQ(client.AwaitSyncEntries(), (std::vector<std::string>{kStarted + "drumel", kNothingToDo + "drumel"}));
+
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.tasks + (k.pipelining ? " with pipelining" : " one at a time"));
+    received.clear();
+    EXPECT_EQ(client.SynchroniseThrough(peer), (std::vector<std::string>{kStarted + "drumel", k.outcome}));
+    std::vector<std::string> expected = {"Hello", "Sync drumel"};
+    expected.insert(expected.end(), k.requests.begin(), k.requests.end());
+    EXPECT_EQ(received, expected);
+  }
+  EXPECT_EQ(ReadFile(root + "/a/b.txt"), "spelt");
+  EXPECT_FALSE(std::filesystem::exists(root + "/x.txt"));
+  EXPECT_FALSE(std::filesystem::exists(root + "/y.txt"));
+}
+
 // A peer that asks for a file to be replaced (update_file) and ends the connection
 // after a part of the new content: the local file keeps its old content, no temporary
 // file stays, and the replacement succeeds once the peer sends the whole content.

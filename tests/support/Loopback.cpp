@@ -315,7 +315,7 @@ void ScriptedServer::Serve() {
 
 void ServeSynchronisation(PeerLink& link, const std::map<std::string, std::string>& tasks,
                           const std::map<std::string, std::string>& files,
-                          std::vector<std::string>* received) {
+                          std::vector<std::string>* received, const std::string& greeting) {
   auto next = [&](std::string& line) {
     try {
       line = link.ReadLine();
@@ -330,7 +330,7 @@ void ServeSynchronisation(PeerLink& link, const std::map<std::string, std::strin
     return it == map.end() ? std::string() : it->second;
   };
   std::string line;
-  link.WriteLine("200 scripted peer");
+  link.WriteLine(greeting);
   if (!next(line)) return;
   link.WriteLine("201 welcome");
   while (next(line)) {

@@ -138,7 +138,8 @@ class ScriptedServer : public LoopbackService {
 // files[PATH], until the client closes. Lines the client sent go to `received`.
 void ServeSynchronisation(PeerLink& link, const std::map<std::string, std::string>& tasks,
                           const std::map<std::string, std::string>& files,
-                          std::vector<std::string>* received = nullptr);
+                          std::vector<std::string>* received = nullptr,
+                          const std::string& greeting = "200 scripted peer");
 
 // Sends `bytes` to 127.0.0.1:port over a connection of its own, then ends its sending
 // side, and returns everything the peer sent until it closed the connection.
