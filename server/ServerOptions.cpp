@@ -14,7 +14,7 @@ const char* const kServerUsage =
     "  --no-pipelining          the greeting does not offer pipelining: clients send one request at a time\n"
     "  --log-files              log every file served, not only the files refused\n"
     "  --listing-memory MIB     memory for the listings of all clients at once (default 2048); a listing\n"
-    "                           takes about 7 times its size, and one that does not fit is refused\n"
+    "                           counts 7 times its size, and one that does not fit is refused\n"
     "  --sync-deadline SECONDS  longest time from a Sync request to its task list (default 600)";
 
 namespace {
