@@ -68,8 +68,10 @@ class AtomicFile {
   // Says that `size` bytes are coming, before the first Write: raises "Cannot create file
   // "%s". %s" with the system's text for a full disk when more than kBufferSize of them do
   // not fit in the free space of the target's file system, so nothing is written. Such
-  // content may take its blocks at once, where the system can: a quota that refuses
-  // them raises the same way, with the system's text.
+  // content may take its blocks ahead, where the system can, but never more than a step
+  // (64 MiB) ahead of what has been written: a quota that refuses the first step raises
+  // the same way, with the system's text, and one that refuses a later step fails the
+  // writer, reported by Commit.
   // Content that fits in the buffer is held until Commit, which writes it in one piece:
   // a full disk then fails that write, with the same message, and nothing stays behind.
   // Does nothing when the writer is already discarding (Commit reports why) or the space

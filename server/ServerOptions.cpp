@@ -7,11 +7,15 @@
 namespace sv {
 
 const char* const kServerUsage =
-    "usage: sorvana-server [--listen HOST:PORT] [--no-pipelining] [--log-files] NAME=FOLDER...\n"
+    "usage: sorvana-server [--listen HOST:PORT] [--no-pipelining] [--log-files]\n"
+    "                      [--listing-memory MIB] [--sync-deadline SECONDS] NAME=FOLDER...\n"
     "Mirrors each FOLDER to the clients that synchronise the project NAME.\n"
     "Listens on 127.0.0.1:1974 unless told otherwise; SIGINT or SIGTERM ends it.\n"
-    "  --no-pipelining  the greeting does not offer pipelining: clients send one request at a time\n"
-    "  --log-files      log every file served, not only the files refused";
+    "  --no-pipelining          the greeting does not offer pipelining: clients send one request at a time\n"
+    "  --log-files              log every file served, not only the files refused\n"
+    "  --listing-memory MIB     memory for the listings of all clients at once (default 2048); a listing\n"
+    "                           counts 7 times its size, and one that does not fit is refused\n"
+    "  --sync-deadline SECONDS  longest time from a Sync request to its task list (default 600)";
 
 namespace {
 
@@ -27,6 +31,15 @@ void ReadListen(const std::string& value, TServerOptions& options) {
     throw Exception("bad port '" + portText + "'");
   options.host = host;
   options.port = port;
+}
+
+// A whole number from 1 to `most`, for the option `name`.
+std::int32_t ReadCount(const std::string& name, const std::string& value, std::int32_t most) {
+  std::int32_t n = 0;
+  if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos || !TryStrToInt(value, n) ||
+      n < 1 || n > most)
+    throw Exception(name + " wants a whole number from 1 to " + std::to_string(most) + ", not '" + value + "'");
+  return n;
 }
 
 void ReadProject(const std::string& arg, TServerOptions& options) {
@@ -58,6 +71,13 @@ TServerOptions ParseServerOptions(const std::vector<std::string>& args) {
       options.session.offerPipelining = false;
     } else if (arg == "--log-files") {
       options.session.logFiles = true;
+    } else if (arg == "--listing-memory" || arg == "--sync-deadline") {
+      if (i + 1 == args.size()) throw Exception(arg + " wants a number");
+      const std::string& value = args[++i];
+      if (arg == "--listing-memory")
+        options.listingMemory = std::uint64_t(ReadCount(arg, value, 1 << 20)) << 20;
+      else
+        options.syncDeadline = std::chrono::seconds(ReadCount(arg, value, 7 * 24 * 3600));
     } else if (arg.rfind("-", 0) == 0) {
       throw Exception("unknown option '" + arg + "'");
     } else {

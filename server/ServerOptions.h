@@ -1,11 +1,15 @@
 #pragma once
 // The command line of sorvana-server:
-//   sorvana-server [--listen HOST:PORT] [--no-pipelining] [--log-files] NAME=FOLDER...
+//   sorvana-server [--listen HOST:PORT] [--no-pipelining] [--log-files]
+//                  [--listing-memory MIB] [--sync-deadline SECONDS] NAME=FOLDER...
 // HOST may be a name, an IPv4 address or an IPv6 address in brackets ("[::1]:1974").
+#include <chrono>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "server/ServerSession.h"
+#include "server/SyncServer.h"
 
 namespace sv {
 
@@ -14,6 +18,8 @@ struct TServerOptions {
   int port = 1974;  // 0: any free port
   std::vector<TServedProject> projects;
   TSessionOptions session;
+  std::uint64_t listingMemory = TSyncServer::kDefaultListingMemory;  // bytes
+  std::chrono::seconds syncDeadline = std::chrono::minutes(10);
   bool help = false;
 };
 

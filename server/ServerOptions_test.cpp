@@ -35,6 +35,11 @@ TEST(ServerOptions, ListenAddressAndProjects) {
   EXPECT_EQ(o.port, 0);
   EXPECT_FALSE(o.session.offerPipelining);
   EXPECT_TRUE(o.session.logFiles);
+  EXPECT_EQ(o.listingMemory, TSyncServer::kDefaultListingMemory);
+  EXPECT_EQ(o.syncDeadline, std::chrono::seconds(600));
+  o = ParseServerOptions({"--listing-memory", "3", "--sync-deadline", "45", "p=/p"});
+  EXPECT_EQ(o.listingMemory, std::uint64_t{3} << 20);
+  EXPECT_EQ(o.syncDeadline, std::chrono::seconds(45));
   EXPECT_TRUE(ParseServerOptions({"--help"}).help);
 }
 
@@ -46,6 +51,11 @@ TEST(ServerOptions, BadArgumentsAreNamed) {
   EXPECT_EQ(Refusal({"--listen", "h:-1", "p=/p"}), "bad port '-1'");
   EXPECT_EQ(Refusal({"--listen", "h:x10", "p=/p"}), "bad port 'x10'");
   EXPECT_EQ(Refusal({"--verbose", "p=/p"}), "unknown option '--verbose'");
+  EXPECT_EQ(Refusal({"p=/p", "--listing-memory"}), "--listing-memory wants a number");
+  EXPECT_EQ(Refusal({"--listing-memory", "0", "p=/p"}), "--listing-memory wants a whole number from 1 to 1048576, not '0'");
+  EXPECT_EQ(Refusal({"--listing-memory", "1048577", "p=/p"}),
+            "--listing-memory wants a whole number from 1 to 1048576, not '1048577'");
+  EXPECT_EQ(Refusal({"--sync-deadline", "1.5", "p=/p"}), "--sync-deadline wants a whole number from 1 to 604800, not '1.5'");
   EXPECT_EQ(Refusal({"p"}), "a project is NAME=FOLDER, not 'p'");
   EXPECT_EQ(Refusal({"=/p"}), "a project is NAME=FOLDER, not '=/p'");
   EXPECT_EQ(Refusal({"p="}), "a project is NAME=FOLDER, not 'p='");

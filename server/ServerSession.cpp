@@ -131,8 +131,17 @@ void TServerSession::Sync(int project, const std::string& request) {
   }
   // The files of this run are opened below the folder as it stands now.
   folders_[static_cast<std::size_t>(project)] = fs::FolderHandle(p.folder);
+  if (exchangeHook_) exchangeHook_(true);
+  struct ExchangeEnd {
+    const std::function<void(bool)>& hook;
+    ~ExchangeEnd() {
+      if (hook) hook(false);
+    }
+  } end{exchangeHook_};
   Send("202 send listing\r\n");
-  const std::string listing = ReadListing();
+  std::string listing;
+  TMemoryBudget::Share share;
+  if (!ReadListing(listing, share, request)) return;
   const TTaskListResult tasks = BuildTaskList(
       listing, [&tree]() -> const TDirectory& { return tree; }, UserTimeStyle(),
       [&leftOut](const std::string&) { ++leftOut; });
@@ -143,12 +152,25 @@ void TServerSession::Sync(int project, const std::string& request) {
   log_(peer_ + " " + request + " -> 202, " + detail);
 }
 
-std::string TServerSession::ReadListing() {
-  const std::int64_t length = ParseFrameLength(reader_.ReadLine(), kMaxDocumentLength);
-  std::string listing;
-  reader_.ReadExactly(static_cast<std::uint64_t>(length),
-                      [&listing](const char* data, std::size_t size) { listing.append(data, size); });
-  return listing;
+bool TServerSession::ReadListing(std::string& listing, TMemoryBudget::Share& share, const std::string& request) {
+  const auto length = static_cast<std::uint64_t>(ParseFrameLength(reader_.ReadLine(), kMaxDocumentLength));
+  if (TMemoryBudget* budget = options_.listingMemory) {
+    const std::uint64_t cost = length * kListingCost;
+    if (cost > budget->Total()) {
+      Reply(552, "Listing too large for this server: " + std::to_string(length) + " bytes, at most " +
+                     std::to_string(budget->Total() / kListingCost), request);
+    } else if (!(share = budget->TryTake(cost))) {
+      Reply(452, "Server busy with other listings; try again later", request);
+    }
+    if (!share) {
+      // Read to its end, so the refusal reaches a client that reads only once it has sent
+      // everything, and the connection stays in step.
+      reader_.ReadExactly(length, [](const char*, std::size_t) {});
+      return false;
+    }
+  }
+  reader_.ReadExactly(length, [&listing](const char* data, std::size_t size) { listing.append(data, size); });
+  return true;
 }
 
 fs::InputFile TServerSession::OpenServed(int project, const std::string& path, const std::string& request) {

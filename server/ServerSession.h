@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/FileSystem.h"
+#include "server/MemoryBudget.h"
 #include "sync/LineReader.h"
 
 namespace sv {
@@ -27,7 +28,15 @@ struct TSessionOptions {
   bool offerPipelining = true;
   // A log line for every file served; without it only refusals of files are logged.
   bool logFiles = false;
+  // The memory that the listings of all clients may take at once, shared by the
+  // sessions of one server and outliving them; null: no bound. A listing costs
+  // kListingCost times its size while it is read and answered.
+  TMemoryBudget* listingMemory = nullptr;
 };
+
+// What a listing in flight costs the server, in bytes per byte of the listing: the
+// listing, what is read from it, the server's own tree and the task list.
+constexpr std::uint64_t kListingCost = 7;
 
 class TServerSession {
  public:
@@ -52,6 +61,11 @@ class TServerSession {
   //                          or holds a folder or file that cannot be read (the text
   //                          names it; the scan's message). The folder is scanned before
   //                          the answer.
+  //                          A listing whose cost would exceed the listing memory
+  //                          (TSessionOptions) is answered, in place of the task list,
+  //                          with "552 Listing too large ..." when it exceeds the whole
+  //                          and "452 Server busy ..." when other clients' listings hold
+  //                          the rest; it is read and dropped, and the session goes on.
   //   GetFile NAME PATH   -> 203 and the framed content, streamed from the disk; 550 for
   //                          a path outside the project's folder, a missing file, or one
   //                          that a link places outside the folder
@@ -60,13 +74,19 @@ class TServerSession {
   // client sending requests ahead gets many answers in one write) or when they are many.
   void Serve();
 
+  // Called with true when a Sync request has been read and with false when its task
+  // list has been sent or refused, so the caller can hold the exchange to a deadline.
+  void OnSyncExchange(std::function<void(bool begun)> hook) { exchangeHook_ = std::move(hook); }
+
  private:
   void Answer(const std::string& line);
   void LogEnd(std::string_view reason) noexcept;
   void Sync(int project, const std::string& request);
   void GetFile(int project, const std::string& path, const std::string& request);
   void Reply(int code, const std::string& text, const std::string& request, const std::string& detail = {});
-  std::string ReadListing();
+  // Reads the listing into `listing`, with its share of the listing memory. False when it
+  // is refused for its cost: the refusal is sent and the listing is read and dropped.
+  bool ReadListing(std::string& listing, TMemoryBudget::Share& share, const std::string& request);
   // The file a GetFile names, open; not open when it is refused (the reply is sent).
   fs::InputFile OpenServed(int project, const std::string& path, const std::string& request);
   // Answers wait in a buffer; Flush writes them.
@@ -81,6 +101,7 @@ class TServerSession {
   Log log_;
   std::string peer_;
   TSessionOptions options_;
+  std::function<void(bool)> exchangeHook_;
   std::unique_ptr<char[]> out_;  // kOutCapacity bytes once anything is sent
   std::size_t outSize_ = 0;
 };

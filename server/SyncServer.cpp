@@ -22,6 +22,12 @@ using asio::ip::tcp;
 // How long a read keeps trying before it waits for the socket (Connection::Transfer).
 constexpr std::chrono::microseconds kReadSpin{50};
 
+using Clock = std::chrono::steady_clock;
+
+// Why a connection was cancelled, as its session logs it.
+constexpr const char* kCancelled = "Connection cancelled.";
+constexpr const char* kMadeRoom = "Closed to make room for another client.";
+
 // One client: its socket on an I/O context of its own, so that every read and write can
 // wait with the idle limit and be cancelled from the listener's thread.
 class Connection {
@@ -29,6 +35,9 @@ class Connection {
   explicit Connection(std::chrono::milliseconds idle) : idle_(idle) {}
 
   tcp::socket& Socket() { return socket_; }
+
+  // The client's address, without the port; set at the accept.
+  std::string address;
 
   // Returns 0 at the client's close.
   std::size_t ReadSome(char* buffer, std::size_t capacity) {
@@ -39,10 +48,21 @@ class Connection {
     while (!bytes.empty()) bytes.remove_prefix(Transfer(false, const_cast<char*>(bytes.data()), bytes.size()));
   }
 
-  // Any thread: the current or next step fails at once.
-  void Cancel() {
+  // Any thread: the current or next step fails at once, with `reason` (a static text).
+  void Cancel(const char* reason = kCancelled) {
+    reason_ = reason;
     cancelled_ = true;
     asio::post(io_, [this] { Close(); });
+  }
+  bool Cancelled() const { return cancelled_; }
+
+  // Any thread: every wait from now on ends, and fails the step, at `deadline`; none for
+  // Clock::time_point::max().
+  void SetDeadline(Clock::time_point deadline) { deadline_ = deadline.time_since_epoch().count(); }
+
+  // Any thread: when the connection last moved bytes (or was made).
+  Clock::time_point IdleSince() const {
+    return Clock::time_point(Clock::duration(lastProgress_.load(std::memory_order_relaxed)));
   }
 
   void Close() {
@@ -70,11 +90,14 @@ class Connection {
   std::size_t Transfer(bool read, char* buffer, std::size_t size) {
     std::optional<std::chrono::steady_clock::time_point> tryUntil;
     for (;;) {
-      if (cancelled_) throw Exception("Connection cancelled.");
+      if (cancelled_) throw Exception(reason_.load());
       asio::error_code ec;
       const std::size_t n = read ? socket_.read_some(asio::buffer(buffer, size), ec)
                                  : socket_.write_some(asio::buffer(buffer, size), ec);
-      if (!ec) return n;
+      if (!ec) {
+        lastProgress_.store(Clock::now().time_since_epoch().count(), std::memory_order_relaxed);
+        return n;
+      }
       if (read && ec == asio::error::eof) return 0;
       if (ec != asio::error::would_block && ec != asio::error::try_again && ec != asio::error::interrupted)
         throw Exception(ec.message());
@@ -91,29 +114,44 @@ class Connection {
     }
   }
 
-  // Runs one asynchronous step to its end or to the idle limit; raises on failure.
+  // Runs one asynchronous step to its end, to the idle limit or to the deadline; raises
+  // on failure.
   template <typename Start>
   std::size_t Step(Start start, bool endIsZero) {
-    if (cancelled_) throw Exception("Connection cancelled.");
+    if (cancelled_) throw Exception(reason_.load());
+    const Clock::time_point now = Clock::now();
+    std::chrono::nanoseconds wait = idle_;
+    const char* late = "Idle time-out.";
+    const Clock::time_point deadline{Clock::duration(deadline_.load())};
+    if (deadline - now < wait) {
+      if (deadline <= now) throw Exception(kPastDeadline);
+      wait = deadline - now;
+      late = kPastDeadline;
+    }
     std::optional<std::pair<asio::error_code, std::size_t>> result;
     io_.restart();
     start([&result](const asio::error_code& ec, std::size_t n) { result.emplace(ec, n); });
-    io_.run_for(idle_);
+    io_.run_for(wait);
     if (!result) {  // no progress in time: abort the step and let its handler run
       Close();
       io_.restart();
       io_.run();
-      throw Exception("Idle time-out.");
+      throw Exception(late);
     }
     const auto [ec, n] = *result;
     if (endIsZero && ec == asio::error::eof) return 0;
-    if (cancelled_) throw Exception("Connection cancelled.");
+    if (cancelled_) throw Exception(reason_.load());
     if (ec) throw Exception(ec.message());
     return n;
   }
 
+  static constexpr const char* kPastDeadline = "Sync took too long.";
+
   std::chrono::milliseconds idle_;
   std::atomic<bool> cancelled_{false};
+  std::atomic<const char*> reason_{kCancelled};
+  std::atomic<Clock::rep> deadline_{Clock::time_point::max().time_since_epoch().count()};
+  std::atomic<Clock::rep> lastProgress_{Clock::now().time_since_epoch().count()};
   asio::io_context io_;
   tcp::socket socket_{io_};
 };
@@ -142,6 +180,8 @@ struct TSyncServer::Impl {
   TSessionOptions options;
   std::function<void(const std::string&)> log = LogToStderr;
   std::chrono::milliseconds idle = std::chrono::seconds(120);
+  std::chrono::milliseconds syncDeadline = std::chrono::minutes(10);
+  std::unique_ptr<TMemoryBudget> listingMemory = std::make_unique<TMemoryBudget>(kDefaultListingMemory);
   asio::io_context io;
   tcp::acceptor acceptor{io};
   asio::steady_timer retry{io};
@@ -151,6 +191,9 @@ struct TSyncServer::Impl {
   void Accept();
   void AcceptLater();
   void Admit(const std::shared_ptr<Connection>& connection);
+  // Makes room for a client from `address`, closing the connection idle longest of
+  // that address when it has its most, else of all when the server has its most.
+  void MakeRoom(const std::string& address);
   void Serve(Connection& connection);
   void Reap();
   void CancelAll();
@@ -179,6 +222,8 @@ void TSyncServer::Impl::Accept() {
     connection->Socket().set_option(tcp::no_delay(true), ignored);
     // Reads and writes are tried before any wait (Connection::Transfer).
     connection->Socket().non_blocking(true, ignored);
+    const tcp::endpoint peer = connection->Socket().remote_endpoint(ignored);
+    connection->address = ignored ? std::string("?") : peer.address().to_string();
     Admit(connection);
     Accept();
   });
@@ -195,13 +240,7 @@ void TSyncServer::Impl::AcceptLater() {
 void TSyncServer::Impl::Admit(const std::shared_ptr<Connection>& connection) {
   Reap();
   std::scoped_lock lock(mutex);
-  if (connections.size() >= static_cast<std::size_t>(kMaxClients)) {
-    log(connection->Peer() + " refused: too many connections");
-    asio::error_code ignored;
-    asio::write(connection->Socket(), asio::buffer(std::string_view("421 Too many connections\r\n")), ignored);
-    connection->Close();
-    return;
-  }
+  MakeRoom(connection->address);
   connections.push_back(connection);
   try {
     connection->thread = std::thread([this, connection] {
@@ -215,11 +254,37 @@ void TSyncServer::Impl::Admit(const std::shared_ptr<Connection>& connection) {
   }
 }
 
+// Idle connections give way to new clients, so connections that send nothing cannot
+// lock others out, and the connections of one address give way to each other before
+// they take the place of another's.
+void TSyncServer::Impl::MakeRoom(const std::string& address) {
+  std::size_t all = 0, fromAddress = 0;
+  Connection* idlest = nullptr;
+  Connection* idlestFromAddress = nullptr;
+  for (const auto& c : connections) {
+    if (c->done || c->Cancelled()) continue;  // on its way out
+    ++all;
+    if (!idlest || c->IdleSince() < idlest->IdleSince()) idlest = c.get();
+    if (c->address != address) continue;
+    ++fromAddress;
+    if (!idlestFromAddress || c->IdleSince() < idlestFromAddress->IdleSince()) idlestFromAddress = c.get();
+  }
+  if (fromAddress >= static_cast<std::size_t>(kMaxClientsPerAddress))
+    idlestFromAddress->Cancel(kMadeRoom);
+  else if (all >= static_cast<std::size_t>(kMaxClients))
+    idlest->Cancel(kMadeRoom);
+}
+
 void TSyncServer::Impl::Serve(Connection& connection) {
   try {
+    TSessionOptions sessionOptions = options;
+    sessionOptions.listingMemory = listingMemory.get();
     TServerSession session(
         projects, [&connection](char* buffer, std::size_t capacity) { return connection.ReadSome(buffer, capacity); },
-        [&connection](std::string_view bytes) { connection.Write(bytes); }, log, connection.Peer(), options);
+        [&connection](std::string_view bytes) { connection.Write(bytes); }, log, connection.Peer(), sessionOptions);
+    session.OnSyncExchange([this, &connection](bool begun) {
+      connection.SetDeadline(begun ? Clock::now() + syncDeadline : Clock::time_point::max());
+    });
     session.Serve();
   } catch (...) {  // no memory to begin the session: nothing may leave the client's thread
   }
@@ -267,6 +332,8 @@ TSyncServer::~TSyncServer() {
 void TSyncServer::SetLog(std::function<void(const std::string&)> log) { impl_->log = std::move(log); }
 void TSyncServer::SetIdleTimeout(std::chrono::milliseconds idle) { impl_->idle = idle; }
 void TSyncServer::SetSessionOptions(const TSessionOptions& options) { impl_->options = options; }
+void TSyncServer::SetSyncDeadline(std::chrono::milliseconds deadline) { impl_->syncDeadline = deadline; }
+void TSyncServer::SetListingMemory(std::uint64_t bytes) { impl_->listingMemory = std::make_unique<TMemoryBudget>(bytes); }
 
 void TSyncServer::Listen(const std::string& host, int port) {
   asio::error_code ec;

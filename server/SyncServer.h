@@ -1,10 +1,13 @@
 #pragma once
 // TSyncServer: the reference synchronisation server's listener. It accepts clients on one
 // address and serves each on a thread of its own (TServerSession), ending a connection
-// that makes no progress within the idle limit.
+// that makes no progress within the idle limit, or whose Sync exchange outlasts the sync
+// deadline. When it serves its most clients, or a client's address has its most
+// connections, the connection idle longest (of that address) makes room for the new one.
 //
 // Threads: Listen and Run on one thread; Stop from any thread (a signal watcher).
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -16,8 +19,13 @@ namespace sv {
 
 class TSyncServer {
  public:
-  // Most clients served at once; a further one is told "421 Too many connections".
+  // Most clients served at once, and most connections from one address. A further one
+  // takes the place of the one that has moved no bytes for the longest time, among those
+  // of its own address when that address has its most.
   static constexpr int kMaxClients = 32;
+  static constexpr int kMaxClientsPerAddress = 8;
+  // The memory that the listings of all clients may take at once, unless set.
+  static constexpr std::uint64_t kDefaultListingMemory = std::uint64_t{2} << 30;
 
   explicit TSyncServer(std::vector<TServedProject> projects);
   // Stops and waits for every client thread.
@@ -32,6 +40,12 @@ class TSyncServer {
   void SetIdleTimeout(std::chrono::milliseconds idle);
   // How every session answers (ServerSession.h). Set before Run.
   void SetSessionOptions(const TSessionOptions& options);
+  // How long one Sync exchange may take, from its request to its task list (default 10
+  // minutes). Set before Run.
+  void SetSyncDeadline(std::chrono::milliseconds deadline);
+  // The memory that the listings of all clients may take at once (ServerSession.h,
+  // kListingCost). Set before Run.
+  void SetListingMemory(std::uint64_t bytes);
 
   // Binds and listens on host (a numeric IPv4 or IPv6 address, or a name) and port (0:
   // any free port). Raises "Could not bind socket. Address and port are already in use."

@@ -140,13 +140,24 @@ TEST_F(Loopback, TheClientFolderBecomesAMirrorRunByRun) {
             log.end());
 }
 
-// Connects to the server and reads its greeting.
-std::unique_ptr<asio::ip::tcp::socket> Greeted(asio::io_context& io, int port) {
+// Reads one reply or frame length line, CR LF included.
+std::string LineFrom(asio::ip::tcp::socket& socket) {
+  std::string line;
+  char c = 0;
+  while (line.find('\n') == std::string::npos && socket.read_some(asio::buffer(&c, 1)) == 1) line += c;
+  return line;
+}
+
+// Connects to the server from `from` (a loopback address) and reads its greeting; null
+// when the system cannot send from that address.
+std::unique_ptr<asio::ip::tcp::socket> Greeted(asio::io_context& io, int port, const char* from = "127.0.0.1") {
   auto socket = std::make_unique<asio::ip::tcp::socket>(io);
+  asio::error_code ec;
+  socket->open(asio::ip::tcp::v4());
+  socket->bind({asio::ip::make_address(from), 0}, ec);
+  if (ec) return nullptr;
   socket->connect({asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(port)});
-  char buffer[64];
-  const std::size_t n = socket->read_some(asio::buffer(buffer));
-  EXPECT_EQ(std::string(buffer, n), "200 sorvana-server ready +pipelining\r\n");
+  EXPECT_EQ(LineFrom(*socket), "200 sorvana-server ready +pipelining\r\n");
   return socket;
 }
 
@@ -174,21 +185,85 @@ TEST_F(Loopback, StopEndsConnectedClients) {
   EXPECT_NE(log[0].find("connection ended: Connection cancelled."), std::string::npos);
 }
 
-TEST_F(Loopback, ClientsBeyondTheLimitAreTurnedAway) {
+std::string LocalName(const asio::ip::tcp::socket& socket) {
+  const auto e = socket.local_endpoint();
+  return e.address().to_string() + ':' + std::to_string(e.port());
+}
+
+// Connections that send nothing lock no one out: when the server, or one address, has
+// its most connections, the one idle longest makes room for the newcomer.
+TEST_F(Loopback, IdleConnectionsMakeRoomForANewClient) {
+  struct Case {
+    const char* what;
+    std::vector<const char*> from;  // each opens kMaxClientsPerAddress idle connections
+  };
+  for (const Case& c : {Case{"server full", {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5"}},
+                        Case{"address full", {"127.0.0.1"}}}) {
+    SetUp();
+    Start(std::chrono::seconds(20));  // bounds the waits below should the server not close
+    asio::io_context io;
+    std::vector<std::unique_ptr<asio::ip::tcp::socket>> idle;
+    for (const char* from : c.from) {
+      for (int i = 0; i < TSyncServer::kMaxClientsPerAddress; ++i) {
+        idle.push_back(Greeted(io, server_->Port(), from));
+        if (!idle.back()) GTEST_SKIP() << "cannot send from " << from;
+      }
+    }
+    EXPECT_EQ(SyncOnce(), 0) << c.what;  // from 127.0.0.1
+    char buffer[64];
+    asio::error_code ec;
+    idle.front()->read_some(asio::buffer(buffer), ec);
+    EXPECT_TRUE(ec == asio::error::eof || ec == asio::error::connection_reset) << c.what << ": " << ec.message();
+    const std::string closed = LocalName(*idle.front()) + " connection ended: Closed to make room for another client.";
+    StopAndJoin();
+    const std::vector<std::string> log = Log();
+    EXPECT_NE(std::find(log.begin(), log.end(), closed), log.end()) << c.what;
+    TearDown();
+  }
+}
+
+TEST_F(Loopback, ASyncExchangeEndsAtItsDeadline) {
+  server_->SetSyncDeadline(std::chrono::milliseconds(300));
+  Start(std::chrono::seconds(20));
+  asio::io_context io;
+  auto slow = Greeted(io, server_->Port());
+  asio::write(*slow, asio::buffer(std::string("Sync drumel\r\n100\r\n")));  // and not the listing
+  EXPECT_EQ(LineFrom(*slow), "202 send listing\r\n");
+  char buffer[64];
+  asio::error_code ec;
+  slow->read_some(asio::buffer(buffer), ec);
+  EXPECT_TRUE(ec == asio::error::eof || ec == asio::error::connection_reset) << ec.message();
+  StopAndJoin();
+  const std::vector<std::string> log = Log();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_NE(log[0].find("connection ended: Sync took too long."), std::string::npos) << log[0];
+}
+
+// The listings of all clients together stay within the listing memory: one over what is
+// left is refused, the session goes on, and the memory is free again once the listing
+// holding it has been answered.
+TEST_F(Loopback, ListingsBeyondTheListingMemoryAreRefused) {
+  const std::string listing = TLoader::BuildListing(TDirectory());
+  server_->SetListingMemory(kListingCost * (listing.size() * 3 / 2));
   Start();
   asio::io_context io;
-  std::vector<std::unique_ptr<asio::ip::tcp::socket>> clients;
-  char buffer[64];
-  for (int i = 0; i < TSyncServer::kMaxClients; ++i) clients.push_back(Greeted(io, server_->Port()));
-  asio::ip::tcp::socket extra(io);
-  extra.connect({asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(server_->Port())});
-  std::string got;
-  asio::error_code ec;
-  while (!ec) {
-    const std::size_t n = extra.read_some(asio::buffer(buffer), ec);
-    got.append(buffer, n);
-  }
-  EXPECT_EQ(got, "421 Too many connections\r\n");
+  auto holder = Greeted(io, server_->Port());
+  auto other = Greeted(io, server_->Port());
+  const std::string length = std::to_string(listing.size()) + "\r\n";
+  asio::write(*holder, asio::buffer("Sync drumel\r\n" + length));  // holds its share while it sends
+  EXPECT_EQ(LineFrom(*holder), "202 send listing\r\n");
+  const auto sync = [&](const std::string& sent) {
+    asio::write(*other, asio::buffer("Sync drumel\r\n" + std::to_string(sent.size()) + "\r\n" + sent));
+    EXPECT_EQ(LineFrom(*other), "202 send listing\r\n");
+    return LineFrom(*other);
+  };
+  EXPECT_EQ(sync(listing), "452 Server busy with other listings; try again later\r\n");
+  EXPECT_EQ(sync(listing + listing),
+            "552 Listing too large for this server: " + std::to_string(2 * listing.size()) + " bytes, at most " +
+                std::to_string(listing.size() * 3 / 2) + "\r\n");
+  asio::write(*holder, asio::buffer(listing));
+  EXPECT_EQ(LineFrom(*holder), "0\r\n");  // the empty task list
+  EXPECT_EQ(sync(listing), "0\r\n");
 }
 
 TEST_F(Loopback, AClientThatExhaustsTheMemoryEndsAloneAndTheServerGoesOn) {

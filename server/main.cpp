@@ -30,6 +30,8 @@ int main(int argc, char** argv) {
   }
   sv::TSyncServer server(options.projects);
   server.SetSessionOptions(options.session);
+  server.SetListingMemory(options.listingMemory);
+  server.SetSyncDeadline(options.syncDeadline);
   try {
     server.Listen(options.host, options.port);
   } catch (const sv::Exception& e) {

@@ -114,6 +114,39 @@ TEST(AtomicFile, AnnouncedContentKeepsOnlyTheBlocksItFills) {
   }
 }
 
+// The bytes of disk that the one open file below `folder` holds, blocks taken ahead
+// included; -1 when none is open there.
+std::int64_t DiskHeldBelow(const std::string& folder) {
+  for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    const std::string target = std::filesystem::read_symlink(e.path(), ec).string();
+    if (ec || target.rfind(std::filesystem::canonical(folder).string() + "/", 0) != 0) continue;
+    struct stat st {};
+    if (::stat(e.path().c_str(), &st) == 0) return static_cast<std::int64_t>(st.st_blocks) * 512;
+  }
+  return -1;
+}
+
+// A sender that announces far more than it sends holds no more of the disk than it has
+// sent and one step of blocks taken ahead.
+TEST(AtomicFile, AnnouncedContentHoldsAtMostOneStepAheadOfWhatArrived) {
+  TempDir dir;
+  constexpr std::int64_t kStep = std::int64_t{64} << 20;
+  const std::string piece(AtomicFile::kLargeBuffer, 'p');
+  AtomicFile f(dir / "big.bin");
+  f.Reserve(std::uint64_t{1} << 30);
+  std::int64_t arrived = 0;
+  while (arrived < 3 * kStep) {
+    f.Write(piece.data(), piece.size());
+    arrived += static_cast<std::int64_t>(piece.size());
+    const std::int64_t held = DiskHeldBelow(dir.path());
+    ASSERT_GE(held, 0);
+    ASSERT_LE(held, arrived + kStep) << "after " << arrived << " bytes";
+  }
+  f.Commit();
+  EXPECT_EQ(std::filesystem::file_size(dir / "big.bin"), static_cast<std::uintmax_t>(arrived));
+}
+
 TEST(AtomicFile, AbandonedWriteLeavesTheOldFileAndNoTemporaryFile) {
   TempDir dir;
   WriteFile(dir / "a.txt", "old");
