@@ -5,6 +5,7 @@
 #include "base/Messages.h"
 #include "base/Text.h"
 #include "console/ConsoleController.h"
+#include "console/HeldConsole.h"
 #include "console/ResourceGet.h"
 #include "console/SyncConsole.h"
 #include "eventlog/PageTemplate.h"
@@ -39,6 +40,7 @@ Placeholders PageValues(ConsoleController& c, const ConsoleRequest& request) {
       Placeholder::Everywhere("{%FILTERURL%}", PercentEncode(filter)),
   };
   for (Placeholder& p : SyncPlaceholders(c)) values.push_back(std::move(p));
+  for (Placeholder& p : HeldPlaceholders(c)) values.push_back(std::move(p));
   return values;
 }
 
@@ -101,7 +103,7 @@ void HandleAction(ConsoleController& c, const ConsoleRequest& request, ConsoleRe
       Synchronise(c, response);
     } else if (SameText(action, "Postavi")) {
       ApplySettings(c, request, response);
-    } else {
+    } else if (!HandleHeldAction(c, action, Trim(request.Param("projekt")), response)) {
       HandleSyncAction(c, action, response);  // any other action changes nothing
     }
   } catch (const Exception& e) {

@@ -62,6 +62,14 @@ class FakeConsoleController : public ConsoleController {
     if (syncRunning) throw Exception(msg::kSyncAlreadyRunning);
     return Locked([&] { return preview; });
   }
+  void ConfirmRemovals(const std::string& name) override {
+    Locked([&] {
+      for (const ProjectStatus& p : projectStatus) {
+        if (p.held && p.name == name) return confirmed.push_back(name);
+      }
+      throw Exception(Format(msg::kNothingHeld, name));
+    });
+  }
 
   // The values; tests set them directly before the console runs.
   std::string address = "127.0.0.1";
@@ -76,6 +84,7 @@ class FakeConsoleController : public ConsoleController {
   TSyncProgress progress;
   std::vector<ProjectStatus> projectStatus;
   TSyncPreview preview;
+  std::vector<std::string> confirmed;  // the projects ConfirmRemovals let through
   TdrEventLog log;
 };
 

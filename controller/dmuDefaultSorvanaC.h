@@ -82,6 +82,7 @@ class TdmDefaultSorvanaC : public TdmCustomSorvanaC, public ConsoleController {
   TSyncProgress Progress() override;
   std::vector<ProjectStatus> Projects() override;
   TSyncPreview Preview() override;
+  void ConfirmRemovals(const std::string& name) override;
 
  protected:
   // Activates the console listener; raises when its port cannot be bound.
