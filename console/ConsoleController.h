@@ -32,6 +32,16 @@ class ConsoleController {
   // Sets the first project's path; does nothing when there is no project.
   virtual void SetFirstProjectPath(const std::string& path) = 0;
 
+  // Removed and replaced files go to the trash; the mass-deletion guard's limits (a
+  // number of files and a share of the project's files in percent, 0 for no guard).
+  struct Safety {
+    bool useTrash = true;
+    std::int32_t removalLimit = 0;
+    std::int32_t removalPercent = 0;
+  };
+  virtual Safety SafetySettings() = 0;
+  virtual void SetSafetySettings(const Safety& safety) = 0;
+
   virtual TDateTime LastAttempt() = 0;  // 0: never
   virtual TDateTime LastSuccess() = 0;  // 0: never
 

@@ -40,6 +40,8 @@ class FakeConsoleController : public ConsoleController {
       if (projects) root = p;
     });
   }
+  Safety SafetySettings() override { return Locked([&] { return safety; }); }
+  void SetSafetySettings(const Safety& s) override { Locked([&] { safety = s; }); }
   TDateTime LastAttempt() override { return Locked([&] { return lastAttempt; }); }
   TDateTime LastSuccess() override { return Locked([&] { return lastSuccess; }); }
 
@@ -76,6 +78,7 @@ class FakeConsoleController : public ConsoleController {
   std::int32_t port = 1974, consolePort = 1976, poll = 10;
   int projects = 1;
   std::string root = "/srv/projekt";
+  Safety safety{true, 50, 25};
   TDateTime lastAttempt = 0, lastSuccess = 0;
   std::string saveError;
   std::atomic<bool> syncRunning{false}, syncRequested{false};

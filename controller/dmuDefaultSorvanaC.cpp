@@ -114,6 +114,18 @@ void TdmDefaultSorvanaC::SetFirstProjectPath(const std::string& path) {
   });
 }
 
+ConsoleController::Safety TdmDefaultSorvanaC::SafetySettings() {
+  return WithSettings([](TsvSettings& s) { return Safety{s.useTrash, s.removalLimit, s.removalPercent}; });
+}
+
+void TdmDefaultSorvanaC::SetSafetySettings(const Safety& safety) {
+  WithSettings([&](TsvSettings& s) {
+    s.useTrash = safety.useTrash;
+    s.removalLimit = safety.removalLimit;
+    s.removalPercent = safety.removalPercent;
+  });
+}
+
 void TdmDefaultSorvanaC::CreateProjectRoot(const std::string& path) {
   sv::CreateProjectRoot(path, eventLog_);
 }
