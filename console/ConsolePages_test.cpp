@@ -221,6 +221,8 @@ TEST_F(ConsolePagesTest, HeldProjectsShowTheirPlanAndAreConfirmedByName) {
   const std::string page = HeldPlanPage(c, "a&b");
   EXPECT_NE(page.find("\\x.txt"), std::string::npos);
   EXPECT_NE(page.find("Brisanje datoteke"), std::string::npos);
+  EXPECT_NE(page.find("VALUE=\"Potvrdi\""), std::string::npos);
+  EXPECT_EQ(page.find("Sinhroniziraj"), std::string::npos);
   EXPECT_NE(HeldPlanPage(c, "c").find(HtmlEscape(Format(msg::kNothingHeld, "c"))), std::string::npos);
 }
 
