@@ -42,6 +42,17 @@ inline const std::string kListingTooLarge =
 inline const std::string kCannotReadFolder = "Cannot read folder \"%s\". %s";
 inline const std::string kCannotReadFile = "Cannot read file \"%s\". %s";
 
+// Removed and replaced files go to the trash; where none takes them they are deleted
+// (noted once per synchronisation, with the first such file).
+inline const std::string kNoTrash =
+    Cp("Koš za smeće ne prima datoteku '%s'; uklonjene i zamijenjene datoteke brišu se trajno");
+// A project whose task list would remove more than the limits allow waits for the user:
+// project, files removed, files listed.
+inline const std::string kRemovalsHeld = Cp("Projekt %s nije sinkroniziran: zadaci bi uklonili %d od %d datoteka; "
+                                            "konzola čeka potvrdu (Potvrdi)");
+inline const std::string kRemovalsConfirmed = Cp("Potvrđeno uklanjanje do %d datoteka projekta %s");
+inline const std::string kNothingHeld = Cp("Projekt %s ne čeka potvrdu");
+
 // Pause and preview of synchronisations.
 inline const std::string kPaused = Cp("Sinhronizacija pauzirana");
 inline const std::string kPausedWhileRunning =

@@ -48,6 +48,15 @@ struct TProjectPreview {
   std::vector<TPlannedChange> changes;  // in the order the tasks would run
 };
 
+// A project the mass-deletion guard holds: its task list would remove `removals` of the
+// `listed` files, and it would make these changes.
+struct THeldProject {
+  std::string name;
+  int removals = 0;
+  int listed = 0;
+  std::vector<TPlannedChange> changes;
+};
+
 // What the next synchronisation would change. A failure ends a preview as it ends a
 // synchronisation: the projects before it are listed and `failure` holds its message.
 struct TSyncPreview {

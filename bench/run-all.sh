@@ -11,6 +11,9 @@
 #   sync-100k        100,000 files of 1 KB in 1,000 folders
 #   sync-100k-serial the same, sorvana-server --no-pipelining
 #   same-100k        the 100,000 files again: nothing to change
+#   replace-10k      sync_once over older versions of the        rsync -a --delete --backup
+#                    10,000 files: each replaced, the old one    --backup-dir=... over the
+#                    to the desktop trash                        same older files
 #   large            one file of 1 GiB                       socat -u -b 131072, both ends
 #   status           the console's status page               nginx serving a saved copy
 #   events           event-log page 50 of 100,000 events,    nginx serving a saved copy
@@ -40,7 +43,7 @@
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 pairs=${SV_PAIRS:-6}
-cases=${SV_CASES:-sync-10k sync-10k-serial sync-100k sync-100k-serial same-100k large status events scan}
+cases=${SV_CASES:-sync-10k sync-10k-serial sync-100k sync-100k-serial same-100k replace-10k large status events scan}
 seconds=${SV_WRK_SECONDS:-5}
 settle_seconds=${SV_SETTLE:-5}
 sv_need rsync socat wrk nginx curl python3
@@ -88,10 +91,12 @@ row() {
 # ---- Synchronisation -----------------------------------------------------------------
 
 sync_cases=false
-for c in sync-10k sync-10k-serial sync-100k sync-100k-serial same-100k large; do wanted "$c" && sync_cases=true; done
+for c in sync-10k sync-10k-serial sync-100k sync-100k-serial same-100k replace-10k large; do wanted "$c" && sync_cases=true; done
 if $sync_cases; then
   echo "making the data in $data"
-  python3 - "$data" <<'PY'
+  big=false
+  for c in sync-100k sync-100k-serial same-100k; do wanted "$c" && big=true; done
+  python3 - "$data" "$big" <<'PY'
 import os, sys
 def make(root, folders, files, size):
     for d in range(folders):
@@ -101,10 +106,21 @@ def make(root, folders, files, size):
             with open(os.path.join(folder, "f%03d.bin" % f), "wb") as out:
                 out.write(os.urandom(size))
 make(os.path.join(sys.argv[1], "files10k"), 100, 100, 10240)
-make(os.path.join(sys.argv[1], "files100k"), 1000, 100, 1024)
+if sys.argv[2] == "true":
+    make(os.path.join(sys.argv[1], "files100k"), 1000, 100, 1024)
+else:
+    os.makedirs(os.path.join(sys.argv[1], "files100k"))
+# Older versions of the 10,000 files: other content, a day older.
+old = os.path.join(sys.argv[1], "old10k")
+make(old, 100, 100, 10240)
+for folder, _, names in os.walk(old):
+    for name in names:
+        path = os.path.join(folder, name)
+        stat = os.stat(path)
+        os.utime(path, (stat.st_atime - 86400, stat.st_mtime - 86400))
 PY
   mkdir -p "$data/large"
-  head -c 1G /dev/urandom >"$data/large/one.bin"
+  if wanted large; then head -c 1G /dev/urandom >"$data/large/one.bin"; fi
   projects=("files10k=$data/files10k" "files100k=$data/files100k" "large=$data/large")
   piped_port=$(sv_free_port)
   "$BIN/sorvana-server" --listen "127.0.0.1:$piped_port" "${projects[@]}" 2>"$work/server.log" &
@@ -164,6 +180,32 @@ if wanted same-100k; then
   after=$(grep -c 'Nije potrebna sinkronizacija za projekt files100k' "$SV_LOG" || true)
   ((after - before == pairs)) || { echo "same-100k: a run had something to change" >&2; exit 1; }
   row same-100k sorvana rsync ms "$load"
+  settle
+fi
+
+if wanted replace-10k; then
+  load=$(sv_load)
+  # Every run starts from its own copy of the older files, made untimed; the trash (ours,
+  # through XDG_DATA_HOME) and the backup folder (rsync's) lie on the same disk.
+  p_replace() {
+    local XDG_DATA_HOME=$copies/xdg-o$1
+    export XDG_DATA_HOME
+    cp -a "$data/old10k" "$copies/o$1"
+    sync
+    ours "$piped_port" files10k "$copies/o$1"
+  }
+  q_replace() {
+    cp -a "$data/old10k" "$copies/r$1"
+    sync
+    sv_timed rsync -a --delete --backup --backup-dir="$copies/backup-r$1" \
+      "rsync://127.0.0.1:$SV_RSYNC_PORT/files10k/" "$copies/r$1/"
+    VALUE=$SV_MS PEAK=$SV_KB
+  }
+  run_pairs p_replace q_replace
+  diff -r "$data/files10k" "$copies/o0" >/dev/null || { echo "replace-10k: the copy differs from the server's folder" >&2; exit 1; }
+  trashed=$(find "$copies/xdg-o0/Trash/files" -type f | wc -l)
+  ((trashed == 10000)) || { echo "replace-10k: $trashed files in the trash, not 10000" >&2; exit 1; }
+  row replace-10k sorvana rsync ms "$load"
   settle
 fi
 

@@ -3,6 +3,7 @@
 // this interface; the console calls it on its request threads, in parallel with each
 // other and with the main thread, so every operation is safe from any thread.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,16 @@ class ConsoleController {
   virtual std::string FirstProjectPath() = 0;
   // Sets the first project's path; does nothing when there is no project.
   virtual void SetFirstProjectPath(const std::string& path) = 0;
+
+  // Removed and replaced files go to the trash; the mass-deletion guard's limits (a
+  // number of files and a share of the project's files in percent, 0 for no guard).
+  struct Safety {
+    bool useTrash = true;
+    std::int32_t removalLimit = 0;
+    std::int32_t removalPercent = 0;
+  };
+  virtual Safety SafetySettings() = 0;
+  virtual void SetSafetySettings(const Safety& safety) = 0;
 
   virtual TDateTime LastAttempt() = 0;  // 0: never
   virtual TDateTime LastSuccess() = 0;  // 0: never
@@ -60,12 +71,18 @@ class ConsoleController {
     std::string path;
     bool hasResult = false;
     TProjectResult result;
+    // Set while the mass-deletion guard holds the project: the plan held back.
+    std::optional<THeldProject> held;
   };
   virtual std::vector<ProjectStatus> Projects() = 0;
   // What the next synchronisation would change, asked of the server now. Blocks until
   // it is done; raises "Sinhronizacija se već izvršava" while a synchronisation runs, so
   // that the two never overlap.
   virtual TSyncPreview Preview() = 0;
+  // Lets the held project's next run through when it removes no more than the plan held
+  // back, logs that and asks for a synchronisation when none runs or is paused; raises
+  // "Projekt %s ne čeka potvrdu" when the project is not held.
+  virtual void ConfirmRemovals(const std::string& name) = 0;
 };
 
 }  // namespace sv

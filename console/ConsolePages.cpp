@@ -5,6 +5,7 @@
 #include "base/Messages.h"
 #include "base/Text.h"
 #include "console/ConsoleController.h"
+#include "console/HeldConsole.h"
 #include "console/ResourceGet.h"
 #include "console/SyncConsole.h"
 #include "eventlog/PageTemplate.h"
@@ -38,7 +39,12 @@ Placeholders PageValues(ConsoleController& c, const ConsoleRequest& request) {
       Placeholder::Everywhere("{%FILTER%}", HtmlEscape(filter)),
       Placeholder::Everywhere("{%FILTERURL%}", PercentEncode(filter)),
   };
+  const ConsoleController::Safety safety = c.SafetySettings();
+  values.push_back(Placeholder::Everywhere("{%USETRASH%}", safety.useTrash ? "CHECKED" : ""));
+  values.push_back(Placeholder::Everywhere("{%MAXDELETECOUNT%}", std::to_string(safety.removalLimit)));
+  values.push_back(Placeholder::Everywhere("{%MAXDELETEPERCENT%}", std::to_string(safety.removalPercent)));
   for (Placeholder& p : SyncPlaceholders(c)) values.push_back(std::move(p));
+  for (Placeholder& p : HeldPlaceholders(c)) values.push_back(std::move(p));
   return values;
 }
 
@@ -63,6 +69,17 @@ void ApplySettings(ConsoleController& c, const ConsoleRequest& request, ConsoleR
   // Sets the console port to the server port + 2 also when the port stays.
   c.SetServerPort(newPort ? port : c.ServerPort());
   if (TryStrToInt(pollText, poll)) c.SetPollInterval(poll);
+  // The safety fields count only from the form that shows them ("zastita"): a post
+  // without them leaves them, rather than reading the missing box as unticked.
+  if (!request.Param("zastita").empty()) {
+    ConsoleController::Safety safety = c.SafetySettings();
+    safety.useTrash = !request.Param("kos").empty();
+    std::int32_t limit = 0;
+    // A limit that is no number of 0 or more stays as it was.
+    if (TryStrToInt(Trim(request.Param("maxdeletecount")), limit) && limit >= 0) safety.removalLimit = limit;
+    if (TryStrToInt(Trim(request.Param("maxdeletepercent")), limit) && limit >= 0) safety.removalPercent = limit;
+    c.SetSafetySettings(safety);
+  }
   if (c.ProjectCount() > 0 && !root.empty()) {
     if (!fs::FolderExists(root)) c.CreateProjectRoot(root);
     c.SetFirstProjectPath(root);
@@ -101,7 +118,7 @@ void HandleAction(ConsoleController& c, const ConsoleRequest& request, ConsoleRe
       Synchronise(c, response);
     } else if (SameText(action, "Postavi")) {
       ApplySettings(c, request, response);
-    } else {
+    } else if (!HandleHeldAction(c, action, Trim(request.Param("projekt")), response)) {
       HandleSyncAction(c, action, response);  // any other action changes nothing
     }
   } catch (const Exception& e) {

@@ -7,6 +7,7 @@
 #include "base/Messages.h"
 #include "base/Text.h"
 #include "console/FakeConsoleController.h"
+#include "console/HeldConsole.h"
 #include "console/HttpRequestReader.h"
 #include "console/ProjectRoot.h"
 #include "console/ResourceGet.h"
@@ -170,6 +171,59 @@ TEST_F(ConsolePagesTest, SettingsTakeTrimmedFieldsAndKeepEmptyOrNonNumericOnes) 
     Act(std::string("akcija=Postavi&port=") + text);
     EXPECT_EQ(c.port, value);
   }
+}
+
+// The form's safety fields: the box ticked or not, limits of 0 or more; a form without
+// the fields ("zastita") leaves them as they are.
+TEST_F(ConsolePagesTest, SafetySettingsComeFromTheFormThatShowsThem) {
+  using Safety = ConsoleController::Safety;
+  const struct {
+    const char* form;
+    bool useTrash;
+    int limit, percent;
+  } cases[] = {
+      {"akcija=Postavi&zastita=1&maxdeletecount=+10+&maxdeletepercent=0", false, 10, 0},
+      {"akcija=Postavi&zastita=1&kos=1&maxdeletecount=-1&maxdeletepercent=x", true, 10, 0},
+      {"akcija=Postavi&server=s", true, 10, 0},
+      {"akcija=Postavi&maxdeletecount=7", true, 10, 0},
+      {"akcija=Postavi&zastita=1&maxdeletecount=7", false, 7, 0},
+  };
+  for (const auto& k : cases) {
+    Act(k.form);
+    const Safety s = c.safety;
+    EXPECT_EQ(s.useTrash, k.useTrash) << k.form;
+    EXPECT_EQ(s.removalLimit, k.limit) << k.form;
+    EXPECT_EQ(s.removalPercent, k.percent) << k.form;
+  }
+  EXPECT_EQ(Fill("{%USETRASH%}|{%MAXDELETECOUNT%}|{%MAXDELETEPERCENT%}"), "|7|0");
+  c.safety.useTrash = true;
+  EXPECT_EQ(Fill("{%USETRASH%}"), "CHECKED");
+}
+
+// A held project on the status page, its buttons and its plan.
+TEST_F(ConsolePagesTest, HeldProjectsShowTheirPlanAndAreConfirmedByName) {
+  THeldProject held{"a&b", 60, 80, {{TChangeKind::kDelete, false, "\\x.txt", "delete_file"}}};
+  c.projectStatus = {{"a&b", "/p", false, {}, held}, {"c", "/q", false, {}, std::nullopt}};
+  const std::string rows = Fill("{%HELD%}");
+  for (const char* part : {"Projekt a&amp;b", "60 od 80 datoteka", "NAME=\"projekt\" VALUE=\"a&amp;b\"",
+                           "VALUE=\"Pregled\"", "VALUE=\"Potvrdi\""})
+    EXPECT_NE(rows.find(part), std::string::npos) << part;
+
+  ConsoleResponse r = Act("akcija=Pregled&projekt=a%26b");
+  EXPECT_EQ(r.location, "/zadrzano.html?projekt=a%26b");
+  EXPECT_EQ(Act("akcija=Pregled").location, "/pregled.html");  // the preview of the next run
+  r = Act("akcija=Potvrdi&projekt=+a%26b+");
+  EXPECT_EQ(r.location, "/index.html");
+  EXPECT_EQ(c.confirmed, std::vector<std::string>{"a&b"});
+  r = Act("akcija=Potvrdi&projekt=c");
+  EXPECT_EQ(r.contentText, FailedPage("Potvrdi", Format(msg::kNothingHeld, "c")));
+
+  const std::string page = HeldPlanPage(c, "a&b");
+  EXPECT_NE(page.find("\\x.txt"), std::string::npos);
+  EXPECT_NE(page.find("Brisanje datoteke"), std::string::npos);
+  EXPECT_NE(page.find("VALUE=\"Potvrdi\""), std::string::npos);
+  EXPECT_EQ(page.find("Sinhroniziraj"), std::string::npos);
+  EXPECT_NE(HeldPlanPage(c, "c").find(HtmlEscape(Format(msg::kNothingHeld, "c"))), std::string::npos);
 }
 
 TEST_F(ConsolePagesTest, PortThatWouldLockTheUserOutRefusesTheWholeForm) {

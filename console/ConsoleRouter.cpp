@@ -2,6 +2,7 @@
 
 #include "base/Text.h"
 #include "console/ConsolePages.h"
+#include "console/HeldConsole.h"
 #include "console/ResourceGet.h"
 #include "console/StatusJson.h"
 #include "console/SyncConsole.h"
@@ -14,6 +15,7 @@ enum class Answer {
   kFile,        // a resource sent as it is
   kPreview,     // the preview page (SyncConsole.h)
   kStatusJson,  // the status document (StatusJson.h)
+  kHeldPlan,    // a held project's plan (HeldConsole.h)
 };
 
 struct Route {
@@ -30,6 +32,7 @@ constexpr Route kRoutes[] = {
     {"/eventlog.html", "eventlog", Answer::kPage},
     {"/pregled.html", "", Answer::kPreview},
     {"/status.json", "", Answer::kStatusJson},
+    {"/zadrzano.html", "", Answer::kHeldPlan},
 };
 constexpr Route kStatusPage = {"", "index", Answer::kPage};
 
@@ -58,6 +61,9 @@ void SvCHTTPServerCommandGet(ConsoleController& controller, const ConsoleRequest
       break;
     case Answer::kPreview:
       response.contentText = PreviewPage(controller);
+      break;
+    case Answer::kHeldPlan:
+      response.contentText = HeldPlanPage(controller, Trim(request.Param("projekt")));
       break;
     case Answer::kStatusJson:
       response.contentType = "application/json";

@@ -4,6 +4,7 @@
 //   /postavke.html  settings page     /eventlog.html  event-log page
 //   /style.css      style sheet       /sorvanaproject.jpg, /sorvanaproject_footer.jpg  images
 //   /pregled.html   preview page      /status.json  status document (application/json)
+//   /zadrzano.html  a held project's plan (?projekt=NAME)
 //   anything else   status page
 // Runs on the connection's thread; errors go to the listener, which answers 500.
 #include "console/HttpRequest.h"

@@ -40,6 +40,8 @@ class FakeConsoleController : public ConsoleController {
       if (projects) root = p;
     });
   }
+  Safety SafetySettings() override { return Locked([&] { return safety; }); }
+  void SetSafetySettings(const Safety& s) override { Locked([&] { safety = s; }); }
   TDateTime LastAttempt() override { return Locked([&] { return lastAttempt; }); }
   TDateTime LastSuccess() override { return Locked([&] { return lastSuccess; }); }
 
@@ -62,12 +64,21 @@ class FakeConsoleController : public ConsoleController {
     if (syncRunning) throw Exception(msg::kSyncAlreadyRunning);
     return Locked([&] { return preview; });
   }
+  void ConfirmRemovals(const std::string& name) override {
+    Locked([&] {
+      for (const ProjectStatus& p : projectStatus) {
+        if (p.held && p.name == name) return confirmed.push_back(name);
+      }
+      throw Exception(Format(msg::kNothingHeld, name));
+    });
+  }
 
   // The values; tests set them directly before the console runs.
   std::string address = "127.0.0.1";
   std::int32_t port = 1974, consolePort = 1976, poll = 10;
   int projects = 1;
   std::string root = "/srv/projekt";
+  Safety safety{true, 50, 25};
   TDateTime lastAttempt = 0, lastSuccess = 0;
   std::string saveError;
   std::atomic<bool> syncRunning{false}, syncRequested{false};
@@ -76,6 +87,7 @@ class FakeConsoleController : public ConsoleController {
   TSyncProgress progress;
   std::vector<ProjectStatus> projectStatus;
   TSyncPreview preview;
+  std::vector<std::string> confirmed;  // the projects ConfirmRemovals let through
   TdrEventLog log;
 };
 

@@ -66,6 +66,12 @@ std::string Projects(ConsoleController& c, std::int64_t offset) {
     project.Add("lastResult", p.hasResult ? JsonString(p.result.line) : "null");
     project.Add("durationMs", p.hasResult ? std::to_string(p.result.milliseconds) : "null");
     project.Add("finished", p.hasResult ? Time(p.result.finished, offset) : "null");
+    // Held by the mass-deletion guard: what its tasks would remove, of how many files.
+    project.Add("held", p.held ? JsonObject()
+                                     .Add("removals", std::to_string(p.held->removals))
+                                     .Add("listed", std::to_string(p.held->listed))
+                                     .Close()
+                               : "null");
     if (list.size() > 1) list += ',';
     list += project.Close();
   }

@@ -21,8 +21,9 @@ TEST(StatusJson, TextsAreEscapedInUtf8AndNeverBreakTheDocument) {
   c.progress.projectName = Cp("šuma");
   c.progress.path = "\\a\\b";
   c.progress.size = 5000000000;
-  ConsoleController::ProjectStatus done{"drumel", "/srv/d", true, {"drumel", Cp("gotovo, 3 izmjena"), 1250, c.lastSuccess}};
-  c.projectStatus = {done, {"novi", "/srv/n", false, {}}};
+  ConsoleController::ProjectStatus done{
+      "drumel", "/srv/d", true, {"drumel", Cp("gotovo, 3 izmjena"), 1250, c.lastSuccess}, std::nullopt};
+  c.projectStatus = {done, {"novi", "/srv/n", false, {}, THeldProject{"novi", 60, 100, {}}}};
 
   const nlohmann::json j = nlohmann::json::parse(StatusJson(c));
   EXPECT_EQ(j["settings"]["server"], "poslužitelj \"glavni\"\\1");
@@ -36,6 +37,8 @@ TEST(StatusJson, TextsAreEscapedInUtf8AndNeverBreakTheDocument) {
   ASSERT_EQ(j["projects"].size(), 2u);
   EXPECT_EQ(j["projects"][0]["lastResult"], "gotovo, 3 izmjena");
   EXPECT_TRUE(j["projects"][1]["lastResult"].is_null());
+  EXPECT_TRUE(j["projects"][0]["held"].is_null());
+  EXPECT_EQ(j["projects"][1]["held"], nlohmann::json::parse(R"({"removals":60,"listed":100})"));
 
   c.progress.running = false;
   EXPECT_TRUE(nlohmann::json::parse(StatusJson(c))["progress"].is_null());

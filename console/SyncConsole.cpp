@@ -99,6 +99,8 @@ std::string ProjectRows(const TProjectPreview& project) {
                                           counts[static_cast<int>(TChangeKind::kDelete)]));
 }
 
+}  // namespace
+
 std::string PreviewRows(const TSyncPreview& preview) {
   std::string rows;
   for (const TProjectPreview& project : preview.projects) rows += ProjectRows(project);
@@ -108,8 +110,6 @@ std::string PreviewRows(const TSyncPreview& preview) {
   }
   return rows;
 }
-
-}  // namespace
 
 Placeholders SyncPlaceholders(ConsoleController& c) {
   const bool paused = c.Paused();

@@ -4,6 +4,7 @@
 // preview page. Runs on the console's request threads, as the rest of the console.
 #include <string>
 
+#include "base/SyncStatus.h"
 #include "console/HttpResponse.h"
 #include "eventlog/PageTemplate.h"
 
@@ -29,5 +30,8 @@ bool HandleSyncAction(ConsoleController& controller, const std::string& action, 
 // project each change the next synchronisation would make and their count, or why
 // there is no preview.
 std::string PreviewPage(ConsoleController& controller);
+// The preview page's table rows for a preview: per project a heading, each change and
+// their count; then the failure, when there was one.
+std::string PreviewRows(const TSyncPreview& preview);
 
 }  // namespace sv

@@ -114,6 +114,18 @@ void TdmDefaultSorvanaC::SetFirstProjectPath(const std::string& path) {
   });
 }
 
+ConsoleController::Safety TdmDefaultSorvanaC::SafetySettings() {
+  return WithSettings([](TsvSettings& s) { return Safety{s.useTrash, s.removalLimit, s.removalPercent}; });
+}
+
+void TdmDefaultSorvanaC::SetSafetySettings(const Safety& safety) {
+  WithSettings([&](TsvSettings& s) {
+    s.useTrash = safety.useTrash;
+    s.removalLimit = safety.removalLimit;
+    s.removalPercent = safety.removalPercent;
+  });
+}
+
 void TdmDefaultSorvanaC::CreateProjectRoot(const std::string& path) {
   sv::CreateProjectRoot(path, eventLog_);
 }
@@ -164,7 +176,21 @@ std::vector<ConsoleController::ProjectStatus> TdmDefaultSorvanaC::Projects() {
       }
     }
   }
+  for (THeldProject& held : monitor_.Held()) {
+    for (ProjectStatus& p : projects) {
+      if (p.name == held.name) p.held = held;
+    }
+  }
   return projects;
+}
+
+void TdmDefaultSorvanaC::ConfirmRemovals(const std::string& name) {
+  int removals = 0;
+  if (!monitor_.Confirm(name, removals)) throw Exception(Format(msg::kNothingHeld, name));
+  eventLog_.Add(Format(msg::kRemovalsConfirmed, removals, name));
+  std::scoped_lock lock(flagMutex_);
+  // The confirmed run follows at once, unless paused or one runs already.
+  if (!monitor_.Paused() && !syncRunning_) syncRequested_ = true;
 }
 
 TSyncPreview TdmDefaultSorvanaC::Preview() {
@@ -256,6 +282,7 @@ bool TdmDefaultSorvanaC::RunSynchronisation(bool fromLoop) {
 void TdmDefaultSorvanaC::SynchroniseAll() {
   const TsvSettings settings = CopySettings();
   monitor_.RunStarted(settings.projects.Count());
+  monitor_.SetRemovalLimits({settings.removalLimit, settings.removalPercent});
   struct RunEnd {
     TSyncMonitor& m;
     ~RunEnd() { m.RunFinished(); }

@@ -70,6 +70,8 @@ class TdmDefaultSorvanaC : public TdmCustomSorvanaC, public ConsoleController {
   int ProjectCount() override;
   std::string FirstProjectPath() override;
   void SetFirstProjectPath(const std::string& path) override;
+  Safety SafetySettings() override;
+  void SetSafetySettings(const Safety& safety) override;
   TDateTime LastAttempt() override { return times_.lastAttempt; }
   TDateTime LastSuccess() override { return times_.lastSuccess; }
   void RequestSync() override;
@@ -82,6 +84,7 @@ class TdmDefaultSorvanaC : public TdmCustomSorvanaC, public ConsoleController {
   TSyncProgress Progress() override;
   std::vector<ProjectStatus> Projects() override;
   TSyncPreview Preview() override;
+  void ConfirmRemovals(const std::string& name) override;
 
  protected:
   // Activates the console listener; raises when its port cannot be bound.

@@ -20,7 +20,7 @@ void SetChildValue(TsvXMLNode& parent, std::string_view name, std::string_view v
 }
 
 // Reads a settings document keeping only what the settings take from it: the first
-// "serversettings" child of the top element with the first child of each of its three
+// "serversettings" child of the top element with the first child of each of its six
 // names, and every "project" child of the first "projects" child with the first "name"
 // and "path" of each. What it keeps is what the settings hold afterwards.
 class SettingsReader : public TsvXMLHandler {
@@ -90,13 +90,21 @@ class SettingsReader : public TsvXMLHandler {
   std::size_t depth_ = 0;  // of the current element; the top element is 1
   Section section_ = Section::kOther;
   bool seenServer_ = false, seenProjects_ = false;
-  Field fields_[3] = {{"serveradress", {}}, {"defaultport", {}}, {"defaultpollinterval", {}}};
+  Field fields_[6] = {{"serveradress", {}},      {"defaultport", {}},   {"defaultpollinterval", {}},
+                      {"usetrash", {}},          {"maxdeletecount", {}}, {"maxdeletepercent", {}}};
   bool inProject_ = false, seenName_ = false, seenPath_ = false;
   TsvProject project_;
   TsvProjectList projects_;
   std::string* value_ = nullptr;  // the value being read, of the element at valueDepth_
   std::size_t valueDepth_ = 0;
 };
+
+// A limit of the mass-deletion guard: a number of 0 or more, else the default (a limit
+// mistyped must not turn the guard off).
+std::int32_t Limit(const std::string& text, std::int32_t byDefault) {
+  const std::int32_t value = StrToIntDef(text, byDefault);
+  return value < 0 ? byDefault : value;
+}
 
 // Calls `line` with each line of the text, without its end (CR LF, LF or CR); the last
 // line may lack its end, and an empty text has no line.
@@ -160,6 +168,9 @@ void ReadSettingsDocument(std::string_view document, const std::string& defaultP
     settings.serverPort = kDefaultServerPort;
   }
   settings.pollInterval = StrToIntDef(reader.ServerValue(2), kDefaultPollInterval);
+  settings.useTrash = StrToIntDef(reader.ServerValue(3), 1) != 0;
+  settings.removalLimit = Limit(reader.ServerValue(4), kDefaultRemovalLimit);
+  settings.removalPercent = Limit(reader.ServerValue(5), kDefaultRemovalPercent);
 
   log.Add(msg::kLoadingProjects);
   TsvProjectList& projects = reader.Projects();
@@ -179,6 +190,12 @@ std::string SettingsText(const TsvSettings& settings, TdrEventLog& log) {
   SetChildValue(server, "serveradress", settings.serverAddress);
   SetChildValue(server, "defaultport", std::to_string(settings.serverPort));
   SetChildValue(server, "defaultpollinterval", std::to_string(settings.pollInterval));
+  // Written only when changed, so a file saved without changing them stays as it was.
+  if (!settings.useTrash) SetChildValue(server, "usetrash", "0");
+  if (settings.removalLimit != kDefaultRemovalLimit)
+    SetChildValue(server, "maxdeletecount", std::to_string(settings.removalLimit));
+  if (settings.removalPercent != kDefaultRemovalPercent)
+    SetChildValue(server, "maxdeletepercent", std::to_string(settings.removalPercent));
   log.Add(msg::kSavingProjects);
   for (int i = 0; i < settings.projects.Count(); ++i) {
     // Owned by the tree from here on.

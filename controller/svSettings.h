@@ -7,6 +7,9 @@
 //   <serveradress>host</serveradress>          (a single d, as the file has always had it)
 //   <defaultport>1974</defaultport>
 //   <defaultpollinterval>60</defaultpollinterval>
+//   <usetrash>0</usetrash>                     (these three only when not the default)
+//   <maxdeletecount>50</maxdeletecount>
+//   <maxdeletepercent>25</maxdeletepercent>
 //   </serversettings>
 //   <projects>
 //   <project><name>drumel</name><path>/home/ana/drumel</path></project>  (one line each)
@@ -29,6 +32,10 @@ class TdrEventLog;
 
 constexpr std::int32_t kDefaultServerPort = 1974;
 constexpr std::int32_t kDefaultPollInterval = 60;
+// The mass-deletion guard holds a project whose tasks would remove more files than both
+// limits allow: a number, and a share of the files listed in percent. 0 turns it off.
+constexpr std::int32_t kDefaultRemovalLimit = 50;
+constexpr std::int32_t kDefaultRemovalPercent = 25;
 // The console listens on the server port + 2, which must stay a port: a server port
 // outside this range is refused by the console and replaced on load.
 constexpr std::int32_t kLowestServerPort = 1;
@@ -40,6 +47,9 @@ struct TsvSettings {
   std::string serverAddress;
   std::int32_t serverPort = kDefaultServerPort;
   std::int32_t pollInterval = 0;  // minutes
+  bool useTrash = true;           // removed and replaced files go to the trash
+  std::int32_t removalLimit = kDefaultRemovalLimit;
+  std::int32_t removalPercent = kDefaultRemovalPercent;
   TsvProjectList projects;
 };
 

@@ -117,6 +117,39 @@ TEST_F(SettingsFile, NumbersFollowTheIntegerTextRuleWithDefaultsForTheRest) {
   EXPECT_EQ(s.pollInterval, 60);
 }
 
+// The safety settings are read with defaults for what is missing or mistyped (a limit
+// mistyped must not turn the guard off), and written only when they differ from the
+// defaults, so a file saved without changing them stays as it was.
+TEST_F(SettingsFile, SafetySettingsHaveDefaultsAndAreWrittenOnlyWhenChanged) {
+  const struct {
+    const char* elements;
+    bool useTrash;
+    int limit, percent;
+  } cases[] = {
+      {"", true, 50, 25},
+      {"<usetrash>0</usetrash><maxdeletecount>0</maxdeletecount><maxdeletepercent>$A</maxdeletepercent>", false,
+       0, 10},
+      {"<USETRASH>yes</USETRASH><maxdeletecount>-3</maxdeletecount><maxdeletepercent>x</maxdeletepercent>", true,
+       50, 25},
+  };
+  for (const auto& c : cases) {
+    const TsvSettings s = LoadConfigFile(std::string("<xml><serversettings>") + c.elements +
+                                         "</serversettings></xml>");
+    EXPECT_EQ(s.useTrash, c.useTrash) << c.elements;
+    EXPECT_EQ(s.removalLimit, c.limit) << c.elements;
+    EXPECT_EQ(s.removalPercent, c.percent) << c.elements;
+  }
+  TsvSettings s = LoadConfigFile(kExample);
+  s.useTrash = false;
+  s.removalPercent = 0;
+  const std::string text = SettingsText(s, log_);
+  EXPECT_NE(text.find("<defaultpollinterval>60</defaultpollinterval>\r\n<usetrash>0</usetrash>\r\n"
+                      "<maxdeletepercent>0</maxdeletepercent>\r\n</serversettings>"),
+            std::string::npos)
+      << text;
+  EXPECT_EQ(text.find("maxdeletecount"), std::string::npos);
+}
+
 // The console listens on the server port + 2; a port that would put it outside the
 // port range would keep the user from ever reaching the console to mend it. The log says
 // why the port in the file was not taken; text that is no number stays silent.

@@ -29,6 +29,7 @@ void TSyncMonitor::ProjectFinished(const std::string& name, const std::string& l
                                    std::int64_t milliseconds) {
   TProjectResult result{name, line, milliseconds, now_ ? now_() : 0};
   std::scoped_lock lock(mutex_);
+  confirmed_.erase(name);
   for (TProjectResult& r : results_) {
     if (r.name == name) {
       r = std::move(result);
@@ -67,6 +68,49 @@ TSyncProgress TSyncMonitor::Progress() {
 std::vector<TProjectResult> TSyncMonitor::Results() {
   std::scoped_lock lock(mutex_);
   return results_;
+}
+
+TRemovalLimits TSyncMonitor::RemovalLimits() {
+  std::scoped_lock lock(mutex_);
+  return limits_;
+}
+
+void TSyncMonitor::SetRemovalLimits(TRemovalLimits limits) {
+  std::scoped_lock lock(mutex_);
+  limits_ = limits;
+}
+
+bool TSyncMonitor::RemovalsConfirmed(const std::string& name, int removals) {
+  std::scoped_lock lock(mutex_);
+  const auto found = confirmed_.find(name);
+  return found != confirmed_.end() && removals <= found->second;
+}
+
+void TSyncMonitor::GuardDecided(const std::string& name, const THeldProject* held) {
+  std::scoped_lock lock(mutex_);
+  for (auto it = held_.begin(); it != held_.end(); ++it) {
+    if (it->name == name) {
+      held_.erase(it);
+      break;
+    }
+  }
+  if (held) held_.push_back(*held);
+}
+
+std::vector<THeldProject> TSyncMonitor::Held() {
+  std::scoped_lock lock(mutex_);
+  return held_;
+}
+
+bool TSyncMonitor::Confirm(const std::string& name, int& removals) {
+  std::scoped_lock lock(mutex_);
+  for (const THeldProject& h : held_) {
+    if (h.name == name) {
+      removals = confirmed_[name] = h.removals;
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace sv

@@ -4,7 +4,10 @@
 // console's request threads, which read copies. The lock is held only to copy values in
 // or out, never while the synchronisation works.
 #include <atomic>
+#include <map>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "base/SyncStatus.h"
@@ -26,6 +29,19 @@ class TSyncMonitor : public TSyncObserver {
   void ContentReceived(std::uint64_t received) override;
   // True while paused: a running synchronisation stops before its next task.
   bool StopRequested() override { return paused_.load(); }
+  // The mass-deletion guard. A confirmation serves the project's next run only: it is
+  // used up when that run ends, however it ends.
+  TRemovalLimits RemovalLimits() override;
+  bool RemovalsConfirmed(const std::string& name, int removals) override;
+  void GuardDecided(const std::string& name, const THeldProject* held) override;
+
+  // Any thread. The guard's limits for the runs that start from now on.
+  void SetRemovalLimits(TRemovalLimits limits);
+  // The projects held, in the order they were held, with their plans.
+  std::vector<THeldProject> Held();
+  // Lets the held project's next run remove as many files as its held plan would; false
+  // when the project is not held.
+  bool Confirm(const std::string& name, int& removals);
 
   // Any thread. SetPaused returns whether the state changed.
   bool SetPaused(bool paused) { return paused_.exchange(paused) != paused; }
@@ -42,9 +58,12 @@ class TSyncMonitor : public TSyncObserver {
  private:
   std::atomic<bool> paused_{false};
   TDateTime (*now_)() = nullptr;
-  std::mutex mutex_;  // guards the two below
+  std::mutex mutex_;  // guards everything below
   TSyncProgress progress_;
   std::vector<TProjectResult> results_;
+  TRemovalLimits limits_;
+  std::vector<THeldProject> held_;
+  std::map<std::string, int> confirmed_;  // project: removals allowed in its next run
 };
 
 }  // namespace sv

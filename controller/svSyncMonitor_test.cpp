@@ -72,5 +72,27 @@ TEST(SyncMonitor, ReadersSeeWholeCopiesWhileTheRunCounts) {
   run.join();
 }
 
+// A confirmation lets through no more than the plan held, and only the project's next run.
+TEST(SyncMonitor, AConfirmationServesTheHeldProjectsNextRunOnly) {
+  TSyncMonitor m;
+  int removals = 0;
+  EXPECT_FALSE(m.Confirm("a", removals));  // nothing held
+  const THeldProject held{"a", 60, 80, {}};
+  m.GuardDecided("a", &held);
+  m.GuardDecided("b", nullptr);
+  ASSERT_EQ(m.Held().size(), 1u);
+  EXPECT_FALSE(m.RemovalsConfirmed("a", 60));
+
+  ASSERT_TRUE(m.Confirm("a", removals));
+  EXPECT_EQ(removals, 60);
+  EXPECT_TRUE(m.RemovalsConfirmed("a", 60));
+  EXPECT_FALSE(m.RemovalsConfirmed("a", 61));  // a larger plan
+  EXPECT_FALSE(m.RemovalsConfirmed("b", 1));
+  m.GuardDecided("a", nullptr);  // let through
+  EXPECT_TRUE(m.Held().empty());
+  m.ProjectFinished("a", "done", 1);
+  EXPECT_FALSE(m.RemovalsConfirmed("a", 60));  // used up with that run
+}
+
 }  // namespace
 }  // namespace sv

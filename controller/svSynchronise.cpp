@@ -7,6 +7,7 @@
 #include "base/Messages.h"
 #include "base/Text.h"
 #include "eventlog/drLogger.h"
+#include "sync/FileDisposal.h"
 #include "sync/TaskPlan.h"
 
 namespace sv {
@@ -53,6 +54,9 @@ std::string SynchroniseObserved(TServerLink& link, const TsvProject& project, in
 void SynchroniseAllProjects(TServerLink& link, const TsvSettings& settings, TdrEventLog& log,
                             TSyncTimes& times, const std::function<TDateTime()>& now,
                             TSyncObserver* observer) {
+  // Files removed or replaced go to the trash unless turned off; the trash folders are
+  // looked up once for the whole run.
+  TScopedFileDisposal disposal(settings.useTrash, &log);
   try {
     times.lastAttempt = now();
     WithOpenLink(link, settings, [&] {

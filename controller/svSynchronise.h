@@ -42,7 +42,8 @@ struct TSyncTimes {
   std::atomic<TDateTime> lastSuccess{0};
 };
 
-// Works on `settings`, a copy taken at the start so the console may change the settings
+// Files that the run's tasks remove or replace go to the trash when settings.useTrash
+// (sync/FileDisposal.h). Works on `settings`, a copy taken at the start so the console may change the settings
 // meanwhile. Records the attempt, opens the link, synchronises each project in order logging its
 // line, records the success and closes the link (also after a failure). The first
 // failure ends the run: its message is logged and it goes no further; running out of

@@ -90,7 +90,10 @@ class AtomicFile {
   void SetTime(std::int64_t unixSeconds);
   // Flushes, closes and renames the temporary file over the target; raises as above.
   // A new file gets the usual mode for new files; a replaced one keeps its mode.
-  void Commit();
+  // `beforeReplace`, when given, is called once everything is written, just before the
+  // new file takes a name where another entry may stand; what it raises passes out of
+  // Commit and leaves the target as it was. A new file named at once skips it.
+  void Commit(const std::function<void()>& beforeReplace = {});
 
   // Content up to this size is held until Commit.
   static constexpr std::size_t kBufferSize = 256 * 1024;

@@ -7,8 +7,16 @@
 #include <string>
 
 #include "base/Exception.h"
+#include "base/SyncStatus.h"
 
 namespace sv {
+
+// The mass-deletion guard's limits: a project whose tasks would remove more than `count`
+// files and more than `percent` % of the files it listed is held. 0 in either: no guard.
+struct TRemovalLimits {
+  int count = 0;
+  int percent = 0;
+};
 
 class TSyncObserver {
  public:
@@ -29,6 +37,14 @@ class TSyncObserver {
   // Asked before each project and before each task: true ends the run there with
   // ESyncStopped, so the task under way always finishes.
   virtual bool StopRequested() { return false; }
+  // The guard's limits for the current run; by default none.
+  virtual TRemovalLimits RemovalLimits() { return {}; }
+  // Asked when a project's tasks would remove more than the limits allow: whether the
+  // user confirmed a plan removing at least `removals` files for this run of it.
+  virtual bool RemovalsConfirmed(const std::string& /*name*/, int /*removals*/) { return false; }
+  // The guard's verdict, once the task list is in and before any task runs: `held`, the
+  // plan held back, or null when the tasks run.
+  virtual void GuardDecided(const std::string& /*name*/, const THeldProject* /*held*/) {}
 };
 
 // The run stopped because the observer asked it to; the message says where.

@@ -1,6 +1,8 @@
 #include "sync/SyncRun.h"
 
+#include <cstdint>
 #include <mutex>
+#include <optional>
 #include <unordered_set>
 
 #include "Comparer/source/StructStreamer.h"
@@ -107,6 +109,25 @@ void NoteOnce(TdrEventLog& log, const std::string& note) {
   log.Add(note);
 }
 
+// The mass-deletion guard: nullopt when the tasks may run, else what they would have
+// removed; the observer hears the verdict either way.
+std::optional<TRemovalCount> Hold(const TTaskList& tasks, const TDirectory& listing, const std::string& name,
+                                  TSyncObserver& observer) {
+  const TRemovalLimits limits = observer.RemovalLimits();
+  if (limits.count > 0 && limits.percent > 0) {
+    const TRemovalCount count = CountRemovals(tasks, listing);
+    const bool over = count.removed > limits.count &&
+                      std::int64_t{count.removed} * 100 > std::int64_t{limits.percent} * count.listed;
+    if (over && !observer.RemovalsConfirmed(name, count.removed)) {
+      const THeldProject held{name, count.removed, count.listed, PlanChanges(tasks.RootFolder(), tasks)};
+      observer.GuardDecided(name, &held);
+      return count;
+    }
+  }
+  observer.GuardDecided(name, nullptr);
+  return std::nullopt;
+}
+
 }  // namespace
 
 // With `client`, a Cancel of it (Quit) ends the scan too, however long the scan is.
@@ -128,9 +149,14 @@ std::string BuildProjectListing(const std::string& path, TdrEventLog& log) {
 
 std::string ExchangeListing(TsvTCPClient& client, const std::string& name, const std::string& path,
                             TdrEventLog& log) {
+  TDirectory root;
+  return ExchangeListing(client, name, path, log, root);
+}
+
+std::string ExchangeListing(TsvTCPClient& client, const std::string& name, const std::string& path,
+                            TdrEventLog& log, TDirectory& root) {
   const std::string sync = std::string(kProtocolWords[pwSync]) + ' ' + name;
   {
-    TDirectory root;
     if (client.PipeliningOffered) {
       // Such a server scans its own folder while this one is scanned.
       client.WriteLine(sync);
@@ -154,10 +180,17 @@ std::string SynchroniseProject(TsvTCPClient& client, TdrEventLog& log, const std
                                const std::string& path, TSyncObserver* observer) {
   TTaskList tasks;
   log.Add(Format(msg::kProjectSyncStarted, name));
-  tasks.LoadTasks(ExchangeListing(client, name, path, log));
-  if (tasks.TaskCount() < 1) return Format(msg::kNoSyncNeeded, name);
+  {
+    TDirectory listing;
+    tasks.LoadTasks(ExchangeListing(client, name, path, log, listing));
+    if (tasks.TaskCount() < 1) return Format(msg::kNoSyncNeeded, name);
+    tasks.SetRootFolder(path);
+    if (observer) {
+      if (const std::optional<TRemovalCount> held = Hold(tasks, listing, name, *observer))
+        return Format(msg::kRemovalsHeld, name, held->removed, held->listed);
+    }
+  }
 
-  tasks.SetRootFolder(path);
   tasks.SetSource("Indy " + name);
   if (path.empty()) throw Exception(msg::kCannotCreateDirectory);
   // The outcome is left to the first task that needs the folder.

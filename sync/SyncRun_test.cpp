@@ -470,6 +470,56 @@ TEST_F(SyncRunTest, APauseClosesTheConnectionRatherThanDrainingLargeAnswers) {
   EXPECT_LT(sent, kFiles * kFileBytes / 4);
 }
 
+// The guard's side of an observer: fixed limits and a confirmed number of removals.
+class GuardObserver : public TSyncObserver {
+ public:
+  TRemovalLimits RemovalLimits() override { return {2, 50}; }
+  bool RemovalsConfirmed(const std::string&, int removals) override { return removals <= confirmed; }
+  void GuardDecided(const std::string& name, const THeldProject* h) override {
+    held = h ? std::optional<THeldProject>(*h) : std::nullopt;
+    decided.push_back(name);
+  }
+  int confirmed = 0;
+  std::optional<THeldProject> held;
+  std::vector<std::string> decided;
+};
+
+TEST_F(SyncRunTest, TheGuardHoldsATaskListThatRemovesTooMuchUntilConfirmed) {
+  const std::string root = dir / "p";
+  test::MakeDirs(root);
+  for (const char* name : {"a", "b", "c", "d"}) WriteFile(root + "/" + name, name);
+  const std::string removeThree = Framed(
+      "<xml><task>delete_file<param>\\a</param></task><task>update_file<param>\\b</param></task>"
+      "<task>delete_dir<param>\\gone</param></task><task>delete_file<param>\\c</param></task></xml>");
+  Start({[&](PeerLink& p) {
+    Greet(p);
+    for (int run = 0; run < 2; ++run) {
+      EXPECT_EQ(p.ReadLine(), "Sync p");
+      p.Send("202 ok\r\n");
+      p.ReadFramed();
+      p.Send(removeThree);
+    }
+    EXPECT_EQ(p.ReadLine(), "GetFile p \\b");
+    p.Send("203 ok\r\n3\r\nnew");
+  }});
+  GuardObserver observer;
+  // 3 of 4 files: more than 2 and more than half. Nothing runs.
+  EXPECT_EQ(SynchroniseProject(client, log, "p", root, &observer), Format(msg::kRemovalsHeld, "p", 3, 4));
+  ASSERT_TRUE(observer.held);
+  EXPECT_EQ(observer.held->removals, 3);
+  EXPECT_EQ(observer.held->listed, 4);
+  EXPECT_EQ(observer.held->changes.size(), 4u);
+  EXPECT_EQ(test::ReadFile(root + "/a") + test::ReadFile(root + "/b") + test::ReadFile(root + "/c"), "abc");
+
+  observer.confirmed = 3;
+  EXPECT_EQ(SynchroniseProject(client, log, "p", root, &observer), Format(msg::kProjectSyncDone, "p", 4));
+  Finish();
+  EXPECT_FALSE(observer.held);
+  EXPECT_EQ(observer.decided, (std::vector<std::string>{"p", "p"}));
+  EXPECT_FALSE(stdfs::exists(root + "/a"));
+  EXPECT_EQ(ReadFile(root + "/b"), "new");
+}
+
 TEST(BuildProjectListing, WhatIsLeftOutIsNotedOncePerProgramRun) {
   SV_SKIP_ON_WINDOWS("symbolic links: the Windows build's std::filesystem cannot make them");
   TempDir dir;

@@ -11,6 +11,8 @@
 namespace sv {
 
 class TBaseTask;
+class TDirectory;
+class TTaskList;
 
 // The file or folder a task names: the whole parameter for the folder commands, the
 // parameter's first item for the file commands (empty when it has none), the whole
@@ -22,5 +24,19 @@ std::string TaskPath(const TBaseTask& task);
 // is a replacement; a command that is not registered is kOther. Raises the markup
 // parser's message for a document that is not well formed, as the run would.
 std::vector<TPlannedChange> PlanChanges(const std::string& root, std::string_view document);
+// The same for a task list already read.
+std::vector<TPlannedChange> PlanChanges(const std::string& root, const TTaskList& tasks);
+
+// What the tasks would remove of the files in `listing` (the listing the task list
+// answers): each file that delete_file or update_file names, each listed file that
+// insert_file replaces, and each listed file inside a folder that delete_dir names. Names
+// are compared without regard to case; paths the run would refuse count as a removal
+// for the file commands that remove and as nothing otherwise. `listed` counts the
+// listing's files.
+struct TRemovalCount {
+  int removed = 0;
+  int listed = 0;
+};
+TRemovalCount CountRemovals(const TTaskList& tasks, const TDirectory& listing);
 
 }  // namespace sv

@@ -7,7 +7,9 @@
 #include "base/Messages.h"
 #include "base/Text.h"
 #include "sync/Failure_test.h"
+#include "Comparer/source/FileStructures.h"
 #include "sync/TaskBuilder.h"
+#include "sync/Tasks.h"
 #include "tests/support/TempDir.h"
 
 namespace sv {
@@ -59,6 +61,57 @@ TEST(TaskPlan, EachTaskIsPlannedAsTheChangeItWouldMakeAndNothingChanges) {
   EXPECT_TRUE(PlanChanges(root, "").empty());
   EXPECT_EQ(test::MessageOf([&] { PlanChanges(root, "<xml><task>insert_dir</param></xml>"); }),
             Format(msg::kTagMismatch, "task", "/param"));
+}
+
+// Each task counts the listed files it would remove, names compared without regard to
+// case; a listed file below a deleted folder counts, however deep.
+TEST(TaskPlan, RemovalsAreCountedFromTheListing) {
+  RegisterFileCommands();
+  TDirectory listing;
+  const auto file = [](TDirectory* in, const char* name) { (new TFile(in))->SetName(name); };
+  const auto folder = [](TDirectory* in, const char* name) {
+    auto* d = new TDirectory(in);
+    d->SetName(name);
+    return d;
+  };
+  file(&listing, "a.txt");
+  file(&listing, "Old.TXT");
+  TDirectory* old = folder(&listing, "Stari");
+  file(old, "x");
+  file(old, "y");
+  file(folder(old, "sub"), "z");
+  file(folder(&listing, "docs"), "k");
+
+  const struct {
+    const char* task;
+    int removed;
+  } cases[] = {
+      {"delete_file<param>\\gone.txt</param>", 1},  // not listed: counted all the same
+      {"update_file<param>\\a.txt,\"2008-11-14\"</param>", 1},
+      {"insert_file<param>\\old.txt</param>", 1},
+      {"insert_file<param>\\new.txt</param>", 0},
+      {"insert_file<param>\\docs</param>", 0},
+      {"delete_dir<param>\\STARI</param>", 3},
+      {"delete_dir<param>\\stari\\sub\\</param>", 1},
+      {"delete_dir<param>\\none</param>", 0},
+      {"delete_dir<param>\\..</param>", 0},
+      {"insert_dir<param>\\x</param>", 0},
+  };
+  std::string all;
+  int total = 0;
+  for (const auto& c : cases) {
+    TTaskList tasks;
+    tasks.LoadTasks(std::string("<xml><task>") + c.task + "</task></xml>");
+    tasks.SetRootFolder("/p");
+    const TRemovalCount count = CountRemovals(tasks, listing);
+    EXPECT_EQ(count.removed, c.removed) << c.task;
+    EXPECT_EQ(count.listed, 6) << c.task;
+    all += std::string("<task>") + c.task + "</task>";
+    total += c.removed;
+  }
+  TTaskList tasks;
+  tasks.LoadTasks("<xml>" + all + "</xml>");
+  EXPECT_EQ(CountRemovals(tasks, listing).removed, total);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/FileSystem.h"
 #include "platform/Trash.h"
+#include "sync/FileDisposal.h"
 #include "sync/ContentPipeline.h"
 #include "sync/uServerCommands.h"
 
@@ -194,18 +195,23 @@ void TsvInsertFileCommand::Execute(const std::string& root, const std::string& s
   std::int64_t seconds = 0;
   // Times the file system's two-second form cannot hold leave the time of the write.
   if (args.time && ListingTimeToUnix(*args.time, seconds)) file.SetTime(seconds);
-  file.Commit();
+  // The old file goes to the trash once the new content is whole, and comes back out
+  // when the new one cannot take its name after all.
+  std::optional<TReplacedFile> replaced;
+  try {
+    file.Commit([&] { replaced.emplace(root + path); });
+  } catch (...) {
+    if (replaced) replaced->Withdraw();
+    throw;
+  }
   NoteLocalChange(root, path, true);
 }
 
 void TsvDeleteFileCommand::Execute(const std::string& root, const std::string&, const std::string& parameter) {
   const std::string path = LocalPath(root, PathItem(SplitParameter(parameter)));
   const std::string file = root + path;
-  // A link goes to the trash itself, as delete_dir moves one; where there is no trash it
-  // is deleted, which never touches what it points to.
-  const bool link = fs::KindOf(file) == fs::EntryKind::kLink;
-  const bool gone = (link && fs::MoveToTrash(file)) || fs::RemoveFile(file);
-  if (!gone) throw Exception(Format(msg::kCannotDelete, file));
+  // A link goes itself, never what it points to.
+  if (!DisposeOfFile(file)) throw Exception(Format(msg::kCannotDelete, file));
   NoteLocalChange(root, path, false);
 }
 

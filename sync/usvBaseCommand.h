@@ -81,15 +81,15 @@ class TsvDeleteDirCommand : public TsvFileCommand {
 // path's tidied form. The content is read completely even when the file cannot be
 // written, but for content that does not fit in the free space: that fails at once with
 // the system's text for a full disk, before anything is written or read. The old file
-// stays as it was until the new one is whole.
+// stays as it was until the new one is whole, and then goes to the trash.
 class TsvInsertFileCommand : public TsvFileCommand {
  public:
   static const char* ClassName() { return "TsvInsertFileCommand"; }
   static void Execute(const std::string& root, const std::string& source, const std::string& parameter);
 };
 
-// delete_file: deletes the file, or moves a link itself to the trash; "Brisanje '%s'
-// nije moguće" when it does not go.
+// delete_file: moves the file, or a link itself, to the trash, or deletes it where no
+// trash takes it (FileDisposal.h); "Brisanje '%s' nije moguće" when it does not go.
 class TsvDeleteFileCommand : public TsvFileCommand {
  public:
   static const char* ClassName() { return "TsvDeleteFileCommand"; }

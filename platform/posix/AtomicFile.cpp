@@ -361,7 +361,7 @@ void AtomicFile::Placed(std::size_t n) {
 
 void AtomicFile::SetTime(std::int64_t unixSeconds) { impl_->time = unixSeconds; }
 
-void AtomicFile::Commit() {
+void AtomicFile::Commit(const std::function<void()>& beforeReplace) {
   Impl& m = *impl_;
   m.pending.Flush();
   // Content shorter than announced gives back the blocks taken ahead past its end.
@@ -398,6 +398,7 @@ void AtomicFile::Commit() {
   }
   m.CloseFile();
   if (m.error != 0) m.Raise();
+  if (beforeReplace) beforeReplace();
   if (::rename(m.temp.c_str(), m.target.c_str()) != 0) {
     m.Fail(errno);
     m.Raise();

@@ -143,7 +143,7 @@ void AtomicFile::Placed(std::size_t n) {
 
 void AtomicFile::SetTime(std::int64_t unixSeconds) { impl_->time = unixSeconds; }
 
-void AtomicFile::Commit() {
+void AtomicFile::Commit(const std::function<void()>& beforeReplace) {
   Impl& m = *impl_;
   m.pending.Flush();
   if (m.error == 0 && m.time) {
@@ -155,6 +155,7 @@ void AtomicFile::Commit() {
   if (m.error != 0) m.Raise();
   if (CommitHook()) CommitHook()(win::Utf8(m.temp));
   if (m.keepAttributes) ::SetFileAttributesW(m.temp.c_str(), m.keepAttributes);
+  if (beforeReplace) beforeReplace();
   const DWORD flags = MOVEFILE_REPLACE_EXISTING | (m.durable ? MOVEFILE_WRITE_THROUGH : 0);
   if (!::MoveFileExW(m.temp.c_str(), m.target.c_str(), flags)) {
     m.Fail(::GetLastError());

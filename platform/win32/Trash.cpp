@@ -38,4 +38,19 @@ bool TrashFolderContents(std::string_view folder) {
   return ShellDelete(pattern + L"*.*");
 }
 
+struct FileTrash::Impl {};
+
+FileTrash::FileTrash() : impl_(std::make_unique<Impl>()) {}
+FileTrash::~FileTrash() = default;
+
+// The shell finds the recycle bin itself, and keeps where the file came from. It cannot
+// keep the file at its name meanwhile: the file moves, and a replacement follows.
+FileTrash::Result FileTrash::Put(std::string_view path, bool) {
+  const EntryKind kind = KindOf(path);
+  if (kind == EntryKind::kNone || kind == EntryKind::kFolder) return Result::kAbsent;
+  return ShellDelete(win::WidePath(path)) ? Result::kTrashed : Result::kRefused;
+}
+
+void FileTrash::TakeBackLast() {}
+
 }  // namespace sv::fs

@@ -372,9 +372,61 @@ async function synchronisationControls() {
   }
 }
 
+// The mass-deletion guard: a project whose server folder was emptied is held on the
+// status page with its plan and "Potvrdi". Its screenshot stays in the build folder.
+async function heldProject() {
+  const port = await freePorts();
+  const base = `http://127.0.0.1:${port + 2}`;
+  const serverDir = path.join(root, 'server3', 'drumel');
+  fs.mkdirSync(serverDir, { recursive: true });
+  const names = Array.from({ length: 60 }, (_, i) => `f${i}.txt`);
+  for (const n of names) fs.writeFileSync(path.join(serverDir, n), n);
+  const workDir = path.join(root, 'work3', 'drumel');
+  const env = homeEnv(path.join(root, 'home3'));
+  start(path.join(binDir, 'sorvana-server'), ['--listen', `127.0.0.1:${port}`, `drumel=${serverDir}`], env);
+  await until('the server', () => new Promise((resolve) => {
+    const s = net.connect(port, '127.0.0.1', () => { s.destroy(); resolve(true); });
+    s.on('error', () => resolve(false));
+  }));
+  start(installClient(path.join(root, 'client3'), port, 'drumel', workDir), [], env);
+  const local = () => (fs.existsSync(workDir) ? fs.readdirSync(workDir).length : 0);
+  await until('the first synchronisation', async () => local() === names.length);
+  for (const n of names) fs.rmSync(path.join(serverDir, n));
+
+  const shots = screenshots || path.join(binDir, '..', 'browser');
+  fs.mkdirSync(shots, { recursive: true });
+  const context = await launchBrowser();
+  const page = context.pages()[0] || await context.newPage();
+  const heldForm = page.locator('form:has(input[name=projekt][value="drumel"])');
+  try {
+    await page.goto(`${base}/index.html`);
+    await page.click('input[type=submit][value="Sinhroniziraj"]');
+    await until('the held project', async () => { await page.goto(`${base}/index.html`); return await heldForm.count() === 1; }, 60);
+    check('the held project has its row', await page.locator('p:text-is("Projekt drumel čeka potvrdu")').count() === 1);
+    const removals = await page.locator('tr:has(td > p:text-is("Uklanjanje")) td').last().innerText();
+    check('the row says how many files of how many', removals.trim() === '60 od 60 datoteka', removals);
+    check('the row offers "Pregled" and "Potvrdi"', await heldForm.locator('input[value="Pregled"]').count() === 1 &&
+      await heldForm.locator('input[value="Potvrdi"]').count() === 1);
+    check('nothing was removed', local() === names.length);
+    await page.screenshot({ path: path.join(shots, 'status-held.png'), fullPage: true });
+
+    await heldForm.locator('input[value="Pregled"]').click();
+    check('"Pregled" shows the held plan', page.url().endsWith('/zadrzano.html?projekt=drumel') &&
+      await page.locator('td > p:text-is("Brisanje datoteke")').count() === names.length, page.url());
+    await page.locator('input[value="Potvrdi"]').click();
+    check('"Potvrdi" returns to the status page', page.url().endsWith('/index.html'), page.url());
+    await until('the confirmed run', async () => local() === 0, 60);
+    await page.goto(`${base}/index.html`);
+    check('the held row is gone', await heldForm.count() === 0);
+  } finally {
+    await context.close();
+  }
+}
+
 try {
   await main();
   await synchronisationControls();
+  await heldProject();
 } catch (e) {
   check('browser test', false, e.stack || String(e));
 } finally {
