@@ -150,7 +150,9 @@ TEST_F(ListenerTest, EveryRouteButStyleAndImagesWantsTheKey) {
                     "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 41\r\n\r\n"
                     "akcija=Postavi&server=drugi&rootpath=%2Fx");
       EXPECT_EQ(answer.substr(0, 24), "HTTP/1.1 403 Forbidden\r\n") << request << " with " << credentials;
-      if (request.rfind("HEAD", 0) != 0) EXPECT_EQ(Body(answer), refusal) << request;
+      if (request.rfind("HEAD", 0) != 0) {
+        EXPECT_EQ(Body(answer), refusal) << request;
+      }
     }
   }
   EXPECT_EQ(controller.EventLog().Count(), 0);
@@ -174,7 +176,7 @@ TEST_F(ListenerTest, LoginSetsTheSessionCookieThatOpensThePages) {
   EXPECT_EQ(wrong.substr(0, 24), "HTTP/1.1 403 Forbidden\r\n");
   EXPECT_EQ(Head(wrong).find("Set-Cookie"), std::string::npos);
 
-  for (const std::string credentials : {"Cookie: a=1; sorvana_kljuc=" + kKey + "; b=2\r\n",
+  for (const std::string& credentials : {"Cookie: a=1; sorvana_kljuc=" + kKey + "; b=2\r\n",
                                         "Cookie: a=1\r\nCookie: sorvana_kljuc=" + kKey + "\r\n",
                                         "Authorization: bearer  " + kKey + "\r\n"}) {
     const std::string page = Exchange(port, "GET /postavke.html HTTP/1.1\r\nHost: localhost\r\n" + credentials + "\r\n");

@@ -12,6 +12,7 @@
 #include "base/Messages.h"
 #include "base/Text.h"
 #include "platform/FileSystem.h"
+#include "platform/win32/OwnerOnlyAcl.h"
 #include "platform/win32/WinText.h"
 
 namespace sv {
@@ -21,15 +22,17 @@ namespace {
   throw Exception(Format(msg::kCannotCreateFile, file.Text(), fs::ErrorText(static_cast<int>(error))));
 }
 
-// The access list that grants this process's user alone every right: one entry, to be
-// set protected so that nothing is inherited from the folder. Empty on failure.
+}  // namespace
+
+namespace win {
+
 std::vector<BYTE> OwnerOnlyAcl(DWORD& error) {
   HANDLE raw = nullptr;
   if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) {
     error = ::GetLastError();
     return {};
   }
-  win::Handle token(raw);
+  Handle token(raw);
   DWORD size = 0;
   ::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
   std::vector<BYTE> user(size);
@@ -48,7 +51,7 @@ std::vector<BYTE> OwnerOnlyAcl(DWORD& error) {
   return acl;
 }
 
-}  // namespace
+}  // namespace win
 
 void SystemRandomBytes(unsigned char* bytes, std::size_t size) {
   if (!BCRYPT_SUCCESS(::BCryptGenRandom(nullptr, bytes, static_cast<ULONG>(size), BCRYPT_USE_SYSTEM_PREFERRED_RNG)))
@@ -70,7 +73,7 @@ void WriteConsoleKeyFile(const SystemPath& file, const std::string& key) {
     Fail(file, static_cast<DWORD>(made));
 
   DWORD error = ERROR_SUCCESS;
-  std::vector<BYTE> acl = OwnerOnlyAcl(error);
+  std::vector<BYTE> acl = win::OwnerOnlyAcl(error);
   if (acl.empty()) Fail(file, error);
   SECURITY_DESCRIPTOR descriptor;
   ::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
