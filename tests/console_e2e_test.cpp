@@ -58,7 +58,6 @@ TEST(Console, AFilterOnALongLogNeverStallsTheClient) {
   rig.StartServer();
   rig.StartClient();
   ClientProgram& client = rig.Client();
-  const int port = client.ConsolePort();
   const auto until = Clock::now() + kProgramLimit;
   while (Rows(client.Get("/eventlog.html?page=50").body) < 20) {  // a thousand events
     ASSERT_LT(Clock::now(), until) << "the log did not fill";

@@ -64,21 +64,6 @@ std::vector<std::string> EventRows(const std::string& page) {
   return texts;
 }
 
-std::string PercentEncode(const std::string& text) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : text) {
-    if (std::isalnum(c)) {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
-
 // The entry after which a synchronisation's own entries follow.
 bool IsSyncMarker(const std::string& text) {
   return text == "Pokrenuta sinkronizacija" || StartsWith(text, "Dohvat projekta ") ||
@@ -144,6 +129,22 @@ std::string SettingsText(int serverPort, int pollInterval, const std::vector<Pro
 }  // namespace
 
 bool WindowsPrograms() { return !WindowsBin().empty(); }
+
+std::string PercentEncode(const std::string& text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    if (std::isalnum(c)) {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
 
 milliseconds QuitLimit() { return milliseconds(WindowsPrograms() ? 3000 : 1000); }
 

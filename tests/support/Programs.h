@@ -32,6 +32,8 @@ std::chrono::milliseconds QuitLimit();
 std::string BuiltProgram(const std::string& name);
 // A path as the programs under test read it: itself on Linux, "Z:\tmp\..." on Windows.
 std::string ProgramPath(const std::string& path);
+// Every byte but letters and digits as %XX, for a form field or a query.
+std::string PercentEncode(const std::string& text);
 // Starts a program file of the build under test (or a copy of one).
 std::unique_ptr<ChildProcess> Launch(const std::string& program, const std::vector<std::string>& args,
                                      const std::vector<std::string>& env);

@@ -40,8 +40,8 @@ listening() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 port=$((20000 + RANDOM % 20000))
 while listening "$port" || listening $((port + 2)); do port=$((port + 1)); done
 # The key file, in the local application data folder of Wine's user.
-key_file=$(printf '%s\n' "${WINEPREFIX:-$HOME/.wine}"/drive_c/users/*/AppData/Local/drumel/sorvana/console-key |
-  grep -v /Public/ | head -n 1)
+key_file=$(printf '%s\n' "${WINEPREFIX:-$HOME/.wine}"/drive_c/users/*/ | grep -v /Public/ | head -n 1)
+key_file=${key_file}AppData/Local/drumel/sorvana/console-key
 rm -f "$key_file"
 
 # The client from a folder of its own, its server nowhere (each synchronisation is refused).
