@@ -84,6 +84,8 @@ inline const std::string kSyncRequested = Cp("Pokrenuta sinkronizacija");
 inline const std::string kNewSettings = Cp("Dodjela novih postavki");
 inline const std::string kUndefined = Cp("(nije definirano)");
 inline const std::string kBadPort = Cp("Neispravan port %s");
+inline const std::string kRootNotAbsolute = Cp("Korjenska mapa mora biti apsolutna putanja: %s");
+inline const std::string kRootHoldsZero = Cp("Korjenska mapa ne smije sadržavati znak 0x00");
 
 // Project root and access grant.
 inline const std::string kCreatingFolder = Cp("Kreiranje direktorija %s");
@@ -118,10 +120,13 @@ inline const std::string kForbiddenHost =
     Cp("Konzola odgovara samo na zahtjeve upućene na localhost, 127.0.0.1 ili [::1].");
 inline const std::string kForbiddenOrigin = Cp("Obrazac druge stranice ne smije slati podatke konzoli.");
 inline const std::string kRequestTooLarge = Cp("Zahtjev je prevelik.");
+inline const std::string kKeyRequired = Cp(
+    "Konzola se otvara samo iz izbornika programa (\"Configure\"); na Linuxu adresom iz retka "
+    "\"Configure:\" ili naredbom kill -USR1.");
 
 // Host and controller.
 inline const std::string kTrayHint = "Sorvana Client 9X";
-inline const std::string kConsoleUrl = "http://localhost:%d/index.html";
+inline const std::string kKeyFileFailed = Cp("Ključ konzole nije zapisan: %s");
 // The headless host's stand-in for the tray menu's "Configure" entry.
 inline const std::string kConfigureLine = "Configure: %s";
 

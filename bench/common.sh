@@ -72,18 +72,24 @@ sv_wait_listening() {
 
 # Starts filled_console (bench/console/filled_console.cpp) with its settings in
 # FOLDER/client and EVENTS events of PROJECT, and waits until its console listens:
-# sv_filled_console FOLDER EVENTS [PROJECT]. Sets SV_CONSOLE_PORT and SV_CONSOLE_PID.
+# sv_filled_console FOLDER EVENTS [PROJECT]. Sets SV_CONSOLE_PORT, SV_CONSOLE_PID and
+# SV_CONSOLE_AUTH, the header line that carries the console key (its key file goes to
+# FOLDER/run).
 sv_filled_console() {
   local server_port i
   server_port=$(sv_free_port)
   SV_CONSOLE_PORT=$((server_port + 2))
-  mkdir -p "$1/client"
+  mkdir -p "$1/client" "$1/run"
+  chmod 700 "$1/run"
   sv_settings "$1/client/svClient.xml" "$server_port" 60 drumel "$1/client/drumel"
-  "$BIN/filled_console" "$1/client" "$2" ${3:+"$3"} >"$1/console.out" 2>&1 &
+  XDG_RUNTIME_DIR="$1/run" "$BIN/filled_console" "$1/client" "$2" ${3:+"$3"} >"$1/console.out" 2>&1 &
   SV_CONSOLE_PID=$!
   sv_track "$SV_CONSOLE_PID"
   for ((i = 0; i < 600; i++)); do
-    grep -q '^ready' "$1/console.out" && return 0
+    if grep -q '^ready ' "$1/console.out"; then
+      SV_CONSOLE_AUTH="Authorization: Bearer $(awk '/^ready / { print $2 }' "$1/console.out")"
+      return 0
+    fi
     kill -0 "$SV_CONSOLE_PID" 2>/dev/null || { cat "$1/console.out" >&2; exit 1; }
     sleep 0.1
   done

@@ -247,19 +247,19 @@ fi
 
 if wanted status || wanted events; then
   sv_filled_console "$work/console" 100000
-  console_pid=$SV_CONSOLE_PID console_port=$SV_CONSOLE_PORT
+  console_pid=$SV_CONSOLE_PID console_port=$SV_CONSOLE_PORT console_auth=$SV_CONSOLE_AUTH
   mkdir -p "$work/www"
   event_page="/eventlog.html?page=50&filter=izmjena"
-  curl -sf "http://127.0.0.1:$console_port/index.html" >"$work/www/index.html"
-  curl -sf "http://127.0.0.1:$console_port$event_page" >"$work/www/eventlog.html"
+  curl -sf -H "$console_auth" "http://127.0.0.1:$console_port/index.html" >"$work/www/index.html"
+  curl -sf -H "$console_auth" "http://127.0.0.1:$console_port$event_page" >"$work/www/eventlog.html"
   rows=$(grep -c 'VALIGN=TOP' "$work/www/eventlog.html" || true)
   ((rows == 20)) || { echo "event-log page 50 shows $rows rows, not 20" >&2; exit 1; }
   sv_nginx "$work/nginx" "$work/www"
 fi
 
-rate() { # rate URL: requests per second, none of them failed
+rate() { # rate URL: requests per second, none of them failed (the console key goes to nginx too)
   local report
-  report=$(wrk -t2 -c32 -d"${seconds}s" -H 'Connection: close' "$1")
+  report=$(wrk -t2 -c32 -d"${seconds}s" -H 'Connection: close' -H "$console_auth" "$1")
   if grep -qE 'Non-2xx|Socket errors' <<<"$report"; then
     echo "wrk reports failures for $1:" >&2
     grep -E 'Non-2xx|Socket errors' <<<"$report" >&2

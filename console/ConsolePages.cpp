@@ -54,16 +54,26 @@ void Synchronise(ConsoleController& c, ConsoleResponse& response) {
   response.Redirect("/index.html");
 }
 
-// The port field is checked before anything changes, so a refused form changes nothing.
+// A root folder must not depend on the working folder, which would be made and granted
+// there; a 0x00 byte would end the path early on the disk and be saved into the file.
+void CheckRootPath(const std::string& given, const std::string& root) {
+  if (given.find('\0') != std::string::npos) throw Exception(msg::kRootHoldsZero);
+  if (!fs::IsAbsolutePath(root)) throw Exception(Format(msg::kRootNotAbsolute, root));
+}
+
+// The port and root fields are checked before anything changes, so a refused form
+// changes nothing.
 void ApplySettings(ConsoleController& c, const ConsoleRequest& request, ConsoleResponse& response) {
   c.EventLog().Add(msg::kNewSettings);
   const std::string server = Trim(request.Param("server"));
   const std::string portText = Trim(request.Param("port"));
   const std::string pollText = Trim(request.Param("pollinterval"));
-  const std::string root = Trim(request.Param("rootpath"));
+  const std::string givenRoot = request.Param("rootpath");
+  const std::string root = Trim(givenRoot);
   std::int32_t port = 0, poll = 0;
   const bool newPort = TryStrToInt(portText, port);
   if (newPort && (port < 1 || port > kMaxServerPort)) throw Exception(Format(msg::kBadPort, portText));
+  if (!root.empty() || givenRoot.find('\0') != std::string::npos) CheckRootPath(givenRoot, root);
 
   if (!server.empty()) c.SetServerAddress(server);
   // Sets the console port to the server port + 2 also when the port stays.

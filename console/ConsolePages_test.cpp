@@ -272,6 +272,31 @@ TEST_F(ConsolePagesTest, NewRootIsCreatedWithItsGrantAndAnExistingOneIsKept) {
   EXPECT_FALSE(fs::FolderExists(dir / "ignored"));
 }
 
+// A root that depends on the working folder, or holds a 0x00 byte, refuses the whole form:
+// nothing is created in the working folder, nothing changes, nothing is saved.
+TEST_F(ConsolePagesTest, RootThatIsNotAbsoluteRefusesTheWholeForm) {
+  const struct {
+    const char* field;  // as the form sends it
+    std::string message;
+  } kCases[] = {
+      {"relativna", Format(msg::kRootNotAbsolute, "relativna")},
+      {"..%2Fgore", Format(msg::kRootNotAbsolute, "../gore")},
+      {"~drugi%2Fx", Format(msg::kRootNotAbsolute, "~drugi/x")},
+      {"%2Fsrv%2Fa%00b", msg::kRootHoldsZero},
+      {"%2Fsrv%2Fa%00", msg::kRootHoldsZero},
+  };
+  for (const auto& k : kCases) {
+    const ConsoleResponse r = Act(std::string("akcija=Postavi&server=other&port=2000&rootpath=") + k.field);
+    EXPECT_EQ(r.contentText, FailedPage("Postavi", k.message)) << k.field;
+    EXPECT_EQ(c.log.Items(0).Text(), k.message);
+  }
+  EXPECT_FALSE(fs::FolderExists("relativna"));
+  EXPECT_EQ(c.root, "/srv/projekt");
+  EXPECT_EQ(c.address, "127.0.0.1");
+  EXPECT_EQ(c.port, 1974);
+  EXPECT_EQ(c.saves, 0);
+}
+
 TEST(ProjectRoot, LogsCreationAndTheGrantOrWhyItFailed) {
   test::TempDir dir;
   TdrEventLog log;

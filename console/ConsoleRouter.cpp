@@ -45,6 +45,8 @@ const Route& RouteFor(std::string_view document) {
 
 }  // namespace
 
+bool IsPublicDocument(std::string_view document) { return RouteFor(document).answer == Answer::kFile; }
+
 void SvCHTTPServerCommandGet(ConsoleController& controller, const ConsoleRequest& request,
                              ConsoleResponse& response) {
   if (request.command == CommandType::kPost) {

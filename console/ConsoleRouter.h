@@ -14,6 +14,10 @@ namespace sv {
 
 class ConsoleController;
 
+// Whether a GET or HEAD of the document is answered with the style sheet or an image,
+// which the console serves to anyone (ConsoleAccess.h).
+bool IsPublicDocument(std::string_view document);
+
 void SvCHTTPServerCommandGet(ConsoleController& controller, const ConsoleRequest& request,
                              ConsoleResponse& response);
 

@@ -24,10 +24,12 @@ TEST(HttpResponse, HeadersInOrderWithLengthOfTextOrStream) {
   page.contentText = "abc";
   EXPECT_EQ(SerializeResponse(page, true),
             "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: text/html\r\n"
-            "Content-Length: 3\r\nServer: Sorvana Client\r\n\r\nabc");
+            "Content-Length: 3\r\nServer: Sorvana Client\r\nX-Frame-Options: DENY\r\n"
+            "Content-Security-Policy: frame-ancestors 'none'\r\n\r\nabc");
   EXPECT_EQ(SerializeResponse(page, false),
             "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: text/html\r\n"
-            "Content-Length: 3\r\nServer: Sorvana Client\r\n\r\n");
+            "Content-Length: 3\r\nServer: Sorvana Client\r\nX-Frame-Options: DENY\r\n"
+            "Content-Security-Policy: frame-ancestors 'none'\r\n\r\n");
 
   ConsoleResponse stream;  // a stream is sent when there is no text; the text wins over it
   stream.contentStream = std::string_view("\xFF\xD8\0x", 4);
@@ -43,7 +45,8 @@ TEST(HttpResponse, RedirectHasLocationAndNoLengthNorBody) {
   r.Redirect("/postavke.html");
   EXPECT_EQ(SerializeResponse(r, true),
             "HTTP/1.1 302 Moved Temporarily\r\nConnection: close\r\nContent-Type: text/html\r\n"
-            "Location: /postavke.html\r\nServer: Sorvana Client\r\n\r\n");
+            "Location: /postavke.html\r\nServer: Sorvana Client\r\nX-Frame-Options: DENY\r\n"
+            "Content-Security-Policy: frame-ancestors 'none'\r\n\r\n");
 }
 
 TEST(HttpExchange, HostMustNameThisMachine) {

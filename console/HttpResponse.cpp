@@ -30,7 +30,12 @@ std::string SerializeResponse(const ConsoleResponse& r, bool withBody) {
   AddHeader(out, "Content-Type", r.contentType);
   if (auto length = BodyLength(r)) AddHeader(out, "Content-Length", std::to_string(*length));
   if (!r.location.empty()) AddHeader(out, "Location", r.location);
+  if (!r.setCookie.empty()) AddHeader(out, "Set-Cookie", r.setCookie);
   AddHeader(out, "Server", kServerName);
+  // A page of another site must not lay the console under its own, where real clicks
+  // meant for it would press the console's buttons.
+  AddHeader(out, "X-Frame-Options", "DENY");
+  AddHeader(out, "Content-Security-Policy", "frame-ancestors 'none'");
   out += "\r\n";
   if (!withBody) return out;
   if (!r.contentText.empty()) {

@@ -17,6 +17,7 @@ struct ConsoleResponse {
   // embedded resources do).
   std::optional<std::string_view> contentStream;
   std::string location;                        // sent as "Location" when not empty
+  std::string setCookie;                       // sent as "Set-Cookie" when not empty
   bool closeConnection = true;                 // always: one request per connection
 
   // Status 302 "Moved Temporarily" with the location set to path; no body.
@@ -24,7 +25,8 @@ struct ConsoleResponse {
 };
 
 // The status line, the headers (Connection, Content-Type, Content-Length when known,
-// Location when set, Server) and, when withBody, the body: the content text, or else the
+// Location and Set-Cookie when set, Server, and on every answer the two that forbid any
+// page to show it in a frame: X-Frame-Options and the frame-ancestors policy) and, when withBody, the body: the content text, or else the
 // stream. The length, when not set, is that of the text, or else of the stream.
 std::string SerializeResponse(const ConsoleResponse& response, bool withBody);
 

@@ -17,6 +17,7 @@
 
 #include "base/Exception.h"
 #include "base/Messages.h"
+#include "console/ConsoleAccess.h"
 #include "console/ConsoleRouter.h"
 #include "console/HttpRequestReader.h"
 #include "platform/ListenAddress.h"
@@ -680,10 +681,11 @@ void SvCHTTPServer::Impl::CloseAll() {
   boundPort = 0;
 }
 
-SvCHTTPServer::SvCHTTPServer(ConsoleController& controller)
-    : SvCHTTPServer([&controller](const ConsoleRequest& request, ConsoleResponse& response) {
+SvCHTTPServer::SvCHTTPServer(ConsoleController& controller, std::string accessKey)
+    : SvCHTTPServer(RequireKey(std::move(accessKey), [&controller](const ConsoleRequest& request,
+                                                                    ConsoleResponse& response) {
         SvCHTTPServerCommandGet(controller, request, response);
-      }) {}
+      })) {}
 
 SvCHTTPServer::SvCHTTPServer(RequestHandler handler) : impl_(new Impl(std::move(handler))) {}
 

@@ -7,6 +7,7 @@
 // a connection costs no thread a wake-up.
 #include <chrono>
 #include <cstdint>
+#include <string>
 
 #include "console/HttpExchange.h"
 
@@ -16,8 +17,9 @@ class ConsoleController;
 
 class SvCHTTPServer {
  public:
-  // The controller outlives the listener; requests are routed to its pages and actions.
-  explicit SvCHTTPServer(ConsoleController& controller);
+  // The controller outlives the listener; requests that carry the console key
+  // (ConsoleAccess.h) are routed to its pages and actions.
+  SvCHTTPServer(ConsoleController& controller, std::string accessKey);
   // Requests go to handler instead (tests, tools). The handler must outlive the listener.
   explicit SvCHTTPServer(RequestHandler handler);
   // Stops the listener (see Stop).

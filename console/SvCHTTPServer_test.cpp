@@ -49,6 +49,12 @@ std::string Exchange(int port, const std::string& request, bool v6 = false) {
   return c.ReadAll();
 }
 
+// The headers that end every answer.
+const std::string kTail = "Server: Sorvana Client\r\nX-Frame-Options: DENY\r\n"
+                          "Content-Security-Policy: frame-ancestors 'none'\r\n\r\n";
+const std::string kKey = std::string(64, 'k');
+const std::string kAuth = "Authorization: Bearer " + kKey + "\r\n";
+
 std::string Body(const std::string& response) { return response.substr(response.find("\r\n\r\n") + 4); }
 std::string Head(const std::string& response) { return response.substr(0, response.find("\r\n\r\n") + 4); }
 
@@ -61,10 +67,10 @@ class ListenerTest : public ::testing::Test {
     ASSERT_GT(port, 0);
   }
   std::string Get(const std::string& target, const std::string& host = "localhost") {
-    return Exchange(port, "GET " + target + " HTTP/1.1\r\nHost: " + host + "\r\n\r\n");
+    return Exchange(port, "GET " + target + " HTTP/1.1\r\nHost: " + host + "\r\n" + kAuth + "\r\n");
   }
   test::FakeConsoleController controller;
-  SvCHTTPServer server{controller};
+  SvCHTTPServer server{controller, kKey};
   int port = 0;
 };
 
@@ -75,7 +81,8 @@ TEST_F(ListenerTest, ServesPagesAndResourcesOnBothLoopbackAddresses) {
   EXPECT_NE(Body(page).find("VALUE=\"1974\""), std::string::npos);
   EXPECT_NE(Head(page).find("Server: Sorvana Client\r\n"), std::string::npos);
 
-  const std::string v6 = Exchange(port, "GET /postavke.html HTTP/1.1\r\nHost: [::1]:" + std::to_string(port) + "\r\n\r\n", true);
+  const std::string v6 =
+      Exchange(port, "GET /postavke.html HTTP/1.1\r\nHost: [::1]:" + std::to_string(port) + "\r\n" + kAuth + "\r\n", true);
   EXPECT_EQ(v6, page);
 
   const std::string css = Get("/style.css");
@@ -89,15 +96,15 @@ TEST_F(ListenerTest, ServesPagesAndResourcesOnBothLoopbackAddresses) {
 TEST_F(ListenerTest, PostRedirectsAndOtherMethodsGetHeadersOnly) {
   const std::string form = "akcija=Sinhroniziraj";
   const std::string post = Exchange(port, "POST /style.css HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
-                                              "\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+                                              "\r\nContent-Type: application/x-www-form-urlencoded\r\n" + kAuth +
                                               "Content-Length: 20\r\n\r\n" + form);
   EXPECT_EQ(post, "HTTP/1.1 302 Moved Temporarily\r\nConnection: close\r\nContent-Type: text/html\r\n"
-                  "Location: /index.html\r\nServer: Sorvana Client\r\n\r\n");
+                  "Location: /index.html\r\n" + kTail);
   EXPECT_TRUE(controller.syncRequested);
 
   EXPECT_EQ(Exchange(port, "PUT /x HTTP/1.1\r\nHost: localhost\r\nContent-Length: 2\r\n\r\nab"),
-            "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: text/html\r\nServer: Sorvana Client\r\n\r\n");
-  const std::string head = Exchange(port, "HEAD /index.html HTTP/1.1\r\nHost: localhost\r\n\r\n");
+            "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: text/html\r\n" + kTail);
+  const std::string head = Exchange(port, "HEAD /index.html HTTP/1.1\r\nHost: localhost\r\n" + kAuth + "\r\n");
   EXPECT_NE(head.find("Content-Length: "), std::string::npos);
   EXPECT_EQ(Body(head), "");
 }
@@ -108,13 +115,101 @@ TEST_F(ListenerTest, ForeignHostOrCrossSitePostIsRefusedAndChangesNothing) {
   EXPECT_EQ(Body(host), RefusalPage(403, "Forbidden", msg::kForbiddenHost, port).contentText);
 
   const std::string post = Exchange(port, "POST / HTTP/1.1\r\nHost: localhost:" + std::to_string(port) +
-                                              "\r\nOrigin: http://evil.example\r\n"
+                                              "\r\nOrigin: http://evil.example\r\n" + kAuth +
                                               "Content-Type: application/x-www-form-urlencoded\r\n"
                                               "Content-Length: 20\r\n\r\nakcija=Sinhroniziraj");
   EXPECT_EQ(post.substr(0, 24), "HTTP/1.1 403 Forbidden\r\n");
   EXPECT_EQ(Body(post), RefusalPage(403, "Forbidden", msg::kForbiddenOrigin, port).contentText);
   EXPECT_FALSE(controller.syncRequested);
   EXPECT_EQ(controller.EventLog().Count(), 0);
+}
+
+// Without the key, every page, document and form is refused with the key page, whatever
+// else the request carries, and nothing changes; the style sheet and the images are
+// served to anyone.
+TEST_F(ListenerTest, EveryRouteButStyleAndImagesWantsTheKey) {
+  const std::string refusal = RefusalPage(403, "Forbidden", msg::kKeyRequired, port).contentText;
+  const std::string wrong = std::string(63, 'k') + "j";
+  const char* const kRequests[] = {"GET /", "GET /index.html", "HEAD /index.html", "GET /postavke.html",
+                                   "GET /eventlog.html", "GET /pregled.html", "HEAD /status.json",
+                                   "GET /status.json", "GET /prijava", "GET /index.html?kljuc=KEY",
+                                   "POST /index.html", "POST /postavke.html", "POST /style.css"};
+  const std::string kCredentials[] = {
+      "",
+      "Authorization: Bearer " + wrong + "\r\n",
+      "Authorization: Bearer " + kKey + "x\r\n",
+      "Authorization: Basic " + kKey + "\r\n",
+      "Cookie: sorvana_kljuc=" + wrong + "\r\n",
+      "Cookie: drugi=" + kKey + "\r\n",
+  };
+  for (std::string request : kRequests) {
+    if (const std::size_t at = request.find("KEY"); at != std::string::npos) request.replace(at, 3, kKey);
+    for (const std::string& credentials : kCredentials) {
+      const std::string answer = Exchange(
+          port, request + " HTTP/1.1\r\nHost: localhost\r\n" + credentials +
+                    "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 41\r\n\r\n"
+                    "akcija=Postavi&server=drugi&rootpath=%2Fx");
+      EXPECT_EQ(answer.substr(0, 24), "HTTP/1.1 403 Forbidden\r\n") << request << " with " << credentials;
+      if (request.rfind("HEAD", 0) != 0) {
+        EXPECT_EQ(Body(answer), refusal) << request;
+      }
+    }
+  }
+  EXPECT_EQ(controller.EventLog().Count(), 0);
+  EXPECT_EQ(controller.ServerAddress(), "127.0.0.1");
+  EXPECT_EQ(controller.saves, 0);
+  EXPECT_FALSE(controller.syncRequested);
+
+  for (const char* open : {"/style.css", "/sorvanaproject.jpg", "/SORVANAPROJECT_FOOTER.JPG"})
+    EXPECT_EQ(Exchange(port, std::string("GET ") + open + " HTTP/1.1\r\nHost: localhost\r\n\r\n").substr(0, 15),
+              "HTTP/1.1 200 OK") << open;
+}
+
+// The login address with the key sets the session cookie and sends the browser on; the
+// cookie then opens every page, among other cookies, as the bearer key does for scripts.
+TEST_F(ListenerTest, LoginSetsTheSessionCookieThatOpensThePages) {
+  const std::string login = Exchange(port, "GET /prijava?kljuc=" + kKey + " HTTP/1.1\r\nHost: localhost\r\n\r\n");
+  EXPECT_EQ(login, "HTTP/1.1 302 Moved Temporarily\r\nConnection: close\r\nContent-Type: text/html\r\n"
+                   "Location: /index.html\r\nSet-Cookie: sorvana_kljuc=" + kKey +
+                   "; HttpOnly; SameSite=Strict; Path=/\r\n" + kTail);
+  const std::string wrong = Exchange(port, "GET /prijava?kljuc=" + std::string(64, 'x') + " HTTP/1.1\r\nHost: localhost\r\n\r\n");
+  EXPECT_EQ(wrong.substr(0, 24), "HTTP/1.1 403 Forbidden\r\n");
+  EXPECT_EQ(Head(wrong).find("Set-Cookie"), std::string::npos);
+
+  for (const std::string& credentials : {"Cookie: a=1; sorvana_kljuc=" + kKey + "; b=2\r\n",
+                                        "Cookie: a=1\r\nCookie: sorvana_kljuc=" + kKey + "\r\n",
+                                        "Authorization: bearer  " + kKey + "\r\n"}) {
+    const std::string page = Exchange(port, "GET /postavke.html HTTP/1.1\r\nHost: localhost\r\n" + credentials + "\r\n");
+    EXPECT_NE(Body(page).find("VALUE=\"1974\""), std::string::npos) << credentials;
+    const std::string post = Exchange(port, "POST / HTTP/1.1\r\nHost: localhost\r\n" + credentials +
+                                                "Content-Type: application/x-www-form-urlencoded\r\n"
+                                                "Content-Length: 20\r\n\r\nakcija=Sinhroniziraj");
+    EXPECT_EQ(post.substr(0, 13), "HTTP/1.1 302 ") << credentials;
+  }
+  EXPECT_TRUE(controller.syncRequested);
+}
+
+// No answer may be shown in a frame of another page: pages, documents, files,
+// redirects, refusals and failures alike.
+TEST_F(ListenerTest, EveryAnswerForbidsFraming) {
+  const std::string kFrameHeaders = "X-Frame-Options: DENY\r\nContent-Security-Policy: frame-ancestors 'none'\r\n";
+  const std::string kRequests[] = {
+      "GET / HTTP/1.1\r\nHost: localhost\r\n" + kAuth + "\r\n",
+      "GET /postavke.html HTTP/1.1\r\nHost: localhost\r\n" + kAuth + "\r\n",
+      "GET /eventlog.html HTTP/1.1\r\nHost: localhost\r\n" + kAuth + "\r\n",
+      "GET /pregled.html HTTP/1.1\r\nHost: localhost\r\n" + kAuth + "\r\n",
+      "HEAD /status.json HTTP/1.1\r\nHost: localhost\r\n" + kAuth + "\r\n",
+      "GET /style.css HTTP/1.1\r\nHost: localhost\r\n\r\n",
+      "GET /sorvanaproject.jpg HTTP/1.1\r\nHost: localhost\r\n\r\n",
+      "GET /prijava?kljuc=" + kKey + " HTTP/1.1\r\nHost: localhost\r\n\r\n",
+      "GET / HTTP/1.1\r\nHost: localhost\r\n\r\n",
+      "GET / HTTP/1.1\r\nHost: evil.example\r\n" + kAuth + "\r\n",
+      "GET /" + std::string(70 * 1024, 'a') + " HTTP/1.1\r\nHost: localhost\r\n\r\n",
+      "POST / HTTP/1.1\r\nHost: localhost\r\n" + kAuth + "Content-Length: 14\r\n\r\nakcija=Postavi",
+      "OPTIONS / HTTP/1.1\r\nHost: localhost\r\n\r\n",
+  };
+  for (const std::string& request : kRequests)
+    EXPECT_NE(Head(Exchange(port, request)).find(kFrameHeaders), std::string::npos) << request.substr(0, 40);
 }
 
 TEST_F(ListenerTest, OversizeRequestsGet413AndChangeNothing) {
@@ -137,8 +232,8 @@ TEST_F(ListenerTest, OversizeRequestsGet413AndChangeNothing) {
 }
 
 TEST_F(ListenerTest, OneRequestPerConnectionAndBrokenRequestsGetNoAnswer) {
-  const std::string two = Exchange(port, "GET /a HTTP/1.1\r\nHost: localhost\r\n\r\n"
-                                         "POST / HTTP/1.1\r\nHost: localhost\r\nContent-Length: 20\r\n\r\n"
+  const std::string two = Exchange(port, "GET /a HTTP/1.1\r\nHost: localhost\r\n" + kAuth + "\r\n"
+                                         "POST / HTTP/1.1\r\nHost: localhost\r\n" + kAuth + "Content-Length: 20\r\n\r\n"
                                          "akcija=Sinhroniziraj");
   EXPECT_EQ(two.rfind("HTTP/1.1 200 OK", 0), 0u);
   EXPECT_EQ(two.find("HTTP/1.1", 1), std::string::npos);
@@ -160,7 +255,7 @@ TEST(Listener, HandlerErrorsAnswer500AndTheListenerGoesOn) {
   server.Activate();
   const std::string failed = Exchange(server.BoundPort(), "GET /fail HTTP/1.1\r\nHost: localhost\r\n\r\n");
   EXPECT_EQ(failed, "HTTP/1.1 500 Internal Server Error\r\nConnection: close\r\nContent-Type: text/html\r\n"
-                    "Content-Length: 26\r\nServer: Sorvana Client\r\n\r\nResource missing not found");
+                    "Content-Length: 26\r\n" + kTail + "Resource missing not found");
   EXPECT_EQ(Body(Exchange(server.BoundPort(), "GET / HTTP/1.1\r\nHost: localhost\r\n\r\n")), "ok");
 }
 

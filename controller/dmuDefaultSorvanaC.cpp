@@ -2,11 +2,13 @@
 
 #include "base/Messages.h"
 #include "base/Text.h"
+#include "console/ConsoleAccess.h"
 #include "console/ProjectRoot.h"
 #include "console/SvCHTTPServer.h"
 #include "controller/Application.h"
 #include "controller/ServerLink.h"
 #include "platform/Clock.h"
+#include "platform/ConsoleKey.h"
 #include "platform/ProgramPaths.h"
 
 namespace sv {
@@ -23,8 +25,9 @@ std::int32_t ConsolePortFor(std::int32_t serverPort) {
 TdmDefaultSorvanaC::TdmDefaultSorvanaC(TApplication& application, SystemPath programFolder)
     : application_(application),
       programFolder_(std::move(programFolder)),
+      consoleKey_(NewConsoleKey()),
       svTCPClient_(std::make_unique<TsvServerLink>()),
-      SvCHTTPServer_(std::make_unique<SvCHTTPServer>(*this)) {
+      SvCHTTPServer_(std::make_unique<SvCHTTPServer>(*this, consoleKey_)) {
   SvCHTTPServer_->SetDefaultPort(ConsolePortFor(kDefaultServerPort));
   // As a failure in a creation handler reaches the error box and creation goes on.
   try {
@@ -38,6 +41,7 @@ TdmDefaultSorvanaC::~TdmDefaultSorvanaC() {
   // A request thread waiting for a preview must not hold up the listener's stop.
   EndPreviews();
   SvCHTTPServer_->Stop();
+  if (!consoleKeyFile_.empty()) RemoveConsoleKeyFile(consoleKeyFile_);
 }
 
 void TdmDefaultSorvanaC::DataModuleCreate() {
@@ -227,7 +231,16 @@ void TdmDefaultSorvanaC::EndPreviews() {
   previewServed_.notify_all();
 }
 
-void TdmDefaultSorvanaC::DoStart(THostObject*, bool&) { SvCHTTPServer_->Activate(); }
+void TdmDefaultSorvanaC::DoStart(THostObject*, bool&) {
+  SvCHTTPServer_->Activate();
+  const SystemPath file = ConsoleKeyFile();
+  try {
+    WriteConsoleKeyFile(file, consoleKey_);
+    consoleKeyFile_ = file;
+  } catch (const Exception& e) {
+    eventLog_.Add(Format(msg::kKeyFileFailed, e.Message()));
+  }
+}
 
 void TdmDefaultSorvanaC::DoRun(THostObject*) {
   struct LoopEnd {
@@ -295,7 +308,7 @@ TSyncPreview TdmDefaultSorvanaC::PreviewAll() {
 }
 
 std::string TdmDefaultSorvanaC::DoConsoleAddress() {
-  return Format(msg::kConsoleUrl, SvCHTTPServer_->DefaultPort());
+  return LoginAddress(SvCHTTPServer_->DefaultPort(), consoleKey_);
 }
 
 void TdmDefaultSorvanaC::DoConfigure() { application_.OpenUrl(DoConsoleAddress()); }

@@ -87,11 +87,14 @@ class TdmDefaultSorvanaC : public TdmCustomSorvanaC, public ConsoleController {
   void ConfirmRemovals(const std::string& name) override;
 
  protected:
-  // Activates the console listener; raises when its port cannot be bound.
+  // Activates the console listener, then writes the console key to its file (a failure
+  // to write it is logged; the login address still opens the console). Raises when the
+  // port cannot be bound, and then leaves any key file alone.
   void DoStart(THostObject* host, bool& proceed) override;
   // One synchronisation, then the poll loop until the application terminates.
   void DoRun(THostObject* host) override;
-  // Opens the console's index page, at the listener's current port setting.
+  // Opens the console's login address (ConsoleAccess.h), at the listener's current port
+  // setting.
   void DoConfigure() override;
   void DoCancel() override;
   std::string DoConsoleAddress() override;
@@ -146,6 +149,9 @@ class TdmDefaultSorvanaC : public TdmCustomSorvanaC, public ConsoleController {
   std::condition_variable previewServed_;
 
   TSyncMonitor monitor_;      // progress and pause
+
+  const std::string consoleKey_;  // made at creation, never changed (ConsoleKey.h)
+  SystemPath consoleKeyFile_;     // written at start, removed at destruction; empty when not written
 
   std::unique_ptr<TsvServerLink> svTCPClient_;
   // Declared last so that it goes first: no request thread outlives what it reads.

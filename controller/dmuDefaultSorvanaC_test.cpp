@@ -15,9 +15,11 @@
 #include "base/Text.h"
 #include "controller/Application.h"
 #include "controller/TestSupport.h"
+#include "platform/ConsoleKey.h"
 #include "platform/ProgramPaths.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/OsErrors.h"
+#include "tests/support/TestPlatform.h"
 
 namespace sv {
 namespace {
@@ -301,15 +303,42 @@ TEST_F(Controller, RunAfterTerminationSynchronisesOnceAndReturns) {
   EXPECT_EQ(app_.sleeps, 0);
 }
 
-TEST_F(Controller, ConfigureOpensTheConsoleAtThePortNowSet) {
+TEST_F(Controller, ConfigureOpensTheLoginAddressAtThePortNowSet) {
   auto c = Make();
   c->Configure();
   c->SetServerPort(2000);
   EXPECT_EQ(c->ConsolePort(), 2002);
   c->Configure();
-  EXPECT_EQ(app_.urls, (std::vector<std::string>{"http://localhost:1976/index.html",
-                                                 "http://localhost:2002/index.html"}));
-  EXPECT_EQ(c->ConsoleAddress(), "http://localhost:2002/index.html");
+  ASSERT_EQ(app_.urls.size(), 2u);
+  const std::string key = app_.urls[0].substr(app_.urls[0].find('=') + 1);
+  EXPECT_EQ(key.size(), 64u);
+  EXPECT_EQ(app_.urls, (std::vector<std::string>{"http://localhost:1976/prijava?kljuc=" + key,
+                                                 "http://localhost:2002/prijava?kljuc=" + key}));
+  EXPECT_EQ(c->ConsoleAddress(), app_.urls[1]);
+}
+
+// The key file holds the key of the program that listens: a second start that cannot
+// bind the port leaves it alone, and the end of the first removes it.
+TEST_F(Controller, StartWritesTheKeyFileAndTheEndRemovesIt) {
+  test::TempDir run;
+  test::ScopedEnv runtime("XDG_RUNTIME_DIR", run.path());
+  const std::string file = ConsoleKeyFile().Native();
+  const std::string end = test::OnWindows() ? "\r\n" : "\n";
+  const int consolePort = UnusedPort();
+  auto first = Make();
+  first->SetServerPort(consolePort - 2);
+  bool proceed = true;
+  first->Start(nullptr, proceed);
+  const std::string address = first->ConsoleAddress();
+  EXPECT_EQ(test::ReadFile(file), address.substr(address.find('=') + 1) + end);
+
+  auto second = Make();
+  second->SetServerPort(consolePort - 2);
+  EXPECT_THROW(second->Start(nullptr, proceed), Exception);
+  second.reset();
+  EXPECT_EQ(test::ReadFile(file), address.substr(address.find('=') + 1) + end);
+  first.reset();
+  EXPECT_FALSE(std::filesystem::exists(test::FsPath(file)));
 }
 
 TEST_F(Controller, SavingWritesWhatTheConsoleSet) {

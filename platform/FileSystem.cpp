@@ -26,4 +26,17 @@ std::uint64_t ReadFileSized(std::string_view path, const std::function<void(std:
   return done;
 }
 
+namespace {
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+}  // namespace
+
+bool IsAbsolutePath(std::string_view path) {
+  if (path.empty() || path.find('\0') != std::string_view::npos) return false;
+  if (path[0] == '~') return path.size() == 1 || IsSeparator(path[1]);
+  if (!HasDriveLetters()) return IsSeparator(path[0]);
+  const bool drive = path.size() >= 3 && ((path[0] | 0x20) >= 'a' && (path[0] | 0x20) <= 'z') &&
+                     path[1] == ':' && IsSeparator(path[2]);
+  return drive || (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1]));
+}
+
 }  // namespace sv::fs

@@ -65,6 +65,12 @@ bool LiesWithin(std::string_view path, std::string_view folder);
 // Whether paths of this system can begin with a drive ("c:"): false on POSIX systems.
 bool HasDriveLetters();
 
+// Whether a program path names the same place whatever the working folder: "~" alone or
+// followed by a separator; where drives exist a drive, a colon and a separator ("c:\x")
+// or two separators ("\\server\share"); elsewhere a leading separator. A path holding
+// a 0x00 byte is never taken.
+bool IsAbsolutePath(std::string_view path);
+
 // Creates one folder level; false when it was not created (exists, parent missing, ...).
 bool CreateFolder(std::string_view path);
 // Creates the folder and every missing folder above it; true when it exists afterwards.

@@ -24,6 +24,22 @@ TEST(FileSystem, NativePathUsesTheSystemsSeparatorAndUtf8) {
   EXPECT_EQ(NativePath("\xE8.txt"), "\xC4\x8D.txt");  // č
 }
 
+TEST(FileSystem, AbsolutePathsAreThoseThatNeedNoWorkingFolder) {
+  const bool win = test::OnWindows();
+  const struct {
+    std::string_view path;
+    bool absolute;  // on Linux
+    bool absoluteOnWindows;
+  } kCases[] = {
+      {"/home/ana", true, false},  {"\\srv", true, false},       {"~", true, true},
+      {"~/drumel", true, true},    {"~\\drumel", true, true},     {"c:\\x", false, true},
+      {"C:/x", false, true},       {"\\\\server\\share", true, true}, {"c:x", false, false},
+      {"drumel", false, false},    {"./x", false, false},         {"~ana/x", false, false},
+      {"", false, false},          {std::string_view("/a\0b", 4), false, false},
+  };
+  for (const auto& k : kCases) EXPECT_EQ(IsAbsolutePath(k.path), win ? k.absoluteOnWindows : k.absolute) << k.path;
+}
+
 TEST(FileSystem, ListingShowsHiddenEntriesFoldersAndConvertedNames) {
   TempDir dir;
   test::WriteFile(dir / ".hidden", "h");

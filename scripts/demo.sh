@@ -37,13 +37,24 @@ for ((i = 0; i < 100; i++)); do
 done
 listening "$port" || { echo "sorvana-server does not listen on port $port" >&2; exit 1; }
 
+# Where the client keeps its console key for scripts.
+if [[ ${XDG_RUNTIME_DIR:-} == /* ]]; then
+  key_file=$XDG_RUNTIME_DIR/sorvana-client/console-key
+else
+  config=${XDG_CONFIG_HOME:-}
+  [[ $config == /* ]] || config=$HOME/.config
+  key_file=$config/drumel/sorvana/console-key
+fi
+
 cat <<TEXT
 Demo folder:    $demo
 Server project: $demo/server/drumel  (change files here)
 Server log:     $demo/server.log
 Client copy:    $demo/client/drumel  (synchronised every minute, or at once with
                 "Sinhroniziraj" in the console)
-Console:        http://localhost:$((port + 2))/index.html
+Console:        the address of the client's "Configure:" line below (it carries the
+                console key; kill -USR1 <client pid> prints it again)
+Scripts:        curl -H "Authorization: Bearer \$(cat $key_file)" localhost:$((port + 2))/status.json
 "Configure" is SIGUSR1:  kill -USR1 <client pid>;  Ctrl+C quits.
 TEXT
 "$demo/client/sorvana-client" &

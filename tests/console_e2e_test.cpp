@@ -58,31 +58,30 @@ TEST(Console, AFilterOnALongLogNeverStallsTheClient) {
   rig.StartServer();
   rig.StartClient();
   ClientProgram& client = rig.Client();
-  const int port = client.ConsolePort();
   const auto until = Clock::now() + kProgramLimit;
-  while (Rows(HttpGet(port, "/eventlog.html?page=50").body) < 20) {  // a thousand events
+  while (Rows(client.Get("/eventlog.html?page=50").body) < 20) {  // a thousand events
     ASSERT_LT(Clock::now(), until) << "the log did not fill";
     std::this_thread::sleep_for(milliseconds(100));
   }
 
-  const HttpAnswer endless = HttpGet(port, "/eventlog.html?filter=" + kEndlessFilter);
+  const HttpAnswer endless = client.Get("/eventlog.html?filter=" + kEndlessFilter);
   EXPECT_EQ(endless.status, 500);
   EXPECT_EQ(endless.body, kTooComplex);
 
   // While a slow filter runs, pages are served and synchronisations go on adding events;
   // the filter gives up after its budget.
-  auto slow = std::async(std::launch::async, [&] { return HttpGet(port, "/eventlog.html?filter=" + kSlowFilter); });
+  auto slow = std::async(std::launch::async, [&] { return client.Get("/eventlog.html?filter=" + kSlowFilter); });
   std::this_thread::sleep_for(milliseconds(300));  // lets it start matching
   auto syncs = [&rig] { return Count(rig.Server().Process().Err(), " Sync "); };
   const int before = syncs();
-  EXPECT_EQ(HttpGet(port, "/index.html").status, 200);
+  EXPECT_EQ(client.Get("/index.html").status, 200);
   std::this_thread::sleep_for(milliseconds(500));
   EXPECT_GT(syncs(), before);
   const HttpAnswer gaveUp = slow.get();
   EXPECT_EQ(gaveUp.status, 500);
   EXPECT_EQ(gaveUp.body, kTooSlow);
 
-  auto cut = std::async(std::launch::async, [&] { return HttpGet(port, "/eventlog.html?filter=" + kSlowFilter); });
+  auto cut = std::async(std::launch::async, [&] { return client.Get("/eventlog.html?filter=" + kSlowFilter); });
   std::this_thread::sleep_for(milliseconds(300));
   client.Quit();
   EXPECT_EQ(client.Process().WaitExit(QuitLimit()), 0);
@@ -118,7 +117,7 @@ TEST(Console, SlowConnectionsNeverLockTheBrowserOut) {
       }
     }
   });
-  EXPECT_EQ(HttpGet(port, "/index.html").status, 200);
+  EXPECT_EQ(lone.client.Get("/index.html").status, 200);
   trickle.join();
   for (int fd : slow) {
     EXPECT_EQ(fd, -1) << "a slow connection stayed open";
@@ -132,9 +131,9 @@ TEST(Console, APostReferredByAnotherSiteIsRefused) {
   TempDir dir;
   LoneClient lone(dir);
   const int port = lone.client.ConsolePort();
-  auto post = [port](const std::string& headers) {
+  auto post = [port, &lone](const std::string& headers) {
     return HttpSend(port, "POST /index.html HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n" +
-                              headers + "Content-Type: application/x-www-form-urlencoded\r\n"
+                              lone.client.Auth() + headers + "Content-Type: application/x-www-form-urlencoded\r\n"
                               "Content-Length: 20\r\n\r\nakcija=Sinhroniziraj");
   };
   const HttpAnswer refused = post("Referer: http://evil.example/\r\n");

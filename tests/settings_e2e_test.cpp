@@ -34,7 +34,7 @@ bool Logged(ClientProgram& client, const std::string& start) {
 // "Postavi" with only the given fields filled in; true when it was carried out (a failed
 // action is answered with a page, not a redirect).
 bool Postavi(ClientProgram& client, const std::string& fields) {
-  return HttpPost(client.ConsolePort(), "/postavke.html", "akcija=Postavi&" + fields).status == 302;
+  return client.Post("/postavke.html", "akcija=Postavi&" + fields).status == 302;
 }
 
 // A client whose one project lives in dir/drumel, started from `folder`.
@@ -137,7 +137,7 @@ TEST(Settings, FoldersThatWindows1250CannotNameWork) {
   ClientProgram client(japanese, FreePortPair(), 60, {}, HomeEnvironment(home));
   client.Start();  // waits for the console on the port named beside the program
   // The settings page offers the default root as "~/drumel"; the browser posts it back.
-  EXPECT_NE(HttpGet(client.ConsolePort(), "/postavke.html").body.find("~/drumel"), std::string::npos);
+  EXPECT_NE(client.Get("/postavke.html").body.find("~/drumel"), std::string::npos);
   EXPECT_TRUE(Postavi(client, "rootpath=%7E%2Fdrumel"));
   EXPECT_TRUE(fs::is_directory(home + "/drumel"));
   EXPECT_NE(ReadFile(japanese + "/svClient.xml").find("<path>~/drumel</path>"), std::string::npos);

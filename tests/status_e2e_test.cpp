@@ -14,7 +14,7 @@ namespace sv::test {
 namespace {
 
 nlohmann::json Status(ClientProgram& client) {
-  const HttpAnswer answer = HttpGet(client.ConsolePort(), "/status.json");
+  const HttpAnswer answer = client.Get("/status.json");
   EXPECT_EQ(answer.status, 200);
   EXPECT_NE(answer.head.find("Content-Type: application/json"), std::string::npos) << answer.head;
   return nlohmann::json::parse(answer.body);

@@ -6,8 +6,8 @@
 // synchronisations of PROJECT (default drumel) would have added them — one in a
 // hundred a "završena" line with "izmjena", the others "Nije potrebna sinkronizacija" —
 // and the console is started.
-// No synchronisation runs. Prints "ready" once the console listens, then serves until
-// it is killed.
+// No synchronisation runs. Prints "ready KEY" with the console key once the console
+// listens, then serves until it is killed.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -60,7 +60,8 @@ int main(int argc, char** argv) {
     application.ShowError(e.Message());
     return 1;
   }
-  std::printf("ready\n");
+  const std::string address = controller.ConsoleAddress();
+  std::printf("ready %s\n", address.substr(address.find('=') + 1).c_str());
   std::fflush(stdout);
   for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
 }

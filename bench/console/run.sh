@@ -22,23 +22,25 @@ chmod 755 "$work"
 sv_filled_console "$work" 100000
 console_pid=$SV_CONSOLE_PID
 console_port=$SV_CONSOLE_PORT
+auth=$SV_CONSOLE_AUTH
 
 # Saved copies for nginx, taken from the console itself.
 status_page="/index.html"
 event_page="/eventlog.html?page=1&filter=izmjena"
 mkdir -p "$work/www"
-curl -sf "http://127.0.0.1:$console_port$status_page" >"$work/www/index.html"
-curl -sf "http://127.0.0.1:$console_port$event_page" >"$work/www/eventlog.html"
+curl -sf -H "$auth" "http://127.0.0.1:$console_port$status_page" >"$work/www/index.html"
+curl -sf -H "$auth" "http://127.0.0.1:$console_port$event_page" >"$work/www/eventlog.html"
 rows=$(grep -c 'VALIGN=TOP' "$work/www/eventlog.html" || true)
 ((rows == 20)) || { echo "the filtered event-log page shows $rows rows, not 20" >&2; exit 1; }
 
 sv_nginx "$work/nginx" "$work/www"
 nginx_port=$SV_NGINX_PORT
 
-# wrk URL: sets RPS and P99 from its report.
+# wrk URL: sets RPS and P99 from its report. The console key goes to nginx too, so that
+# both read the same requests.
 measure() {
   local report
-  report=$(wrk -t2 -c"$connections" -d"${seconds}s" --latency -H 'Connection: close' "$1")
+  report=$(wrk -t2 -c"$connections" -d"${seconds}s" --latency -H 'Connection: close' -H "$auth" "$1")
   RPS=$(awk '/^Requests\/sec:/ { print int($2) }' <<<"$report")
   P99=$(awk '$1 == "99%" { print $2 }' <<<"$report")
   ERR=$(awk '/Non-2xx|Socket errors/ { $1 = $1; print }' <<<"$report" | paste -sd';' -)

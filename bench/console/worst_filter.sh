@@ -20,6 +20,7 @@ sv_workdir worst-filter
 work=$SV_WORK
 sv_filled_console "$work" 100000 "$(printf 'a%.0s' {1..60})-10"
 console_pid=$SV_CONSOLE_PID
+auth=$SV_CONSOLE_AUTH
 
 base="http://127.0.0.1:$SV_CONSOLE_PORT"
 declare -A filters=([slow]='%28a%7Ca%29%7B1%2C14%7D%5B-_%5D%5Bxy%5D' [endless]='%28a%7Ca%29%2B%24')
@@ -28,14 +29,14 @@ declare -A filters=([slow]='%28a%7Ca%29%7B1%2C14%7D%5B-_%5D%5Bxy%5D' [endless]='
 # status and seconds.
 ask_again() {
   while :; do
-    curl -s -o /dev/null -w '%{http_code} %{time_total}\n' "$base/eventlog.html?filter=$1" >>"$2" || true
+    curl -s -o /dev/null -H "$auth" -w '%{http_code} %{time_total}\n' "$base/eventlog.html?filter=$1" >>"$2" || true
   done
 }
 
 # Sets P50, P99 and RPS of the status page.
 measure() {
   local report
-  report=$(wrk -t1 -c1 -d"${seconds}s" --latency -H 'Connection: close' "$base/index.html")
+  report=$(wrk -t1 -c1 -d"${seconds}s" --latency -H 'Connection: close' -H "$auth" "$base/index.html")
   P50=$(awk '$1 == "50%" { print $2 }' <<<"$report")
   P99=$(awk '$1 == "99%" { print $2 }' <<<"$report")
   RPS=$(awk '/^Requests\/sec:/ { print int($2) }' <<<"$report")
@@ -45,7 +46,7 @@ echo
 echo "Status page beside the worst filter — $(sv_machine)"
 echo "wrk: 1 thread, 1 connection, ${seconds} s, Connection: close; log of 100,000 entries"
 for name in slow endless; do
-  echo "$name filter answers: $(curl -s "$base/eventlog.html?filter=${filters[$name]}" | iconv -f cp1250 -t utf-8)"
+  echo "$name filter answers: $(curl -s -H "$auth" "$base/eventlog.html?filter=${filters[$name]}" | iconv -f cp1250 -t utf-8)"
 done
 measure
 printf '%-28s p50 %-9s p99 %-9s %6d req/s\n' "alone" "$P50" "$P99" "$RPS"

@@ -12,8 +12,8 @@ sv_build sorvana-client sorvana-server
 
 sv_workdir soak
 work=$SV_WORK
-export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_DATA_HOME=$work/home/.local/share
-mkdir -p "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$work/client"
+export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_DATA_HOME=$work/home/.local/share XDG_RUNTIME_DIR=$work/home/run
+mkdir -p "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_RUNTIME_DIR" "$work/client"
 
 # 200 files of 1 to 64 KiB in 10 folders.
 for ((d = 0; d < 10; d++)); do
@@ -34,6 +34,12 @@ sv_settings "$work/client/svClient.xml" "$port" 0 drumel "$work/client/drumel"
 client=$!
 sv_track "$client"
 sv_wait_listening "$console"
+# The console key, from the address of the "Configure:" line.
+for ((i = 0; i < 100; i++)); do
+  grep -q '^Configure: .*kljuc=' "$work/client.out" && break
+  sleep 0.1
+done
+auth="Authorization: Bearer $(sed -n 's/^Configure: .*kljuc=//p' "$work/client.out")"
 
 # The changer: three server files get new content every second.
 (
@@ -48,8 +54,8 @@ sv_track $!
 # The reader: the status page and a filtered event-log page, a few times a second.
 (
   while :; do
-    curl -s -o /dev/null "http://127.0.0.1:$console/index.html" || true
-    curl -s -o /dev/null "http://127.0.0.1:$console/eventlog.html?page=$((RANDOM % 5 + 1))&filter=drumel" || true
+    curl -s -o /dev/null -H "$auth" "http://127.0.0.1:$console/index.html" || true
+    curl -s -o /dev/null -H "$auth" "http://127.0.0.1:$console/eventlog.html?page=$((RANDOM % 5 + 1))&filter=drumel" || true
     sleep 0.2
   done
 ) &
@@ -78,5 +84,5 @@ while ((next <= syncs)); do
 done
 growth=$((last_kb - first_kb))
 printf 'growth after the first 100: %d KiB (goal < 5120 KiB); %d s in all\n' "$growth" $(($(date +%s) - started))
-failures=$(curl -s "http://127.0.0.1:$console/eventlog.html?page=1&filter=Socket%7CCannot%7CNedozvoljena" | grep -c 'VALIGN=TOP' || true)
+failures=$(curl -s -H "$auth" "http://127.0.0.1:$console/eventlog.html?page=1&filter=Socket%7CCannot%7CNedozvoljena" | grep -c 'VALIGN=TOP' || true)
 echo "failed synchronisations among the newest logged: $failures; files fetched: $(grep -c 'GetFile' "$work/server.log" || true)"

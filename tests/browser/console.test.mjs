@@ -11,6 +11,8 @@ const binDir = process.argv[2];
 const chromiumPath = process.env.CHROMIUM || '/usr/bin/chromium';
 // Screenshots of the pages are written here when set, to look at.
 const screenshots = process.env.SV_SCREENSHOTS;
+// The refusal page's screenshot is always kept: here, or else beside BIN_DIR.
+const keptShots = screenshots || path.resolve(binDir, '..');
 const root = fs.mkdtempSync(path.join(os.tmpdir(), 'sorvana-browser-'));
 const children = [];
 let passed = 0;
@@ -94,14 +96,28 @@ function installClient(folder, port, name, project) {
 }
 
 function homeEnv(home) {
-  fs.mkdirSync(home, { recursive: true });
-  return { HOME: home, XDG_CONFIG_HOME: path.join(home, '.config'), XDG_DATA_HOME: path.join(home, '.local/share') };
+  fs.mkdirSync(path.join(home, 'run'), { recursive: true, mode: 0o700 });
+  return {
+    HOME: home, XDG_CONFIG_HOME: path.join(home, '.config'), XDG_DATA_HOME: path.join(home, '.local/share'),
+    XDG_RUNTIME_DIR: path.join(home, 'run'),
+  };
+}
+
+// The address of the client's "Configure:" line, which logs a browser in to its console.
+async function configureAddress(client) {
+  let address = null;
+  await until('the "Configure:" line', () => {
+    address = /^Configure: (\S+)\n/m.exec(client.output)?.[1];
+    return address;
+  });
+  return address;
 }
 
 async function main() {
   const port = await freePorts();
   const consolePort = port + 2;
-  const base = `http://127.0.0.1:${consolePort}`;
+  // The session cookie belongs to the host the login address names.
+  const base = `http://localhost:${consolePort}`;
 
   // Server side: a project "drumel" with a folder and two files.
   const serverDir = path.join(root, 'server', 'drumel');
@@ -118,14 +134,29 @@ async function main() {
 
   // The client starts while no server listens: its first synchronisation fails.
   const client = start(program, [], env);
-  await until('the console', async () => (await fetch(`${base}/index.html`)).ok);
+  const login = await configureAddress(client);
+  check('the "Configure:" line names the login address',
+    new RegExp(`^http://localhost:${consolePort}/prijava\\?kljuc=[0-9a-f]{64}$`).test(login), login);
 
   const context = await launchBrowser();
   const page = context.pages()[0] || await context.newPage();
   const cell = (label) => page.locator(`tr:has(td > p:text-is("${label}")) td`).last().innerText();
 
   try {
-    await page.goto(`${base}/index.html`);
+    // Opened without the key, the console shows only how to open it.
+    const refused = await page.goto(`${base}/index.html`);
+    check('a page opened without the key is refused', refused.status() === 403, String(refused.status()));
+    check('the refusal says how to open the console',
+      (await page.content()).includes('Konzola se otvara samo iz izbornika programa'));
+    check('the refusal shows no setting', !(await page.content()).includes('Korjenska mapa'));
+    await page.screenshot({ path: path.join(keptShots, 'console-refused.png'), fullPage: true });
+    // The console never shows inside another page's frame.
+    const framing = await page.evaluate(async () => (await fetch('/style.css')).headers.get('x-frame-options'));
+    check('answers forbid framing', framing === 'DENY', String(framing));
+
+    // "Configure": the login address sets the cookie and shows the status page.
+    await page.goto(login);
+    check('the login address leads to the status page', page.url() === `${base}/index.html`, page.url());
     check('status page shows the server address', (await cell('Server')).trim() === '127.0.0.1');
     check('status page shows the server port', (await cell('Port')).trim() === String(port));
     check('status page shows the poll interval', (await cell('Poll interval')).includes('60'));
@@ -255,7 +286,7 @@ async function synchronisationControls() {
   const port = await freePorts();
   let serverPort;
   do serverPort = await freePorts(); while (Math.abs(serverPort - port) <= 2);
-  const base = `http://127.0.0.1:${port + 2}`;
+  const base = `http://localhost:${port + 2}`;
 
   // The server's folder: 16 files of 384 KiB, a changed file and nothing of the client's
   // own old file and folder.
@@ -275,8 +306,7 @@ async function synchronisationControls() {
   const env = homeEnv(path.join(root, 'home2'));
   const program = installClient(path.join(root, 'client2'), port, 'velik', workDir);
   const settingsFile = path.join(root, 'client2', 'svClient.xml');
-  start(program, [], env);  // its first synchronisation finds no server
-  await until('the console', async () => (await fetch(`${base}/index.html`)).ok);
+  const login = await configureAddress(start(program, [], env));  // its first synchronisation finds no server
   start(path.join(binDir, 'sorvana-server'), ['--listen', `127.0.0.1:${serverPort}`, `velik=${serverDir}`], env);
   const proxy = slowProxy(port, serverPort, 32 * 1024, 40);
 
@@ -302,7 +332,7 @@ async function synchronisationControls() {
   };
 
   try {
-    await page.goto(`${base}/index.html`);
+    await page.goto(login);
     check('the status page offers "Pauziraj" and "Pregled"', await button('Pauziraj').count() === 1 && await button('Pregled').count() === 1);
     check('no progress and no refresh while idle', await cell('Projekt') === null && !(await refreshes()));
     check('the state is shown', await cell('Stanje') === 'Aktivno', await cell('Stanje'));

@@ -352,14 +352,14 @@ std::string Converse(int port, const std::string& bytes) { return Exchange(port,
 
 // ---- HTTP
 
-HttpAnswer HttpGet(int port, const std::string& target) {
+HttpAnswer HttpGet(int port, const std::string& target, const std::string& headers) {
   return HttpSend(port, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
-                                "\r\nConnection: close\r\n\r\n");
+                                "\r\nConnection: close\r\n" + headers + "\r\n");
 }
 
-HttpAnswer HttpPost(int port, const std::string& target, const std::string& form) {
+HttpAnswer HttpPost(int port, const std::string& target, const std::string& form, const std::string& headers) {
   return HttpSend(port, "POST " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
-                                "\r\nConnection: close\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+                                "\r\nConnection: close\r\n" + headers + "Content-Type: application/x-www-form-urlencoded\r\n"
                                 "Content-Length: " + std::to_string(form.size()) + "\r\n\r\n" + form);
 }
 

@@ -151,10 +151,11 @@ struct HttpAnswer {
   std::string head;  // status line and headers
   std::string body;
 };
-HttpAnswer HttpGet(int port, const std::string& target);
+// `headers`: further header lines, each ending in CR LF.
+HttpAnswer HttpGet(int port, const std::string& target, const std::string& headers = "");
 // The request's bytes exactly as given.
 HttpAnswer HttpSend(int port, const std::string& request);
 // A form post (application/x-www-form-urlencoded).
-HttpAnswer HttpPost(int port, const std::string& target, const std::string& form);
+HttpAnswer HttpPost(int port, const std::string& target, const std::string& form, const std::string& headers = "");
 
 }  // namespace sv::test

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <sstream>
 #include <thread>
@@ -63,21 +64,6 @@ std::vector<std::string> EventRows(const std::string& page) {
   return texts;
 }
 
-std::string PercentEncode(const std::string& text) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : text) {
-    if (std::isalnum(c)) {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
-
 // The entry after which a synchronisation's own entries follow.
 bool IsSyncMarker(const std::string& text) {
   return text == "Pokrenuta sinkronizacija" || StartsWith(text, "Dohvat projekta ") ||
@@ -107,6 +93,30 @@ std::string WindowsBin() {
   return bin ? bin : "";
 }
 
+// The console key file of the Windows programs under Wine: in the local application
+// data folder of the prefix's user.
+std::string WindowsKeyFilePath() {
+  const char* prefix = std::getenv("WINEPREFIX");
+  const fs::path users = fs::path(prefix ? prefix : std::string(std::getenv("HOME")) + "/.wine") / "drive_c/users";
+  std::error_code ec;
+  for (const auto& user : fs::directory_iterator(users, ec)) {
+    if (user.path().filename() == "Public") continue;
+    return (user.path() / "AppData/Local/drumel/sorvana/console-key").string();
+  }
+  return {};
+}
+
+// The key of the Windows program once its file is there; false before.
+bool WindowsKeyFile(std::string& key) {
+  std::ifstream in(WindowsKeyFilePath());
+  std::string line;
+  if (!std::getline(in, line)) return false;
+  while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+  if (line.empty()) return false;
+  key = line;
+  return true;
+}
+
 std::string SettingsText(int serverPort, int pollInterval, const std::vector<Project>& projects) {
   std::string text = "<xml>\r\n<serversettings>\r\n<serveradress>127.0.0.1</serveradress>\r\n<defaultport>" +
                      std::to_string(serverPort) + "</defaultport>\r\n<defaultpollinterval>" +
@@ -119,6 +129,22 @@ std::string SettingsText(int serverPort, int pollInterval, const std::vector<Pro
 }  // namespace
 
 bool WindowsPrograms() { return !WindowsBin().empty(); }
+
+std::string PercentEncode(const std::string& text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    if (std::isalnum(c)) {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
 
 milliseconds QuitLimit() { return milliseconds(WindowsPrograms() ? 3000 : 1000); }
 
@@ -172,7 +198,9 @@ Ports PickPorts() {
 std::vector<std::string> HomeEnvironment(const std::string& home) {
   MakeDirs(home + "/.config");
   MakeDirs(home + "/.local/share");
-  return {"HOME=" + home, "XDG_CONFIG_HOME=" + home + "/.config", "XDG_DATA_HOME=" + home + "/.local/share"};
+  MakeDirs(home + "/run");
+  return {"HOME=" + home, "XDG_CONFIG_HOME=" + home + "/.config", "XDG_DATA_HOME=" + home + "/.local/share",
+          "XDG_RUNTIME_DIR=" + home + "/run"};
 }
 
 // ---- ServerProgram
@@ -212,6 +240,11 @@ ClientProgram::ClientProgram(const std::string& folder, int serverPort, int poll
 }
 
 void ClientProgram::Start(const std::vector<std::string>& launcher, bool wait) {
+  // An earlier program's key must not pass for this one's.
+  if (WindowsPrograms()) {
+    std::error_code ignored;
+    fs::remove(WindowsKeyFilePath(), ignored);
+  }
   if (launcher.empty()) {
     process_ = Launch(program_, {}, env_);
   } else {
@@ -220,11 +253,20 @@ void ClientProgram::Start(const std::vector<std::string>& launcher, bool wait) {
     process_ = std::make_unique<ChildProcess>(launcher[0], args, env_);
   }
   if (!wait) return;
-  const std::string console = "Configure: http://localhost:" + std::to_string(consolePort_) + "/index.html\n";
+  const std::string console = "Configure: http://localhost:" + std::to_string(consolePort_) + "/prijava?kljuc=";
   auto until = std::chrono::steady_clock::now() + kProgramLimit;
-  // The tray program prints nothing: it has started once its console listens.
-  while (WindowsPrograms() ? !WaitUntilListening(consolePort_, milliseconds(100))
-                           : !process_->WaitForOut(console, milliseconds(100))) {
+  // The tray program prints nothing: it has started once its console listens and its
+  // key file is written.
+  auto started = [&] {
+    if (WindowsPrograms()) return WaitUntilListening(consolePort_, milliseconds(100)) && WindowsKeyFile(key_);
+    if (!process_->WaitForOut(console, milliseconds(100))) return false;
+    const std::string out = process_->Out();
+    const std::size_t at = out.find(console) + console.size(), end = out.find('\n', at);
+    if (end == std::string::npos) return false;
+    key_ = out.substr(at, end - at);
+    return true;
+  };
+  while (!started()) {
     if (process_->WaitExit(milliseconds(0)) || std::chrono::steady_clock::now() >= until)
       throw std::runtime_error("sorvana-client did not start: " + process_->Out() + process_->Err());
   }
@@ -248,7 +290,7 @@ std::string ClientProgram::ShownError() {
 }
 
 bool ClientProgram::RequestSync() {
-  return HttpPost(consolePort_, "/index.html", "akcija=Sinhroniziraj").status == 302;
+  return Post("/index.html", "akcija=Sinhroniziraj").status == 302;
 }
 
 void ClientProgram::RequestSyncUntilAccepted() {
@@ -261,7 +303,7 @@ void ClientProgram::RequestSyncUntilAccepted() {
 }
 
 std::vector<std::string> ClientProgram::Events(const std::string& filter) {
-  return EventRows(HttpGet(consolePort_, "/eventlog.html?page=1&filter=" + PercentEncode(filter)).body);
+  return EventRows(Get("/eventlog.html?page=1&filter=" + PercentEncode(filter)).body);
 }
 
 std::vector<std::string> ClientProgram::AwaitSyncEntries() {

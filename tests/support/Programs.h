@@ -32,6 +32,8 @@ std::chrono::milliseconds QuitLimit();
 std::string BuiltProgram(const std::string& name);
 // A path as the programs under test read it: itself on Linux, "Z:\tmp\..." on Windows.
 std::string ProgramPath(const std::string& path);
+// Every byte but letters and digits as %XX, for a form field or a query.
+std::string PercentEncode(const std::string& text);
 // Starts a program file of the build under test (or a copy of one).
 std::unique_ptr<ChildProcess> Launch(const std::string& program, const std::vector<std::string>& args,
                                      const std::vector<std::string>& env);
@@ -55,7 +57,8 @@ struct Ports {
 };
 Ports PickPorts();
 
-// HOME, XDG_CONFIG_HOME and XDG_DATA_HOME inside `home` (created), for a started program.
+// HOME, XDG_CONFIG_HOME, XDG_DATA_HOME and XDG_RUNTIME_DIR inside `home` (created), for a
+// started program.
 std::vector<std::string> HomeEnvironment(const std::string& home);
 
 class ServerProgram {
@@ -97,6 +100,19 @@ class ClientProgram {
   void Start(const std::vector<std::string>& launcher = {}, bool wait = true);
   ChildProcess& Process() { return *process_; }
   int ConsolePort() const { return consolePort_; }
+  // The console key of the running program, from its "Configure:" line on Linux, from
+  // its key file on Windows; Auth() is the header line that carries it.
+  const std::string& ConsoleKey() const { return key_; }
+  std::string Auth() const { return "Authorization: Bearer " + key_ + "\r\n"; }
+  // The address that "Configure" opens.
+  std::string LoginAddress() const {
+    return "http://localhost:" + std::to_string(consolePort_) + "/prijava?kljuc=" + key_;
+  }
+  // A GET and a form post to the console with the key.
+  HttpAnswer Get(const std::string& target) { return HttpGet(consolePort_, target, Auth()); }
+  HttpAnswer Post(const std::string& target, const std::string& form) {
+    return HttpPost(consolePort_, target, form, Auth());
+  }
   // The user's choices in the tray menu (the signals of the headless host on Linux).
   void Quit();
   void Configure();
@@ -129,6 +145,7 @@ class ClientProgram {
   void RequestSyncUntilAccepted();
   std::string program_;
   int consolePort_;
+  std::string key_;
   std::vector<std::string> env_;
   std::unique_ptr<ChildProcess> process_;
 };

@@ -2,8 +2,9 @@
 # The tray of sorvana-client.exe under Wine on an X display, driven with the mouse as a
 # user drives it: the icon appears with the hint "Sorvana Client 9X" and stays through a
 # "TaskbarCreated" broadcast; "Configure" from its menu and a double-click on it open the
-# console's address (the shell's open of the address reaches a stand-in browser); "Quit"
-# ends the program with status 0. Saves a screenshot of the icon with its menu open as
+# console's login address with the key of the program's key file (the shell's open of
+# the address reaches a stand-in browser); "Quit" ends the program with status 0 and
+# removes the key file. Saves a screenshot of the icon with its menu open as
 # OUT_DIR/tray-menu.png.
 #   tray_test.sh BIN_DIR OUT_DIR
 # Needs DISPLAY (an X server such as Xvfb) and the Wine settings of the test stage
@@ -38,7 +39,10 @@ await() {
 listening() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 port=$((20000 + RANDOM % 20000))
 while listening "$port" || listening $((port + 2)); do port=$((port + 1)); done
-url="http://localhost:$((port + 2))/index.html"
+# The key file, in the local application data folder of Wine's user.
+key_file=$(printf '%s\n' "${WINEPREFIX:-$HOME/.wine}"/drive_c/users/*/ | grep -v /Public/ | head -n 1)
+key_file=${key_file}AppData/Local/drumel/sorvana/console-key
+rm -f "$key_file"
 
 # The client from a folder of its own, its server nowhere (each synchronisation is refused).
 cp "$bin/sorvana-client.exe" "$work/"
@@ -55,6 +59,8 @@ opened() { [[ $(grep -c -x -F "$url" "$work/opened.txt") -ge $1 ]]; }
 
 wine "$work/sorvana-client.exe" >"$work/out.txt" 2>&1 &
 client=$!
+await '[[ -s $key_file ]]' || fail "no console key file at $key_file"
+url="http://localhost:$((port + 2))/prijava?kljuc=$(tr -d '\r\n' <"$key_file")"
 
 # The icon: the shell's tray window appears, with our picture in its first place.
 await 'tray=$(xdotool search --onlyvisible --name "^Wine System Tray$" 2>/dev/null | head -n 1); [[ -n $tray ]]' ||
@@ -104,5 +110,6 @@ status=0
 wait "$client" || status=$?
 client=""
 [[ $status -eq 0 ]] || fail "the program ended with status $status after \"Quit\""
+[[ ! -e $key_file ]] || fail "the key file stayed after \"Quit\""
 [[ $(grep -v -x -F "$url" "$work/opened.txt" | wc -l) -eq 0 ]] || fail "other addresses opened: $(cat "$work/opened.txt")"
 echo "tray test: icon, hint, a restarted shell, Configure from the menu and a double-click, Quit with status 0; $out/tray-menu.png"
