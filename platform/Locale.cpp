@@ -13,6 +13,12 @@ TimeStyle gStyle;
 
 }  // namespace
 
+void KeepDesignatorsApart(std::string& am, bool amExact, std::string& pm, bool pmExact) {
+  if (amExact && pmExact && (am != pm || am.empty())) return;
+  am = "AM";
+  pm = "PM";
+}
+
 TimeStyle TimeStyleFromPattern(const std::string& pattern, const std::string& am,
                                const std::string& pm) {
   TimeStyle style;

@@ -37,6 +37,13 @@ void SetUserFormatSettings(const TFormatSettings& settings);
 TimeStyle UserTimeStyle();
 void SetUserTimeStyle(const TimeStyle& style);
 
+// The locale's designators as a listing timestamp may write them: kept when both
+// converted to Windows-1250 exactly and read differently; otherwise "AM" and "PM", since
+// designators that both became "?" (Greek, Arabic) would list 01:05 and 13:05 alike and
+// every synchronisation would fetch the file again. Designators that are both empty
+// (24-hour locales) are kept.
+void KeepDesignatorsApart(std::string& am, bool amExact, std::string& pm, bool pmExact);
+
 // Derives the time style from a strftime time pattern and the two designators.
 TimeStyle TimeStyleFromPattern(const std::string& timePattern, const std::string& am,
                                const std::string& pm);

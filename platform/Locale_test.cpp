@@ -40,6 +40,30 @@ TEST(LocaleFacts, UnreadablePatternGivesTheDefaultsButKeepsDesignators) {
   EXPECT_EQ(s.pm, "nachm.");
 }
 
+// Designators that did not convert, or converted alike, would write morning and
+// afternoon the same: "AM" and "PM" stand in for them.
+TEST(LocaleFacts, DesignatorsThatCannotTellMorningFromAfternoonBecomeAmAndPm) {
+  struct Case {
+    const char* am;
+    bool amExact;
+    const char* pm;
+    bool pmExact;
+    const char* wantAm;
+    const char* wantPm;
+  } cases[] = {
+      {"vorm.", true, "nachm.", true, "vorm.", "nachm."},  // both converted and apart: kept
+      {"", true, "", true, "", ""},                        // 24-hour locale without designators
+      {"??", false, "??", false, "AM", "PM"},              // Greek: neither converts
+      {"ص", false, "PM", true, "AM", "PM"},                // one of them does not convert
+      {"pm", true, "pm", true, "AM", "PM"},                // alike although both converted
+  };
+  for (const Case& c : cases) {
+    std::string am = c.am, pm = c.pm;
+    KeepDesignatorsApart(am, c.amExact, pm, c.pmExact);
+    EXPECT_EQ(am + "|" + pm, std::string(c.wantAm) + "|" + c.wantPm) << c.am << " / " << c.pm;
+  }
+}
+
 TEST(LocaleFacts, PicturesOfWindowsBecomePatterns) {
   const std::pair<const char*, const char*> cases[] = {
       {"M/d/yyyy", "%-m/%-d/%Y"},     {"dd. MM. yyyy.", "%d. %m. %Y."}, {"yy-MMM-d", "%y-%m-%-d"},

@@ -1,5 +1,6 @@
 #include "host/win32/WinApplication.h"
 
+#include "base/Exception.h"
 #include "host/ErrorBox.h"
 #include "platform/Shell.h"
 #include "platform/win32/WinText.h"
@@ -26,6 +27,14 @@ void TWinApplication::ProcessMessages() {
     ::TranslateMessage(&message);
     ::DispatchMessageW(&message);
   }
+  if (!configureRequested_.exchange(false) || !configure_) return;
+  try {
+    configure_();
+  } catch (const Exception& e) {
+    ShowError(e.Message());
+  } catch (const std::exception& e) {
+    ShowError(e.what());
+  }
 }
 
 void TWinApplication::Sleep(int milliseconds) {
@@ -34,8 +43,8 @@ void TWinApplication::Sleep(int milliseconds) {
 
 void TWinApplication::RunMessageLoop() {
   while (!Terminated()) {
-    // Waits for a message or the termination, whichever comes first.
-    ::MsgWaitForMultipleObjects(1, &wake_, FALSE, INFINITE, QS_ALLINPUT);
+    // Waits for a message, the termination or the next look at a "Configure" request.
+    ::MsgWaitForMultipleObjects(1, &wake_, FALSE, 200, QS_ALLINPUT);
     ProcessMessages();
   }
 }

@@ -1,10 +1,14 @@
 #pragma once
 // The application object of the tray host: the termination request, the poll loop's
-// sleep and message pump, the shell open of the console and the error message box.
-// Main thread only, except Terminated.
+// sleep, a pending "Configure" from the tray, the shell open of the console and the error
+// message box. The tray lives on a thread of its own (see fmuMainC.h), so that "Quit" is
+// answered while a synchronisation runs on the main thread.
+// Threads: Terminated, Terminate and RequestConfigure from any thread; the rest on the
+// main thread.
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 
 #include "controller/Application.h"
@@ -22,8 +26,9 @@ class TWinApplication : public TApplication {
   bool Terminated() override { return terminated_; }
   // Asks the program to end: the poll loop and the message loop return at their next check.
   void Terminate();
-  // Dispatches every pending message of the main thread (the tray icon and its menu);
-  // a quit message terminates.
+  // Dispatches every pending message of the main thread (a quit message terminates) and
+  // runs the "Configure" handler when a request is pending. A failure of the handler is
+  // shown in the error box and the program goes on, as for a failing menu choice.
   void ProcessMessages() override;
   // Sleeps the whole tick, so that ticks keep their length; a termination wakes it.
   void Sleep(int milliseconds) override;
@@ -33,11 +38,16 @@ class TWinApplication : public TApplication {
   void ShowError(const std::string& message) override;
   // The message loop of a program without a running poll loop, until termination.
   void RunMessageLoop();
+  // Marks "Configure" as chosen; ProcessMessages runs it. Any thread.
+  void RequestConfigure() { configureRequested_ = true; }
+  void SetConfigureHandler(std::function<void()> handler) { configure_ = std::move(handler); }
 
  private:
   const std::string title_;
   std::atomic<bool> terminated_{false};
   HANDLE wake_;  // set by Terminate
+  std::atomic<bool> configureRequested_{false};
+  std::function<void()> configure_;
 };
 
 }  // namespace sv

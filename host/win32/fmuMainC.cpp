@@ -15,6 +15,7 @@ namespace {
 
 const wchar_t kCaption[] = L"Sorvana Client 9x";
 constexpr UINT kIconMessage = WM_APP + 1;  // the icon's notifications
+constexpr UINT kCloseTray = WM_APP + 2;    // the form's end: the tray thread closes its window
 constexpr UINT kIconId = 1;
 
 NOTIFYICONDATAW IconData(HWND window) {
@@ -29,6 +30,29 @@ NOTIFYICONDATAW IconData(HWND window) {
 
 TfmMain::TfmMain(TWinApplication& application, ControllerFactory createController)
     : application_(application), createController_(std::move(createController)) {
+  application_.SetConfigureHandler([this] { Configure1Click(); });
+  HANDLE ready = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  tray_ = std::thread([this, ready] { RunTray(ready); });
+  ::WaitForSingleObject(ready, INFINITE);
+  ::CloseHandle(ready);
+}
+
+TfmMain::~TfmMain() {
+  application_.SetConfigureHandler(nullptr);
+  std::unique_ptr<TdmCustomSorvanaC> controller;
+  {
+    std::scoped_lock lock(controllerMutex_);
+    controller = std::move(controller_);
+  }
+  // Destroyed outside the lock, so that a "Quit" meanwhile does not wait for it: its
+  // listener joins request threads that may take time.
+  controller.reset();
+  // A window is destroyed by its own thread: closing it there ends the tray thread.
+  if (window_) ::PostMessageW(window_, kCloseTray, 0, 0);
+  if (tray_.joinable()) tray_.join();
+}
+
+void TfmMain::RunTray(HANDLE ready) {
   const HINSTANCE instance = ::GetModuleHandleW(nullptr);
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof windowClass;
@@ -46,15 +70,17 @@ TfmMain::TfmMain(TWinApplication& application, ControllerFactory createControlle
   ::SetMenuDefaultItem(menu_, kConfigureCommand, FALSE);
   icon_ = static_cast<HICON>(::LoadImageW(instance, L"MAINICON", IMAGE_ICON, 32, 32, 0));
   AddIcon();
-}
+  ::SetEvent(ready);
 
-TfmMain::~TfmMain() {
-  controller_.reset();
+  MSG message;
+  while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+    ::TranslateMessage(&message);
+    ::DispatchMessageW(&message);
+  }
   NOTIFYICONDATAW data = IconData(window_);
   ::Shell_NotifyIconW(NIM_DELETE, &data);
   if (menu_) ::DestroyMenu(menu_);
   if (icon_) ::DestroyIcon(icon_);
-  if (window_) ::DestroyWindow(window_);
 }
 
 bool TfmMain::AddIcon() {
@@ -64,11 +90,20 @@ bool TfmMain::AddIcon() {
   data.hIcon = icon_;
   const std::wstring hint = win::Wide(msg::kTrayHint);
   hint.copy(data.szTip, std::size(data.szTip) - 1);
-  return ::Shell_NotifyIconW(NIM_ADD, &data);
+  if (!::Shell_NotifyIconW(NIM_ADD, &data)) return false;
+  // The current way of notifying: the keyboard's menu key and Shift+F10 on the icon then
+  // arrive as WM_CONTEXTMENU, as a right click does. A shell that declines keeps the old way.
+  data.uVersion = NOTIFYICON_VERSION_4;
+  contextMenuMessages_ = ::Shell_NotifyIconW(NIM_SETVERSION, &data);
+  return true;
 }
 
 void TfmMain::StartController() {
-  if (!controller_) controller_ = createController_();
+  if (!controller_) {
+    std::unique_ptr<TdmCustomSorvanaC> created = createController_();
+    std::scoped_lock lock(controllerMutex_);
+    controller_ = std::move(created);
+  }
   bool proceed = true;
   controller_->Start(nullptr, proceed);
   if (proceed) controller_->Run(nullptr);
@@ -78,7 +113,11 @@ void TfmMain::Configure1Click() {
   if (controller_) controller_->Configure();
 }
 
-void TfmMain::Exit1Click() { ::PostMessageW(window_, WM_CLOSE, 0, 0); }
+void TfmMain::Exit1Click() {
+  application_.Terminate();
+  std::scoped_lock lock(controllerMutex_);
+  if (controller_) controller_->Cancel();
+}
 
 LRESULT CALLBACK TfmMain::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_NCCREATE) {
@@ -99,23 +138,37 @@ LRESULT TfmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
   }
   switch (message) {
     case kIconMessage:
-      OnIconMessage(static_cast<UINT>(lParam));
+      // The event is the low word in either way of notifying.
+      OnIconMessage(LOWORD(lParam));
       return 0;
     case WM_COMMAND:
       RunMenuItem(LOWORD(wParam));
       return 0;
     case WM_CLOSE:
-    case WM_ENDSESSION:
       // Closing the main form ends the program.
-      application_.Terminate();
+      Exit1Click();
+      return 0;
+    case WM_ENDSESSION:
+      // The session ends only when wParam says so; a shutdown that was cancelled leaves
+      // the program running.
+      if (wParam) Exit1Click();
+      return 0;
+    case kCloseTray:
+      ::DestroyWindow(window_);
+      return 0;
+    case WM_DESTROY:
+      ::PostQuitMessage(0);
       return 0;
   }
   return ::DefWindowProcW(window_, message, wParam, lParam);
 }
 
-void TfmMain::OnIconMessage(UINT mouseMessage) {
-  switch (mouseMessage) {
+void TfmMain::OnIconMessage(UINT event) {
+  switch (event) {
     case WM_RBUTTONUP:
+      // With WM_CONTEXTMENU the shell follows a right click with that message too.
+      if (!contextMenuMessages_) ShowMenu();
+      break;
     case WM_CONTEXTMENU:
     case NIN_KEYSELECT:
       ShowMenu();
@@ -138,16 +191,9 @@ void TfmMain::ShowMenu() {
 }
 
 void TfmMain::RunMenuItem(UINT id) {
-  try {
-    if (id == kConfigureCommand) Configure1Click();
-    if (id == kQuitCommand) Exit1Click();
-  } catch (const Exception& e) {
-    // A failing menu choice is shown; the program goes on.
-    application_.ShowError(e.Message());
-  } catch (const std::exception& e) {
-    // Nothing may pass through the system's frames of the window procedure.
-    application_.ShowError(e.what());
-  }
+  // "Configure" runs on the main thread at its next tick, where a failure is shown.
+  if (id == kConfigureCommand) application_.RequestConfigure();
+  if (id == kQuitCommand) Exit1Click();
 }
 
 int RunProgram(TWinApplication& application, TfmMain::ControllerFactory createController) {

@@ -1,12 +1,19 @@
 #pragma once
 // TfmMain: the hidden main form of the tray program. It owns the notification-area icon
 // (hint "Sorvana Client 9X") with its popup menu "Quit" / "Configure" and the client
-// controller, and starts the controller. Everything on the main thread: the menu is
-// answered when the poll loop pumps messages.
+// controller, and starts the controller.
+//
+// Threads: the hidden window, the icon and the menu live on a tray thread of their own,
+// so that they answer while a synchronisation runs on the main thread. "Quit" (and the
+// end of the session) asks the application to terminate and cancels a running
+// synchronisation at once; "Configure" is marked on the application and runs on the main
+// thread at its next tick, as the controller expects. The rest is main thread only.
 #include <windows.h>
 
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 #include "controller/dmuCustomSorvanaC.h"
 
@@ -22,10 +29,11 @@ class TfmMain {
   static constexpr const wchar_t* kWindowClass = L"TfmMain";
   static constexpr UINT kQuitCommand = 1, kConfigureCommand = 2;
 
-  // Creates the hidden window and adds the icon. createController makes the controller
-  // when StartController needs one. The application outlives the form.
+  // Starts the tray thread, which creates the hidden window and adds the icon, and waits
+  // until it has. createController makes the controller when StartController needs one.
+  // The application outlives the form.
   TfmMain(TWinApplication& application, ControllerFactory createController);
-  // Destroys the controller, then removes the icon and the window.
+  // Destroys the controller, then removes the icon and the window and ends the tray thread.
   ~TfmMain();
   TfmMain(const TfmMain&) = delete;
   TfmMain& operator=(const TfmMain&) = delete;
@@ -34,8 +42,8 @@ class TfmMain {
   // continue flag, runs it; Run returns when the application terminates. Failures pass
   // on to the caller.
   void StartController();
-  // The menu: "Configure" opens the web console; "Quit" closes the form, which asks the
-  // application to terminate.
+  // The menu: "Configure" opens the web console (main thread); "Quit" asks the
+  // application to terminate and cancels a running synchronisation (any thread).
   void Configure1Click();
   void Exit1Click();
 
@@ -43,20 +51,27 @@ class TfmMain {
   HWND Window() const { return window_; }
 
  private:
+  // The tray thread: creates the window, menu and icon, reports that they exist, and
+  // dispatches their messages until the window is destroyed.
+  void RunTray(HANDLE ready);
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
-  void OnIconMessage(UINT mouseMessage);
+  void OnIconMessage(UINT event);
   void ShowMenu();
   void RunMenuItem(UINT id);
   bool AddIcon();
 
   TWinApplication& application_;
   ControllerFactory createController_;
+  std::mutex controllerMutex_;  // guards controller_ against a cancel from the tray thread
   std::unique_ptr<TdmCustomSorvanaC> controller_;
+  // Set on the tray thread before the constructor returns; read-only afterwards.
   HWND window_ = nullptr;
   HMENU menu_ = nullptr;
   HICON icon_ = nullptr;
   UINT taskbarCreated_ = 0;
+  bool contextMenuMessages_ = false;  // the shell sends WM_CONTEXTMENU for the icon
+  std::thread tray_;
 };
 
 // The program around the form: starts the controller and runs the message loop until

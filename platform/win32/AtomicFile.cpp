@@ -148,7 +148,7 @@ void AtomicFile::Commit(const std::function<void()>& beforeReplace) {
   m.pending.Flush();
   if (m.error == 0 && m.time) {
     const FILETIME time = win::UnixToFileTime(*m.time);
-    ::SetFileTime(m.file, nullptr, &time, &time);  // a time that cannot be set leaves the time of the write
+    ::SetFileTime(m.file, nullptr, nullptr, &time);  // a time that cannot be set leaves the time of the write
   }
   if (m.error == 0 && m.durable && !::FlushFileBuffers(m.file)) m.Fail(::GetLastError());
   m.CloseFile();

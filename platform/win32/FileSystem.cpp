@@ -8,6 +8,7 @@
 #include "base/Exception.h"
 #include "base/Messages.h"
 #include "base/Text.h"
+#include "platform/win32/WinLinks.h"
 #include "platform/win32/WinText.h"
 
 namespace sv::fs {
@@ -49,21 +50,46 @@ bool Inspect(const std::wstring& path, DirEntry& entry) {
 
 DWORD Attributes(std::string_view path) { return ::GetFileAttributesW(WidePath(path).c_str()); }
 
-// A reparse point that redirects to another place: a symbolic link or a junction.
-bool IsRedirect(DWORD attributes, DWORD reparseTag) {
-  return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-         (reparseTag == IO_REPARSE_TAG_SYMLINK || reparseTag == IO_REPARSE_TAG_MOUNT_POINT);
+// Reparse points that keep the entry's content in place (storage tiers, compression,
+// deduplication, cloud placeholders): the entry is what it seems, not a way elsewhere.
+bool KeepsContentInPlace(DWORD reparseTag) {
+  if ((reparseTag & ~static_cast<DWORD>(IO_REPARSE_TAG_CLOUD_MASK)) == static_cast<DWORD>(IO_REPARSE_TAG_CLOUD))
+    return true;
+  switch (reparseTag) {
+    case IO_REPARSE_TAG_HSM:
+    case IO_REPARSE_TAG_HSM2:
+    case IO_REPARSE_TAG_SIS:
+    case IO_REPARSE_TAG_WIM:
+    case IO_REPARSE_TAG_DEDUP:
+    case IO_REPARSE_TAG_WOF:
+    case IO_REPARSE_TAG_STORAGE_SYNC:
+    case IO_REPARSE_TAG_ONEDRIVE:
+      return true;
+    default:
+      return false;
+  }
 }
 
-// Attributes of the entry itself (a link not followed) and its reparse tag.
-bool OwnAttributes(const std::wstring& path, DWORD& attributes, DWORD& reparseTag) {
-  WIN32_FIND_DATAW found;
+// A reparse point that may lead to another place: every one that is not known to keep its
+// content in place. Symbolic links and junctions are the common ones; a link made by
+// another system may carry a tag of its own, or none that the system reports (Wine shows a
+// POSIX link with an undefined tag), and must not pass for a plain folder.
+bool IsRedirect(DWORD attributes, DWORD reparseTag) {
+  if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+  return IsReparseTagNameSurrogate(reparseTag) || !KeepsContentInPlace(reparseTag);
+}
+
+// The folder's entry for the path itself (a link not followed).
+bool FindOwn(const std::wstring& path, WIN32_FIND_DATAW& found) {
   HANDLE search = ::FindFirstFileW(path.c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return Failed();
   ::FindClose(search);
-  attributes = found.dwFileAttributes;
-  reparseTag = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? found.dwReserved0 : 0;
   return true;
+}
+
+// The reparse tag of a found entry; defined only for a reparse point.
+DWORD OwnTag(const WIN32_FIND_DATAW& found) {
+  return (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? found.dwReserved0 : 0;
 }
 
 // The path of an open file or folder with every link resolved, without the "\\?\"
@@ -83,6 +109,45 @@ std::wstring FinalPathOf(HANDLE h) {
 std::wstring FinalPath(const std::wstring& path) {
   Handle h(OpenForInfo(path));
   return h.valid() ? FinalPathOf(h.get()) : std::wstring();
+}
+
+// Whether two final paths name the same place; names compare without regard to case, as
+// the file system does.
+bool SameFinalPath(const std::wstring& a, const std::wstring& b) {
+  return !a.empty() && ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+// Where the entry found at `path` would be if it were no link: its folder's final path and
+// its name as the folder holds it (the long name, as the disk spells it).
+std::wstring OwnFinalPath(const std::wstring& path, const WIN32_FIND_DATAW& found) {
+  const std::size_t slash = path.find_last_of(L'\\');
+  const std::wstring folder = FinalPath(slash == std::wstring::npos ? L"." : path.substr(0, slash + 1));
+  if (folder.empty()) return {};
+  return folder + (folder.back() == L'\\' ? L"" : L"\\") + found.cFileName;
+}
+
+// Whether the entry leads to another place although the system does not mark it as a
+// reparse point: opened, it is not where its folder holds it. Wine shows a POSIX link to a
+// file so. False when either place cannot be told.
+bool LeadsElsewhere(const std::wstring& path, const WIN32_FIND_DATAW& found) {
+  const std::wstring target = FinalPath(path), own = OwnFinalPath(path, found);
+  return !target.empty() && !own.empty() && !SameFinalPath(target, own);
+}
+
+// What the entry found at `path` is; a link whether the system marks it or not.
+EntryKind KindOfFound(const std::wstring& path, const WIN32_FIND_DATAW& found) {
+  if (IsRedirect(found.dwFileAttributes, OwnTag(found)) || LeadsElsewhere(path, found)) return EntryKind::kLink;
+  return (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::kFolder : EntryKind::kFile;
+}
+
+// Whether a handle opened on the link itself, not followed, names the link and not what it
+// leads to, so that deleting through it deletes the link. Windows opens a symbolic link or
+// a junction so; Wine opens what a POSIX link points to, and deleting would destroy that.
+bool OpensItself(const std::wstring& path, const WIN32_FIND_DATAW& found) {
+  Handle h(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  return h.valid() && SameFinalPath(FinalPathOf(h.get()), OwnFinalPath(path, found));
 }
 
 // Opens a file for reading or raises the promised text with the path as shown.
@@ -141,7 +206,7 @@ bool ForEachEntry(std::string_view folder, const std::function<void(const DirEnt
     const wchar_t* name = found.cFileName;
     if (name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0))) continue;
     entry.nameIsExact = win::Narrow(name, entry.name);
-    entry.isLink = IsRedirect(found.dwFileAttributes, found.dwReserved0);
+    entry.isLink = IsRedirect(found.dwFileAttributes, OwnTag(found));
     const bool folderOrLink = (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0;
     if (folderOrLink) {
       // Links are followed: a link to a folder is a folder with its target's identity; a
@@ -190,10 +255,9 @@ bool FileExists(const SystemPath& path) {
 }
 
 EntryKind KindOf(std::string_view path) {
-  DWORD attributes = 0, tag = 0;
-  if (!OwnAttributes(WidePath(path), attributes, tag)) return EntryKind::kNone;
-  if (IsRedirect(attributes, tag)) return EntryKind::kLink;
-  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::kFolder : EntryKind::kFile;
+  const std::wstring wide = WidePath(path);
+  WIN32_FIND_DATAW found;
+  return FindOwn(wide, found) ? KindOfFound(wide, found) : EntryKind::kNone;
 }
 
 namespace {
@@ -239,14 +303,20 @@ bool ForceFolders(const SystemPath& path) {
   return created != INVALID_FILE_ATTRIBUTES && (created & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool CanRemoveFile(std::string_view path) {
-  const std::wstring wide = WidePath(path);
-  DWORD attributes = 0, tag = 0;
-  if (!OwnAttributes(wide, attributes, tag)) return false;
+namespace {
+
+// CanRemoveFile and RemoveFile on a path in the system's form.
+bool CanRemove(const std::wstring& wide) {
+  WIN32_FIND_DATAW found;
+  if (!FindOwn(wide, found)) return false;
   // A folder is not a file, and a read-only file stays: the system refuses both alike.
-  // A link is neither; it can go itself.
-  if (!IsRedirect(attributes, tag) && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)))
+  // A link is neither; it can go itself, but only where the system deletes the link and
+  // not what it leads to.
+  if (KindOfFound(wide, found) == EntryKind::kLink) {
+    if (!OpensItself(wide, found)) return Refuse(ERROR_ACCESS_DENIED);
+  } else if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) {
     return Refuse(ERROR_ACCESS_DENIED);
+  }
   // The right to delete it, from its own access list or its folder's, as the deletion
   // itself will ask for it.
   Handle h(::CreateFileW(wide.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -254,15 +324,35 @@ bool CanRemoveFile(std::string_view path) {
   return h.valid() || Failed();
 }
 
-bool RemoveFile(std::string_view path) {
-  if (!CanRemoveFile(path)) return false;
-  const std::wstring wide = WidePath(path);
+bool Remove(const std::wstring& wide) {
+  if (!CanRemove(wide)) return false;
   // A link to a folder is removed as a folder entry; either way the link goes, never
   // what it points to.
-  if (KindOf(path) == EntryKind::kLink && (::GetFileAttributesW(wide.c_str()) & FILE_ATTRIBUTE_DIRECTORY))
+  if (win::IsLink(wide) && (::GetFileAttributesW(wide.c_str()) & FILE_ATTRIBUTE_DIRECTORY))
     return ::RemoveDirectoryW(wide.c_str()) || Failed();
   return ::DeleteFileW(wide.c_str()) || Failed();
 }
+
+}  // namespace
+
+bool CanRemoveFile(std::string_view path) { return CanRemove(WidePath(path)); }
+
+bool RemoveFile(std::string_view path) { return Remove(WidePath(path)); }
+
+}  // namespace sv::fs
+
+namespace sv::win {
+
+bool IsLink(const std::wstring& path) {
+  WIN32_FIND_DATAW found;
+  return fs::FindOwn(path, found) && fs::KindOfFound(path, found) == fs::EntryKind::kLink;
+}
+
+bool RemoveLink(const std::wstring& path) { return IsLink(path) && fs::Remove(path); }
+
+}  // namespace sv::win
+
+namespace sv::fs {
 
 bool SetFileTime(std::string_view path, std::int64_t unixSeconds) {
   Handle h(::CreateFileW(WidePath(path).c_str(), FILE_WRITE_ATTRIBUTES,
@@ -270,7 +360,7 @@ bool SetFileTime(std::string_view path, std::int64_t unixSeconds) {
                          FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!h.valid()) return Failed();
   const FILETIME time = win::UnixToFileTime(unixSeconds);
-  return ::SetFileTime(h.get(), nullptr, &time, &time) || Failed();
+  return ::SetFileTime(h.get(), nullptr, nullptr, &time) || Failed();
 }
 
 std::string ReadFile(const SystemPath& path) {
@@ -347,9 +437,13 @@ std::size_t InputFile::Read(char* buffer, std::size_t size) {
 int LastError() { return tLastError; }
 
 std::string ErrorText(int error) {
+  // English first, as the program's other messages of this layer are; the system's own
+  // language only where English is not installed, since its text may lack Windows-1250.
+  const DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
   wchar_t buffer[512];
-  const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                   static_cast<DWORD>(error), 0, buffer, 512, nullptr);
+  DWORD n = ::FormatMessageW(flags, nullptr, static_cast<DWORD>(error), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+                             buffer, 512, nullptr);
+  if (n == 0) n = ::FormatMessageW(flags, nullptr, static_cast<DWORD>(error), 0, buffer, 512, nullptr);
   std::string text = n ? win::Narrow(std::wstring_view(buffer, n)) : "Unknown error " + std::to_string(error);
   while (!text.empty() && (static_cast<unsigned char>(text.back()) <= ' ' || text.back() == '.')) text.pop_back();
   return text;

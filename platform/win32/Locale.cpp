@@ -7,11 +7,15 @@
 namespace sv {
 namespace {
 
-// One fact of the user's locale in Windows-1250; empty when it cannot be read.
-std::string Info(LCTYPE type) {
+// One fact of the user's locale in Windows-1250; empty when it cannot be read. `exact`
+// tells whether every character converted.
+std::string Info(LCTYPE type, bool* exact = nullptr) {
   wchar_t buffer[128];
   const int n = ::GetLocaleInfoW(LOCALE_USER_DEFAULT, type, buffer, 128);
-  return n > 1 ? win::Narrow(std::wstring_view(buffer, static_cast<std::size_t>(n - 1))) : std::string();
+  std::string text;
+  const bool converted = n <= 1 || win::Narrow(std::wstring_view(buffer, static_cast<std::size_t>(n - 1)), text);
+  if (exact) *exact = converted;
+  return text;
 }
 
 // CompareString in the user's locale, on the texts as Windows-1250 means them.
@@ -31,7 +35,9 @@ void LoadLocaleFacts() {
   if (!date.empty()) fs.shortDateFormat = date;
   if (!time.empty()) fs.longTimeFormat = time;
   TimeStyle style;
-  const std::string am = Info(LOCALE_S1159), pm = Info(LOCALE_S2359);
+  bool amExact = true, pmExact = true;
+  std::string am = Info(LOCALE_S1159, &amExact), pm = Info(LOCALE_S2359, &pmExact);
+  KeepDesignatorsApart(am, amExact, pm, pmExact);
   if (!am.empty()) fs.timeAMString = style.am = am;
   if (!pm.empty()) fs.timePMString = style.pm = pm;
   style.leadingZero = Info(LOCALE_ITLZERO) == "1";

@@ -1,6 +1,7 @@
 #include "platform/Shell.h"
 
 #include <windows.h>
+#include <objbase.h>
 #include <shellapi.h>
 
 #include "platform/win32/WinText.h"
@@ -30,11 +31,15 @@ std::wstring Quoted(const std::wstring& arg) {
 }  // namespace
 
 bool ShellOpen(std::string_view url) {
+  // The shell may hand the address to a handler that is a COM object, so the calling
+  // thread joins COM for the call (a thread that already has joined keeps its model).
+  const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
   // The default verb, no parameters or folder, and the show command 0 (hidden): the
   // shell hands the address to the default browser.
   const std::wstring target = win::Wide(url);
   const auto result = reinterpret_cast<INT_PTR>(
       ::ShellExecuteW(nullptr, nullptr, target.c_str(), nullptr, nullptr, SW_HIDE));
+  if (SUCCEEDED(com)) ::CoUninitialize();
   return result > 32;
 }
 
