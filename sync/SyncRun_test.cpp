@@ -385,7 +385,8 @@ TEST_F(SyncRunTest, NoTaskReachesOutThroughALinkTheFolderNamesLeaveOut) {
   std::size_t next = 0;
   TContentPipeline pipeline(client, "p", root, true, [&]() -> std::optional<TContentPipeline::Planned> {
     if (next == paths.size()) return std::nullopt;
-    return TContentPipeline::Planned{paths[next++], true};
+    const std::string& path = paths[next++];
+    return TContentPipeline::Planned{path, path, true};
   });
   pipeline.SendAhead();
   std::vector<bool> made;
