@@ -102,7 +102,7 @@ void HandleAction(ConsoleController& c, const ConsoleRequest& request, ConsoleRe
     } else if (SameText(action, "Postavi")) {
       ApplySettings(c, request, response);
     } else {
-      HandleSyncAction(c, action, response);  // any other action changes nothing
+      HandleSyncAction(c, action, request.stop, response);  // any other action changes nothing
     }
   } catch (const Exception& e) {
     AnswerFailure(c, action, e.Message(), response);

@@ -58,10 +58,11 @@ class FakeConsoleController : public ConsoleController {
   void Resume() override { paused = false; }
   TSyncProgress Progress() override { return Locked([&] { return progress; }); }
   std::vector<ProjectStatus> Projects() override { return Locked([&] { return projectStatus; }); }
-  TSyncPreview Preview() override {
+  void MakePreview(std::stop_token, std::chrono::milliseconds) override {
     if (syncRunning) throw Exception(msg::kSyncAlreadyRunning);
-    return Locked([&] { return preview; });
+    ++previewsAsked;
   }
+  PreviewState LastPreview() override { return Locked([&] { return PreviewState{preview, previewPending}; }); }
 
   // The values; tests set them directly before the console runs.
   std::string address = "127.0.0.1";
@@ -75,7 +76,9 @@ class FakeConsoleController : public ConsoleController {
   std::atomic<bool> paused{false};
   TSyncProgress progress;
   std::vector<ProjectStatus> projectStatus;
-  TSyncPreview preview;
+  std::shared_ptr<const TSyncPreview> preview;
+  bool previewPending = false;
+  std::atomic<int> previewsAsked{0};
   TdrEventLog log;
 };
 

@@ -50,14 +50,24 @@ bool FileStands(const std::string& root, const std::string& path) {
   }
 }
 
+void Count(TChangeKind kind, TChangeCounts& counts) {
+  ++counts.all;
+  switch (kind) {
+    case TChangeKind::kCreate: ++counts.created; break;
+    case TChangeKind::kReplace: ++counts.replaced; break;
+    case TChangeKind::kDelete: ++counts.deleted; break;
+    case TChangeKind::kOther: break;
+  }
+}
+
 }  // namespace
 
 std::string TaskPath(const TBaseTask& task) { return PathOf(task, FactsOf(task)); }
 
-std::vector<TPlannedChange> PlanChanges(const std::string& root, std::string_view document) {
+TProjectPreview PlanChanges(const std::string& root, std::string_view document, std::size_t listed) {
   TTaskList tasks;
   tasks.LoadTasks(document);
-  std::vector<TPlannedChange> changes;
+  TProjectPreview plan;
   for (int i = 0; i < tasks.TaskCount(); ++i) {
     const TBaseTask& task = *tasks.TaskAt(i);
     const CommandFacts* facts = FactsOf(task);
@@ -71,9 +81,10 @@ std::vector<TPlannedChange> PlanChanges(const std::string& root, std::string_vie
       if (change.kind == TChangeKind::kCreate && !change.folder && FileStands(root, change.path))
         change.kind = TChangeKind::kReplace;
     }
-    changes.push_back(std::move(change));
+    Count(change.kind, plan.counts);
+    if (plan.changes.size() < listed) plan.changes.push_back(std::move(change));
   }
-  return changes;
+  return plan;
 }
 
 }  // namespace sv

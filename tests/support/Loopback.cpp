@@ -352,10 +352,17 @@ std::string Converse(int port, const std::string& bytes) { return Exchange(port,
 
 // ---- HTTP
 
-HttpAnswer HttpGet(int port, const std::string& target) {
-  return HttpSend(port, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+namespace {
+
+HttpAnswer HttpAsk(int port, const std::string& method, const std::string& target) {
+  return HttpSend(port, method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
                                 "\r\nConnection: close\r\n\r\n");
 }
+
+}  // namespace
+
+HttpAnswer HttpGet(int port, const std::string& target) { return HttpAsk(port, "GET", target); }
+HttpAnswer HttpHead(int port, const std::string& target) { return HttpAsk(port, "HEAD", target); }
 
 HttpAnswer HttpPost(int port, const std::string& target, const std::string& form) {
   return HttpSend(port, "POST " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +

@@ -151,6 +151,7 @@ struct HttpAnswer {
   std::string body;
 };
 HttpAnswer HttpGet(int port, const std::string& target);
+HttpAnswer HttpHead(int port, const std::string& target);
 // The request's bytes exactly as given.
 HttpAnswer HttpSend(int port, const std::string& request);
 // A form post (application/x-www-form-urlencoded).
