@@ -9,7 +9,6 @@
 #include <list>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <stop_token>
 #include <thread>
 #include <utility>
