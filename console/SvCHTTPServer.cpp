@@ -128,10 +128,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     aborted_.store(true, std::memory_order_release);
     stop_.request_stop();
     asio::post(context_, [connection = weak_from_this()] {
-      if (const auto c = connection.lock()) {
-        std::error_code ignored;
-        c->socket_.close(ignored);
-      }
+      if (const auto c = connection.lock()) c->CloseNow();
     });
   }
   // Closes the connection in whatever phase it is, a request being handled included (its
@@ -256,6 +253,13 @@ class Connection : public std::enable_shared_from_this<Connection> {
     socket_.non_blocking(true, ec);  // reads and writes are still tried first (TryNow)
     return ec;
   }
+  // Ends the operation under way on the socket at once and closes it. The cancel comes
+  // first: a send that the peer does not read may otherwise be kept until it drains.
+  void CloseNow() {
+    std::error_code ignored;
+    socket_.cancel(ignored);
+    socket_.close(ignored);
+  }
   void Close() {
     if (plain_ != kNoSocket) CloseSocket(std::exchange(plain_, kNoSocket));
     std::error_code ignored;
@@ -289,8 +293,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     context_.restart();
     context_.run_for(limit);
     if (!done) {
-      std::error_code ignored;
-      socket_.close(ignored);  // the operation ends as aborted; let it finish
+      CloseNow();  // the operation ends as aborted; let it finish
       context_.restart();
       context_.run();
       return asio::error::timed_out;
