@@ -113,6 +113,9 @@ inline const std::string kRegexCompileError = "TPerlRegEx.Compile() - Error in r
 // (filled with the seconds allowed).
 inline const std::string kFilterTooComplex = Cp("Filtar je presložen: traženje u jednoj poruci prešlo je granicu (%s)");
 inline const std::string kFilterTooSlow = Cp("Filtar je prespor: traženje kroz poruke nije završeno u %d s");
+// The mark that ends an event text cut to the log's limit (filled with the text's whole
+// length in bytes).
+inline const std::string kTextCut = Cp(" ... [skraćeno, ukupno %s bajtova]");
 // A request given up because the console stops.
 inline const std::string kRequestStopped = Cp("Zahtjev je prekinut jer se konzola zaustavlja");
 // The console's refusals, shown on the refusal page under "Zahtjev nije prihvaćen".

@@ -43,18 +43,31 @@ struct TPlannedChange {
   std::string command;   // the task's command name, as sent
 };
 
+// How many changes of each kind a task list asks for (kOther only in `all`).
+struct TChangeCounts {
+  int all = 0;
+  int created = 0;
+  int replaced = 0;
+  int deleted = 0;
+};
+
 struct TProjectPreview {
+  // A preview lists at most this many changes of a project (a page); the counts cover
+  // them all, so that a task list of any length costs the page the same.
+  static constexpr std::size_t kMaxListed = 100;
+
   std::string name;
-  std::vector<TPlannedChange> changes;  // in the order the tasks would run
+  std::vector<TPlannedChange> changes;  // the first ones, in the order the tasks would run
+  TChangeCounts counts;                 // of every change, listed or not
 };
 
 // A project the mass-deletion guard holds: its task list would remove `removals` of the
-// `listed` files, and it would make these changes.
+// `listed` files, and it would make the changes of `plan` (listed as a preview lists them).
 struct THeldProject {
   std::string name;
   int removals = 0;
   int listed = 0;
-  std::vector<TPlannedChange> changes;
+  TProjectPreview plan;
 };
 
 // What the next synchronisation would change. A failure ends a preview as it ends a
@@ -63,6 +76,7 @@ struct TSyncPreview {
   std::vector<TProjectPreview> projects;
   bool failed = false;
   std::string failure;
+  TDateTime made = 0;  // when it was finished
 };
 
 }  // namespace sv

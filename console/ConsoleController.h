@@ -2,8 +2,11 @@
 // What the web console reads and changes of the controller. The controller implements
 // this interface; the console calls it on its request threads, in parallel with each
 // other and with the main thread, so every operation is safe from any thread.
+#include <chrono>
 #include <cstdint>
 #include <optional>
+#include <memory>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -83,6 +86,19 @@ class ConsoleController {
   // back, logs that and asks for a synchronisation when none runs or is paused; raises
   // "Projekt %s ne čeka potvrdu" when the project is not held.
   virtual void ConfirmRemovals(const std::string& name) = 0;
+  // Asks for a preview of what the next synchronisation would change (asked of the server
+  // by the poll loop) and waits until it is made, `stop` is requested or `wait` has
+  // passed; a preview not made by then is made all the same and kept. Raises
+  // "Sinhronizacija se već izvršava" while a synchronisation runs, so that the two never
+  // overlap.
+  virtual void MakePreview(std::stop_token stop, std::chrono::milliseconds wait) = 0;
+  // The preview made last (null before the first), shared rather than copied, and whether
+  // a newer one is asked for and not made yet. Reaches nothing outside the program.
+  struct PreviewState {
+    std::shared_ptr<const TSyncPreview> last;
+    bool pending = false;
+  };
+  virtual PreviewState LastPreview() = 0;
 };
 
 }  // namespace sv

@@ -129,7 +129,7 @@ void HandleAction(ConsoleController& c, const ConsoleRequest& request, ConsoleRe
     } else if (SameText(action, "Postavi")) {
       ApplySettings(c, request, response);
     } else if (!HandleHeldAction(c, action, Trim(request.Param("projekt")), response)) {
-      HandleSyncAction(c, action, response);  // any other action changes nothing
+      HandleSyncAction(c, action, request.stop, response);  // any other action changes nothing
     }
   } catch (const Exception& e) {
     AnswerFailure(c, action, e.Message(), response);

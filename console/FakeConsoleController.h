@@ -60,9 +60,9 @@ class FakeConsoleController : public ConsoleController {
   void Resume() override { paused = false; }
   TSyncProgress Progress() override { return Locked([&] { return progress; }); }
   std::vector<ProjectStatus> Projects() override { return Locked([&] { return projectStatus; }); }
-  TSyncPreview Preview() override {
+  void MakePreview(std::stop_token, std::chrono::milliseconds) override {
     if (syncRunning) throw Exception(msg::kSyncAlreadyRunning);
-    return Locked([&] { return preview; });
+    ++previewsAsked;
   }
   void ConfirmRemovals(const std::string& name) override {
     Locked([&] {
@@ -72,6 +72,7 @@ class FakeConsoleController : public ConsoleController {
       throw Exception(Format(msg::kNothingHeld, name));
     });
   }
+  PreviewState LastPreview() override { return Locked([&] { return PreviewState{preview, previewPending}; }); }
 
   // The values; tests set them directly before the console runs.
   std::string address = "127.0.0.1";
@@ -86,8 +87,10 @@ class FakeConsoleController : public ConsoleController {
   std::atomic<bool> paused{false};
   TSyncProgress progress;
   std::vector<ProjectStatus> projectStatus;
-  TSyncPreview preview;
   std::vector<std::string> confirmed;  // the projects ConfirmRemovals let through
+  std::shared_ptr<const TSyncPreview> preview;
+  bool previewPending = false;
+  std::atomic<int> previewsAsked{0};
   TdrEventLog log;
 };
 

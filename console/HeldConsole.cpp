@@ -67,7 +67,8 @@ std::string HeldPlanPage(ConsoleController& c, const std::string& project) {
   TSyncPreview plan;
   std::string form;
   if (std::optional<THeldProject> held = FindHeld(c, project)) {
-    plan.projects.push_back({held->name, std::move(held->changes)});
+    held->plan.name = held->name;
+    plan.projects.push_back(std::move(held->plan));
     form = Form(project, false);
   } else {
     plan.failed = true;

@@ -9,7 +9,6 @@
 #include <list>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <stop_token>
 #include <thread>
 #include <utility>
@@ -38,9 +37,11 @@ constexpr std::chrono::milliseconds kDrainWait{2000};
 
 // The time limits of a connection.
 struct Limits {
-  std::chrono::milliseconds idle;     // waiting for any byte, or to write
-  std::chrono::milliseconds request;  // from a request's first byte to its last
+  std::chrono::milliseconds idle;  // waiting for any byte, or to write
+  std::chrono::milliseconds life;  // from acceptance to the close: reading, handling, writing
 };
+
+using SteadyClock = std::chrono::steady_clock;
 
 // I/O contexts kept for later connections, since making one costs several system calls.
 // A context comes back with nothing of its last connection left to run; handlers posted
@@ -93,13 +94,21 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // `port`: the console port the connection came in on.
   Connection(const RequestHandler& handler, Limits limits, ContextPool& contexts, std::uint16_t port,
              tcp protocol, NativeSocket accepted)
-      : handler_(handler), limits_(limits), port_(port), protocol_(protocol), plain_(accepted), pooled_(contexts) {}
+      : handler_(handler),
+        limits_(limits),
+        deadline_(SteadyClock::now() + limits.life),
+        port_(port),
+        protocol_(protocol),
+        plain_(accepted),
+        pooled_(contexts) {}
   ~Connection() { Close(); }
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
   bool Finished() const { return finished_.load(std::memory_order_acquire); }
   bool Evicted() const { return phase_.load(std::memory_order_acquire) == kEvicted; }
+  // When the connection is closed at the latest, whatever it is doing.
+  SteadyClock::time_point Deadline() const { return deadline_; }
   // Serves the connection to its end; once, on a worker of the pool.
   void Run() {
     try {
@@ -120,17 +129,13 @@ class Connection : public std::enable_shared_from_this<Connection> {
     aborted_.store(true, std::memory_order_release);
     stop_.request_stop();
     asio::post(context_, [connection = weak_from_this()] {
-      if (const auto c = connection.lock()) {
-        std::error_code ignored;
-        c->socket_.close(ignored);
-      }
+      if (const auto c = connection.lock()) c->CloseNow();
     });
   }
-  // Closes the connection when it is still waiting for a whole request or lingers after
-  // its answer; true when it did. A request that has arrived whole is always answered.
-  // Any thread.
+  // Closes the connection in whatever phase it is, a request being handled included (its
+  // token is stopped); true when it did, false when it was closed so already. Any thread.
   bool Evict() {
-    for (Phase from : {kWaiting, kLingering}) {
+    for (Phase from : {kWaiting, kServing, kLingering}) {
       if (phase_.compare_exchange_strong(from, kEvicted, std::memory_order_acq_rel)) {
         Abort();
         return true;
@@ -174,16 +179,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
   bool Enter(Phase from, Phase to) { return phase_.compare_exchange_strong(from, to, std::memory_order_acq_rel); }
 
   // Feeds the reader until it has a whole request (or refuses one); false when the
-  // connection broke, stayed idle, was aborted, or took longer than the request limit
-  // from its first byte: it is closed without an answer then.
+  // connection broke, stayed idle, was aborted, or reached its deadline: it is closed
+  // without an answer then.
   bool ReadRequest(HttpRequestReader& reader, std::vector<char>& chunk) {
-    std::optional<std::chrono::steady_clock::time_point> deadline;
     while (reader.status() == HttpRequestReader::Status::kNeedMore) {
-      std::chrono::milliseconds limit = limits_.idle;
-      if (deadline) {
-        limit = std::min(limit, Left(*deadline));
-        if (limit <= std::chrono::milliseconds::zero()) return false;
-      }
+      const std::chrono::milliseconds limit = Limit();
+      if (limit <= std::chrono::milliseconds::zero()) return false;
       std::size_t n = 0;
       const std::error_code ec = Read(chunk, n, limit);
       if (ec == asio::error::eof) {
@@ -191,7 +192,6 @@ class Connection : public std::enable_shared_from_this<Connection> {
       } else if (ec) {
         return false;
       } else {
-        if (!deadline) deadline = std::chrono::steady_clock::now() + limits_.request;
         reader.Feed(std::string_view(chunk.data(), n));
       }
     }
@@ -200,18 +200,20 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   // Reads and drops input until the peer closes, for a bounded time and amount.
   void Drain(std::vector<char>& chunk) {
-    const auto until = std::chrono::steady_clock::now() + kDrainWait;
+    const auto until = SteadyClock::now() + kDrainWait;
     std::size_t total = 0, n = 0;
     while (total < kMaxDrainBytes) {
-      const std::chrono::milliseconds left = std::min(limits_.idle, Left(until));
+      const std::chrono::milliseconds left = std::min(Limit(), Left(until));
       if (left <= std::chrono::milliseconds::zero() || Read(chunk, n, left)) return;
       total += n;
     }
   }
 
-  static std::chrono::milliseconds Left(std::chrono::steady_clock::time_point until) {
-    return std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+  static std::chrono::milliseconds Left(SteadyClock::time_point until) {
+    return std::chrono::ceil<std::chrono::milliseconds>(until - SteadyClock::now());
   }
+  // How long the next wait may last: the idle limit, within the deadline.
+  std::chrono::milliseconds Limit() const { return std::min(limits_.idle, Left(deadline_)); }
 
   // Reads and writes are tried at once: a request that is there already, or an answer
   // that fits in the socket's buffer, costs no wait for readiness.
@@ -237,8 +239,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
     });
     if (ec && ec != asio::error::would_block) return ec;
     if (!ec && n == bytes.size()) return ec;
+    const std::chrono::milliseconds limit = Limit();
+    if (limit <= std::chrono::milliseconds::zero()) return asio::error::timed_out;
     if (const std::error_code failed = ToContext()) return failed;
-    return Await(limits_.idle, n, [&](auto done) { asio::async_write(socket_, asio::buffer(bytes) + n, done); });
+    return Await(limit, n, [&](auto done) { asio::async_write(socket_, asio::buffer(bytes) + n, done); });
   }
   // Gives the plain socket to the connection's context, to wait on it there.
   std::error_code ToContext() {
@@ -249,6 +253,13 @@ class Connection : public std::enable_shared_from_this<Connection> {
     plain_ = kNoSocket;
     socket_.non_blocking(true, ec);  // reads and writes are still tried first (TryNow)
     return ec;
+  }
+  // Ends the operation under way on the socket at once and closes it. The cancel comes
+  // first: a send that the peer does not read may otherwise be kept until it drains.
+  void CloseNow() {
+    std::error_code ignored;
+    socket_.cancel(ignored);
+    socket_.close(ignored);
   }
   void Close() {
     if (plain_ != kNoSocket) CloseSocket(std::exchange(plain_, kNoSocket));
@@ -283,8 +294,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     context_.restart();
     context_.run_for(limit);
     if (!done) {
-      std::error_code ignored;
-      socket_.close(ignored);  // the operation ends as aborted; let it finish
+      CloseNow();  // the operation ends as aborted; let it finish
       context_.restart();
       context_.run();
       return asio::error::timed_out;
@@ -294,6 +304,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   const RequestHandler& handler_;
   const Limits limits_;
+  const SteadyClock::time_point deadline_;
   const std::uint16_t port_;
   const tcp protocol_;
   NativeSocket plain_;  // kNoSocket once the socket belongs to socket_, or is closed
@@ -450,6 +461,8 @@ struct SvCHTTPServer::Impl {
   std::atomic<std::int32_t> defaultPort{1976};
   std::atomic<std::int32_t> boundPort{0};
   Limits limits{std::chrono::milliseconds(30000), std::chrono::milliseconds(10000)};
+  // How often the listeners look for connections past their deadline while threads serve.
+  static constexpr std::chrono::milliseconds kExpiryTick{50};
   // While connections wait, threads are woken for them until this many serve.
   const int eagerThreads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 
@@ -461,6 +474,7 @@ struct SvCHTTPServer::Impl {
   std::deque<std::shared_ptr<Connection>> waiting;  // taken, not yet served; oldest first
   std::uint64_t started = 0;                        // connections handed to threads, ever
   std::uint64_t allIdleTimes = 0;                   // times that the last serving thread went idle
+  SteadyClock::time_point nextExpiry{};             // when the listeners next close overdue connections
   std::condition_variable listenersWake;            // on allIdleTimes and accepting
   WorkerPool workers;
 
@@ -475,6 +489,7 @@ struct SvCHTTPServer::Impl {
   std::shared_ptr<Connection> Next();
   void AllIdle();
   bool MakeRoom();
+  void CloseOverdue();
   void ReapFinished();
   void CloseAll();
 };
@@ -547,6 +562,7 @@ bool SvCHTTPServer::Impl::LookIn(Listener& l) {
   const bool woken = listenersWake.wait_for(lock, std::chrono::milliseconds(1),
                                             [&] { return !accepting || allIdleTimes != idle; });
   if (!accepting) return false;
+  CloseOverdue();
   if (!woken && started == l.seen) {
     TakeWaiting(&l);
     if (!waiting.empty()) StartOldest();
@@ -632,18 +648,31 @@ void SvCHTTPServer::Impl::AllIdle() {
   listenersWake.notify_all();
 }
 
-// At the cap, closes the connection that has waited longest without a whole request (or
-// lingers after its answer), so that slow or idle peers can never lock a browser out.
-// The list is in order of admission. False when every connection is serving a request.
-// An evicted connection ends at once and is reaped later; it no longer counts.
+// At the cap, closes the connection nearest its deadline, that is the one admitted
+// first, whatever it is doing: neither slow peers nor requests held by a slow handler can
+// lock a browser out. An evicted connection ends at once and is reaped later; it no
+// longer counts. False when no connection could be closed. With mutex held.
 bool SvCHTTPServer::Impl::MakeRoom() {
   std::size_t live = 0;
-  for (const auto& c : connections) live += c->Evicted() ? 0 : 1;
+  for (const auto& c : connections) live += c->Evicted() || c->Finished() ? 0 : 1;
   if (live < static_cast<std::size_t>(kMaxConnections)) return true;
   for (const auto& c : connections) {
-    if (c->Evict()) return true;
+    if (!c->Finished() && c->Evict()) return true;
   }
   return false;
+}
+
+// Closes, once a tick, the connections past their deadline, a request being handled
+// included: reads and writes end at the deadline by themselves, a handler only when its
+// token is stopped. With mutex held.
+void SvCHTTPServer::Impl::CloseOverdue() {
+  const SteadyClock::time_point now = SteadyClock::now();
+  if (now < nextExpiry) return;
+  nextExpiry = now + kExpiryTick;
+  for (const auto& c : connections) {
+    if (c->Deadline() > now) break;  // in order of admission, so of deadline
+    if (!c->Finished()) c->Evict();
+  }
 }
 
 void SvCHTTPServer::Impl::ReapFinished() {
@@ -698,7 +727,7 @@ void SvCHTTPServer::SetDefaultPort(std::int32_t port) { impl_->defaultPort = por
 std::int32_t SvCHTTPServer::DefaultPort() const { return impl_->defaultPort; }
 std::int32_t SvCHTTPServer::BoundPort() const { return impl_->boundPort; }
 void SvCHTTPServer::SetIdleTimeout(std::chrono::milliseconds timeout) { impl_->limits.idle = timeout; }
-void SvCHTTPServer::SetRequestTimeout(std::chrono::milliseconds timeout) { impl_->limits.request = timeout; }
+void SvCHTTPServer::SetLifeLimit(std::chrono::milliseconds limit) { impl_->limits.life = limit; }
 
 // Binds 127.0.0.1 and then ::1 at the same port; true when both are bound (or ::1 is
 // missing on this system), false with nothing left bound otherwise.

@@ -46,13 +46,12 @@ class SvCHTTPServer {
   // A connection that makes no progress for this long is closed (30 s unless set).
   // Set before Activate.
   void SetIdleTimeout(std::chrono::milliseconds timeout);
-  // A request must arrive whole within this time of its first byte, however steadily
-  // its bytes come, or the connection is closed without an answer (10 s unless set).
-  // Set before Activate.
-  void SetRequestTimeout(std::chrono::milliseconds timeout);
+  // A connection is closed this long after it was accepted, whatever it is doing: waiting
+  // for its request, being handled (its request's token is stopped then) or writing its
+  // answer (10 s unless set). Set before Activate.
+  void SetLifeLimit(std::chrono::milliseconds limit);
   // At most 64 connections are served at once. A new connection beyond them closes the
-  // one that has waited longest without a whole request (or lingers after its answer);
-  // when every one is serving a request, the new one is closed at once.
+  // one nearest its deadline (the oldest), also when its request is being handled.
   static constexpr int kMaxConnections = 64;
   // The number of connections being served now. Any thread.
   int OpenConnections() const;

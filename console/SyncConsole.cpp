@@ -1,10 +1,13 @@
 #include "console/SyncConsole.h"
 
+#include <chrono>
+
 #include "base/Exception.h"
 #include "base/Messages.h"
 #include "base/Text.h"
 #include "console/ConsoleController.h"
 #include "console/ResourceGet.h"
+#include "platform/Locale.h"
 
 namespace sv {
 namespace {
@@ -40,6 +43,16 @@ const std::string kChanges = "Broj izmjena";
 const std::string kCounts = "%d (novo %d, zamjena %d, brisanje %d)";
 const std::string kPreviewFailed = "Pregled nije uspio";
 const std::string kMessage = "Poruka";
+const std::string kMade = Cp("Izrađen");
+const std::string kListed = "Prikazano";
+const std::string kListedOf = "prvih %d od %d";
+const std::string kPreviewPending = Cp("Pregled je u izradi");
+const std::string kNoPreview = Cp("Pregleda još nema: pritisnite Pregled");
+
+// How long the "Pregled" action waits for its preview before it shows the page anyway
+// (which then reloads itself until the preview is there): well inside the console's
+// limit on a connection's life.
+constexpr std::chrono::seconds kPreviewWait{5};
 
 // A row of the console's tables: a label on black, a value on orange. The value is
 // HTML already.
@@ -87,22 +100,18 @@ std::string ChangeLabel(const TPlannedChange& change) {
 
 std::string ProjectRows(const TProjectPreview& project) {
   std::string rows = HeadingRow(Format(kProjectHeading, project.name));
-  int counts[4] = {0, 0, 0, 0};
-  for (const TPlannedChange& change : project.changes) {
-    ++counts[static_cast<int>(change.kind)];
-    rows += ValueRow(ChangeLabel(change), HtmlEscape(change.path));
-  }
-  if (project.changes.empty()) return rows + ValueRow(kChanges, kNoChanges);
-  return rows + ValueRow(kChanges, Format(kCounts, static_cast<int>(project.changes.size()),
-                                          counts[static_cast<int>(TChangeKind::kCreate)],
-                                          counts[static_cast<int>(TChangeKind::kReplace)],
-                                          counts[static_cast<int>(TChangeKind::kDelete)]));
+  for (const TPlannedChange& change : project.changes) rows += ValueRow(ChangeLabel(change), HtmlEscape(change.path));
+  const TChangeCounts& n = project.counts;
+  if (n.all == 0) return rows + ValueRow(kChanges, kNoChanges);
+  const int listed = static_cast<int>(project.changes.size());
+  if (listed < n.all) rows += ValueRow(kListed, Format(kListedOf, listed, n.all));
+  return rows + ValueRow(kChanges, Format(kCounts, n.all, n.created, n.replaced, n.deleted));
 }
 
 }  // namespace
 
 std::string PreviewRows(const TSyncPreview& preview) {
-  std::string rows;
+  std::string rows = ValueRow(kMade, HtmlEscape(DateTimeToText(preview.made)));
   for (const TProjectPreview& project : preview.projects) rows += ProjectRows(project);
   if (preview.failed) {
     rows += HeadingRow(kPreviewFailed);
@@ -122,12 +131,14 @@ Placeholders SyncPlaceholders(ConsoleController& c) {
   };
 }
 
-bool HandleSyncAction(ConsoleController& c, const std::string& action, ConsoleResponse& response) {
+bool HandleSyncAction(ConsoleController& c, const std::string& action, std::stop_token stop,
+                      ConsoleResponse& response) {
   if (SameText(action, kPause)) {
     c.Pause();
   } else if (SameText(action, kResume)) {
     c.Resume();
   } else if (SameText(action, kPreview)) {
+    c.MakePreview(stop, kPreviewWait);
     response.Redirect("/pregled.html");
     return true;
   } else {
@@ -138,15 +149,17 @@ bool HandleSyncAction(ConsoleController& c, const std::string& action, ConsoleRe
 }
 
 std::string PreviewPage(ConsoleController& c) {
-  TSyncPreview preview;
-  try {
-    preview = c.Preview();
-  } catch (const Exception& e) {
-    preview.failed = true;
-    preview.failure = e.Message();
+  const ConsoleController::PreviewState state = c.LastPreview();
+  std::string rows;
+  if (state.pending) rows = HeadingRow(kPreviewPending);
+  if (state.last) {
+    rows += PreviewRows(*state.last);
+  } else if (!state.pending) {
+    rows = HeadingRow(kNoPreview);
   }
   return FillPlaceholders(LoadResourceText("pregled", "TEXT"),
-                          {Placeholder::Everywhere("{%PREVIEW%}", PreviewRows(preview))});
+                          {Placeholder::Everywhere("{%REFRESH%}", state.pending ? kRefresh : ""),
+                           Placeholder::Everywhere("{%PREVIEW%}", rows)});
 }
 
 }  // namespace sv

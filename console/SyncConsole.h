@@ -2,6 +2,7 @@
 // The console's part in running synchronisations: the status page's rows for the state,
 // the progress and the pause, its buttons "Pauziraj"/"Nastavi" and "Pregled", and the
 // preview page. Runs on the console's request threads, as the rest of the console.
+#include <stop_token>
 #include <string>
 
 #include "base/SyncStatus.h"
@@ -22,13 +23,16 @@ class ConsoleController;
 Placeholders SyncPlaceholders(ConsoleController& controller);
 
 // The actions of the buttons above: "Pauziraj" and "Nastavi" pause and resume and
-// redirect to /index.html, "Pregled" redirects to /pregled.html. False for any other
-// action, which leaves the response alone. The controller's errors pass on.
-bool HandleSyncAction(ConsoleController& controller, const std::string& action, ConsoleResponse& response);
+// redirect to /index.html; "Pregled" asks for a preview, waits for it a few seconds at
+// most (less when `stop` is requested) and redirects to /pregled.html. False for any
+// other action, which leaves the response alone. The controller's errors pass on.
+bool HandleSyncAction(ConsoleController& controller, const std::string& action, std::stop_token stop,
+                      ConsoleResponse& response);
 
-// The preview page: asks the controller for a preview (waiting for it) and shows per
-// project each change the next synchronisation would make and their count, or why
-// there is no preview.
+// The preview page: shows the preview made last, per project the first changes the next
+// synchronisation would make and the counts of all, or why it failed; while a newer one
+// is being made it says so and reloads itself every 2 seconds. It asks for nothing: a
+// preview is made only by the "Pregled" action.
 std::string PreviewPage(ConsoleController& controller);
 // The preview page's table rows for a preview: per project a heading, each change and
 // their count; then the failure, when there was one.

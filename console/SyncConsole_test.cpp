@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/Exception.h"
 #include "base/Messages.h"
 #include "base/Text.h"
 #include "console/FakeConsoleController.h"
@@ -64,29 +65,60 @@ TEST(SyncConsole, StatusRowsFollowTheStateAndTheProgress) {
 }
 
 // The browser test sees every kind of change listed; here: escaping, the unknown
-// command, an empty project and the failures.
-TEST(SyncConsole, PreviewPageListsEachProjectsChangesWithTheirCountOrWhyNot) {
-  test::FakeConsoleController c;
-  c.preview.projects = {
-      {"a<b",
-       {{TChangeKind::kCreate, false, "\\docs\\a&b.txt", "insert_file"},
-        {TChangeKind::kOther, false, "\\q", "rename_file"}}},
-      {"prazan", {}}};
-  c.preview.failed = true;
-  c.preview.failure = "Reply Code is not valid: <500>";
-  const std::string page = PreviewPage(c);
-  std::size_t at = 0;
-  for (const std::string text :
-       {"Projekt a&lt;b", "Nova datoteka", "\\docs\\a&amp;b.txt", "Zadatak rename_file", "\\q", "Broj izmjena",
-        "2 (novo 1, zamjena 0, brisanje 0)", "Projekt prazan", "Broj izmjena", "0 (nema promjena)",
-        "Pregled nije uspio", "Poruka", "Reply Code is not valid: &lt;500&gt;"}) {
-    at = page.find(">" + text + "<", at);
-    ASSERT_NE(at, std::string::npos) << text;
+// command, an empty project, a listing cut to its first changes, the failures, and the
+// page before the first preview and while one is made. The page never asks for one.
+TEST(SyncConsole, PreviewPageShowsTheLastPreviewWithTheCountsOfAllOrWhyNot) {
+  auto made = std::make_shared<TSyncPreview>();
+  made->projects = {{"a<b",
+                     {{TChangeKind::kCreate, false, "\\docs\\a&b.txt", "insert_file"},
+                      {TChangeKind::kOther, false, "\\q", "rename_file"}},
+                     {250, 120, 30, 99}},
+                    {"prazan", {}, {}}};
+  made->failed = true;
+  made->failure = "Reply Code is not valid: <500>";
+  const std::string refresh = "<META HTTP-EQUIV=\"refresh\" CONTENT=\"2\">";
+  struct Case {
+    std::shared_ptr<const TSyncPreview> last;
+    bool pending;
+    std::vector<std::string> texts;  // in order
+  };
+  const Case cases[] = {
+      {nullptr, false, {Cp("Pregleda još nema: pritisnite Pregled")}},
+      {nullptr, true, {"Pregled je u izradi"}},
+      {made, true,
+       {"Pregled je u izradi", Cp("Izrađen"), "Projekt a&lt;b", "Nova datoteka", "\\docs\\a&amp;b.txt",
+        "Zadatak rename_file", "\\q", "Prikazano", "prvih 2 od 250", "Broj izmjena",
+        "250 (novo 120, zamjena 30, brisanje 99)", "Projekt prazan", "Broj izmjena", "0 (nema promjena)",
+        "Pregled nije uspio", "Poruka", "Reply Code is not valid: &lt;500&gt;"}},
+  };
+  for (const Case& k : cases) {
+    test::FakeConsoleController c;
+    c.preview = k.last;
+    c.previewPending = k.pending;
+    const std::string page = PreviewPage(c);
+    std::size_t at = 0;
+    for (const std::string& text : k.texts) {
+      at = page.find(">" + text + "<", at);
+      ASSERT_NE(at, std::string::npos) << text;
+    }
+    EXPECT_EQ(Contains(page, refresh), k.pending);
+    EXPECT_TRUE(Contains(page, "<FORM METHOD=POST"));
+    EXPECT_TRUE(Contains(page, "NAME=\"akcija\" VALUE=\"Pregled\""));
+    EXPECT_EQ(page.find("{%"), std::string::npos);
+    EXPECT_EQ(c.previewsAsked, 0);
   }
-  EXPECT_EQ(page.find("{%"), std::string::npos);
+}
 
+// "Pregled" asks for a preview and shows the page; while a synchronisation runs it is
+// refused.
+TEST(SyncConsole, PreviewActionAsksForAPreview) {
+  test::FakeConsoleController c;
+  ConsoleResponse response;
+  EXPECT_TRUE(HandleSyncAction(c, "pregled", {}, response));
+  EXPECT_EQ(c.previewsAsked, 1);
+  EXPECT_EQ(response.location, "/pregled.html");
   c.syncRunning = true;
-  EXPECT_TRUE(Contains(PreviewPage(c), ">" + msg::kSyncAlreadyRunning + "<"));
+  EXPECT_THROW(HandleSyncAction(c, "Pregled", {}, response), Exception);
 }
 
 }  // namespace

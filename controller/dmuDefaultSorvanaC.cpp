@@ -197,14 +197,18 @@ void TdmDefaultSorvanaC::ConfirmRemovals(const std::string& name) {
   if (!monitor_.Paused() && !syncRunning_) syncRequested_ = true;
 }
 
-TSyncPreview TdmDefaultSorvanaC::Preview() {
+void TdmDefaultSorvanaC::MakePreview(std::stop_token stop, std::chrono::milliseconds wait) {
   std::unique_lock lock(flagMutex_);
   if (syncActive_) throw Exception(msg::kSyncAlreadyRunning);
   if (loopEnded_) throw Exception(msg::kPreviewClosed);
   const std::uint64_t ticket = ++previewsAsked_;
-  previewServed_.wait(lock, [&] { return previewsServed_ >= ticket || loopEnded_; });
-  if (previewsServed_ < ticket) throw Exception(msg::kPreviewClosed);
-  return lastPreview_;
+  previewServed_.wait_for(lock, stop, wait, [&] { return previewsServed_ >= ticket || loopEnded_; });
+  if (previewsServed_ < ticket && loopEnded_) throw Exception(msg::kPreviewClosed);
+}
+
+ConsoleController::PreviewState TdmDefaultSorvanaC::LastPreview() {
+  std::scoped_lock lock(flagMutex_);
+  return {lastPreview_, previewsServed_ < previewsAsked_ && !loopEnded_};
 }
 
 void TdmDefaultSorvanaC::ServePreviews() {
@@ -214,7 +218,8 @@ void TdmDefaultSorvanaC::ServePreviews() {
     if (previewsServed_ >= previewsAsked_) return;
     ticket = previewsAsked_;
   }
-  TSyncPreview preview = PreviewAll();
+  auto preview = std::make_shared<TSyncPreview>(PreviewAll());
+  preview->made = Now();
   {
     std::scoped_lock lock(flagMutex_);
     lastPreview_ = std::move(preview);

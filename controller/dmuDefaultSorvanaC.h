@@ -13,7 +13,7 @@
 // the first tick after they were asked for: the main thread owns the connection to the
 // server (and "Quit" cancels it there), and one thread doing both synchronisations and
 // previews is what keeps the two from ever overlapping. The request thread waits for
-// its answer.
+// its answer for a bounded time; the preview is kept, one copy shared by every reader.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -83,7 +83,8 @@ class TdmDefaultSorvanaC : public TdmCustomSorvanaC, public ConsoleController {
   void Resume() override;
   TSyncProgress Progress() override;
   std::vector<ProjectStatus> Projects() override;
-  TSyncPreview Preview() override;
+  void MakePreview(std::stop_token stop, std::chrono::milliseconds wait) override;
+  PreviewState LastPreview() override;
   void ConfirmRemovals(const std::string& name) override;
 
  protected:
@@ -144,9 +145,9 @@ class TdmDefaultSorvanaC : public TdmCustomSorvanaC, public ConsoleController {
   bool syncActive_ = false;
   std::uint64_t previewsAsked_ = 0;
   std::uint64_t previewsServed_ = 0;
-  TSyncPreview lastPreview_;
+  std::shared_ptr<const TSyncPreview> lastPreview_;
   bool loopEnded_ = false;
-  std::condition_variable previewServed_;
+  std::condition_variable_any previewServed_;  // waits that a request's token can end
 
   TSyncMonitor monitor_;      // progress and pause
 

@@ -67,7 +67,7 @@ class LoopController : public TdmDefaultSorvanaC {
   TSyncPreview PreviewAll() override {
     previews.push_back(static_cast<FakeApplication&>(Application()).sleeps);
     TSyncPreview preview;
-    preview.projects.push_back({"tick " + std::to_string(previews.back()), {}});
+    preview.projects.push_back({"tick " + std::to_string(previews.back()), {}, {}});
     return preview;
   }
 };
@@ -255,32 +255,47 @@ TEST_F(Controller, APauseHoldsEveryStartAndRefusesRequestsUntilResumed) {
   EXPECT_TRUE(c->syncs.empty());
 }
 
+// A preview is asked for without waiting longer than the caller allows; the loop makes it
+// and keeps it for every reader.
 TEST_F(Controller, PreviewsAreCarriedOutByTheLoopAndNeverDuringASynchronisation) {
   auto c = Make();
   c->SetPollInterval(60);
+  const auto ask = [&c] { c->MakePreview({}, std::chrono::seconds(60)); };
   std::string duringSync;
   c->during = [&] {
-    std::thread console([&] { duringSync = Refusal([&] { c->Preview(); }); });
+    std::thread console([&] { duringSync = Refusal(ask); });
     console.join();
   };
   std::atomic<bool> answered{false};
+  ConsoleController::PreviewState before, asked;
   std::string preview;
   std::thread console;
   app_.endAfter = 30000;  // only a bound: the loop ends once the preview is answered
   app_.onSleep = [&](int sleeps) {
-    if (sleeps == 1) console = std::thread([&] {
-      preview = c->Preview().projects.at(0).name;
-      answered = true;
-    });
+    if (sleeps == 1) {
+      before = c->LastPreview();
+      std::stop_source stopped;
+      stopped.request_stop();
+      c->MakePreview(stopped.get_token(), std::chrono::hours(1));  // returns at once
+      asked = c->LastPreview();
+      console = std::thread([&] {
+        ask();
+        preview = c->LastPreview().last->projects.at(0).name;
+        answered = true;
+      });
+    }
     if (answered) app_.endAfter = sleeps;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   };
   c->Run(nullptr);
   console.join();
   EXPECT_EQ(duringSync, msg::kSyncAlreadyRunning);
-  ASSERT_EQ(c->previews.size(), 1u);
-  EXPECT_EQ(preview, "tick " + std::to_string(c->previews[0]));
-  EXPECT_EQ(Refusal([&] { c->Preview(); }), msg::kPreviewClosed);
+  EXPECT_TRUE(!before.last && !before.pending);
+  EXPECT_TRUE(!asked.last && asked.pending);
+  ASSERT_FALSE(c->previews.empty());
+  EXPECT_EQ(preview, "tick " + std::to_string(c->previews.back()));
+  EXPECT_FALSE(c->LastPreview().pending);
+  EXPECT_EQ(Refusal(ask), msg::kPreviewClosed);
 }
 
 TEST_F(Controller, AForeignFailureClearsTheFlagsAndLeavesTheLoop) {

@@ -83,8 +83,10 @@ TSyncPreview PreviewAllProjects(TServerLink& link, const TsvSettings& settings, 
     WithOpenLink(link, settings, [&] {
       for (int i = 0; i < settings.projects.Count(); ++i) {
         const TsvProject& project = settings.projects.Project(i);
-        const std::string document = link.ExchangeListing(project.Name, project.Path, log);
-        preview.projects.push_back({project.Name, PlanChanges(project.Path, document)});
+        // The document goes as soon as it is planned: the next project's comes after it.
+        TProjectPreview plan = PlanChanges(project.Path, link.ExchangeListing(project.Name, project.Path, log));
+        plan.name = project.Name;
+        preview.projects.push_back(std::move(plan));
       }
     });
   } catch (const Exception& e) {

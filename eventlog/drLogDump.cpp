@@ -72,16 +72,16 @@ struct ContextFree { void operator()(pcre2_compile_context* p) const { pcre2_com
 struct MatchContextFree { void operator()(pcre2_match_context* p) const { pcre2_match_context_free(p); } };
 struct JitStackFree { void operator()(pcre2_jit_stack* p) const { pcre2_jit_stack_free(p); } };
 
-// Limits of one match. PCRE2 counts its match limit afresh at every start position, so a
-// match is also run over at most kStartsPerCall start positions at a time (the offset
-// limit): one call at the limits takes a few milliseconds (below a tenth of a second
-// without the JIT), and the budget is checked between calls, also inside one long text. The depth, heap and JIT
-// stack limits keep a deeply nested match from taking much memory.
+// Limits of one match, one pcre2_match call over the whole subject, so that \G, anchors,
+// lookbehind and backtracking verbs see the text as one. PCRE2 counts its match limit
+// afresh at every start position; an event's text is at most a few KiB
+// (TdrEventLog::kMaxTextBytes), so one call at the limits stays well below a second and
+// the page's budget is checked between calls. The depth, heap and JIT stack limits keep a
+// deeply nested match from taking much memory.
 constexpr std::uint32_t kMatchLimit = 100000;
 constexpr std::uint32_t kDepthLimit = 100000;
 constexpr std::uint32_t kHeapLimitKiB = 8 * 1024;
 constexpr std::size_t kJitStackStart = 32 * 1024, kJitStackMax = 1024 * 1024;
-constexpr std::size_t kStartsPerCall = 16;
 
 bool IsLimitError(int rc) {
   return rc == PCRE2_ERROR_MATCHLIMIT || rc == PCRE2_ERROR_DEPTHLIMIT || rc == PCRE2_ERROR_HEAPLIMIT ||
@@ -123,16 +123,11 @@ class Matcher {
   // checks it before every call into PCRE2 and raises what it raises.
   bool Find(std::string_view subject, const BudgetClock* clock = nullptr) {
     if (!code_) Compile();
-    const auto* bytes = reinterpret_cast<PCRE2_SPTR>(subject.data());
-    // The start positions run from 0 to the subject's size, the end included.
-    for (std::size_t start = 0;; start += kStartsPerCall) {
-      if (clock) clock->Check();
-      pcre2_set_offset_limit(limits_.get(), start + kStartsPerCall - 1);
-      const int rc = pcre2_match(code_.get(), bytes, subject.size(), start, PCRE2_NOTEMPTY, data_.get(),
-                                 limits_.get());
-      if (IsLimitError(rc)) throw Exception(Format(msg::kFilterTooComplex, ErrorText(rc)));
-      if (rc != PCRE2_ERROR_NOMATCH || subject.size() - start < kStartsPerCall) return rc >= 0;
-    }
+    if (clock) clock->Check();
+    const int rc = pcre2_match(code_.get(), reinterpret_cast<PCRE2_SPTR>(subject.data()), subject.size(), 0,
+                               PCRE2_NOTEMPTY, data_.get(), limits_.get());
+    if (IsLimitError(rc)) throw Exception(Format(msg::kFilterTooComplex, ErrorText(rc)));
+    return rc >= 0;
   }
   // After a successful Find: the whole match and a named group, as offsets in the subject.
   std::pair<std::size_t, std::size_t> Whole() const { return Span(0); }
@@ -155,7 +150,7 @@ class Matcher {
     int error = 0;
     PCRE2_SIZE offset = 0;
     code_.reset(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern_.data()), pattern_.size(),
-                              options_ | PCRE2_USE_OFFSET_LIMIT, &error, &offset, context.get()));
+                              options_, &error, &offset, context.get()));
     if (!code_) throw Exception(Format(msg::kRegexCompileError, offset, ErrorText(error)));
     // The filter may be matched against a hundred thousand events; the JIT makes that
     // much faster. Without it (not built in) the interpreter is used.

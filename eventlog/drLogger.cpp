@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "base/Exception.h"
+#include "base/Messages.h"
 #include "eventlog/FilterMemory.h"
 #include "base/Text.h"
 #include "platform/Clock.h"
@@ -34,6 +35,14 @@ TdrEventLog::TdrEventLog() : filterMemory_(std::make_unique<TdrFilterMemory>()) 
 TdrEventLog::~TdrEventLog() = default;
 
 void TdrEventLog::Add(std::string text) {
+  // A long text (a server's whole error reply, a pasted field) would otherwise be kept
+  // for every time it is logged.
+  if (text.size() > kMaxTextBytes) {
+    const std::string mark = Format(msg::kTextCut, text.size());
+    text.resize(kMaxTextBytes);
+    text += mark;
+    text.shrink_to_fit();
+  }
   std::shared_ptr<TdrEventBlock> dropped;  // released after the lock, when no snapshot holds it
   std::scoped_lock lock(lock_);
   const int count = count_.load(std::memory_order_relaxed);

@@ -75,7 +75,12 @@ class TdrEventLog {
   TdrEventLog(const TdrEventLog&) = delete;
   TdrEventLog& operator=(const TdrEventLog&) = delete;
 
-  // Adds an entry stamped with the current local date-time, in constant time. Any thread.
+  // An entry keeps at most this many bytes of its text; a longer text keeps its first
+  // kMaxTextBytes bytes followed by msg::kTextCut with its whole length.
+  static constexpr std::size_t kMaxTextBytes = 4096;
+
+  // Adds an entry stamped with the current local date-time, in constant time (a text
+  // beyond kMaxTextBytes is cut first). Any thread.
   void Add(std::string text);
   // Number of entries. Does not lock: hold Lock() around a Count() test and the Items()
   // read that depends on it.

@@ -10,6 +10,7 @@
 
 #include "base/Exception.h"
 #include "base/Messages.h"
+#include "base/Text.h"
 #include "platform/Clock.h"
 #include "platform/Locale.h"
 
@@ -116,6 +117,23 @@ TEST_F(EventLog, KeepsTheNewestEntriesOnly) {
   EXPECT_EQ(log.Count(), TdrEventLog::kMaxEntries);
   EXPECT_EQ(log.Items(0).Text(), "next");
   EXPECT_EQ(log.Items(TdrEventLog::kMaxEntries - 1).Text(), "2");
+}
+
+// A text up to the limit is kept whole; a longer one (a server's 1 MiB error reply) keeps
+// its head and a mark with its whole length.
+TEST_F(EventLog, LongTextsAreCutWithAMark) {
+  const std::size_t limit = TdrEventLog::kMaxTextBytes;
+  for (const std::size_t size : {limit, limit + 1, std::size_t{1} << 20}) {
+    TdrEventLog log;
+    const std::string text = std::string(size - 1, 'r') + "!";
+    log.Add(text);
+    const std::string& kept = log.Items(0).Text();
+    if (size <= limit) {
+      EXPECT_EQ(kept, text);
+      continue;
+    }
+    EXPECT_EQ(kept, std::string(limit, 'r') + Format(msg::kTextCut, size)) << size;
+  }
 }
 
 TEST_F(EventLog, EnumeratorHoldsTheLockForItsWholeLife) {

@@ -509,7 +509,7 @@ TEST_F(SyncRunTest, TheGuardHoldsATaskListThatRemovesTooMuchUntilConfirmed) {
   ASSERT_TRUE(observer.held);
   EXPECT_EQ(observer.held->removals, 3);
   EXPECT_EQ(observer.held->listed, 4);
-  EXPECT_EQ(observer.held->changes.size(), 4u);
+  EXPECT_EQ(observer.held->plan.counts.all, 4);
   EXPECT_EQ(test::ReadFile(root + "/a") + test::ReadFile(root + "/b") + test::ReadFile(root + "/c"), "abc");
 
   observer.confirmed = 3;

@@ -106,6 +106,16 @@ class ListingIndex {
   int listed_ = 0;
 };
 
+void Count(TChangeKind kind, TChangeCounts& counts) {
+  ++counts.all;
+  switch (kind) {
+    case TChangeKind::kCreate: ++counts.created; break;
+    case TChangeKind::kReplace: ++counts.replaced; break;
+    case TChangeKind::kDelete: ++counts.deleted; break;
+    case TChangeKind::kOther: break;
+  }
+}
+
 }  // namespace
 
 TRemovalCount CountRemovals(const TTaskList& tasks, const TDirectory& listing) {
@@ -132,14 +142,14 @@ TRemovalCount CountRemovals(const TTaskList& tasks, const TDirectory& listing) {
 
 std::string TaskPath(const TBaseTask& task) { return PathOf(task, FactsOf(task)); }
 
-std::vector<TPlannedChange> PlanChanges(const std::string& root, std::string_view document) {
+TProjectPreview PlanChanges(const std::string& root, std::string_view document, std::size_t listed) {
   TTaskList tasks;
   tasks.LoadTasks(document);
-  return PlanChanges(root, tasks);
+  return PlanChanges(root, tasks, listed);
 }
 
-std::vector<TPlannedChange> PlanChanges(const std::string& root, const TTaskList& tasks) {
-  std::vector<TPlannedChange> changes;
+TProjectPreview PlanChanges(const std::string& root, const TTaskList& tasks, std::size_t listed) {
+  TProjectPreview plan;
   for (int i = 0; i < tasks.TaskCount(); ++i) {
     const TBaseTask& task = *tasks.TaskAt(i);
     const CommandFacts* facts = FactsOf(task);
@@ -153,9 +163,10 @@ std::vector<TPlannedChange> PlanChanges(const std::string& root, const TTaskList
       if (change.kind == TChangeKind::kCreate && !change.folder && FileStands(root, change.path))
         change.kind = TChangeKind::kReplace;
     }
-    changes.push_back(std::move(change));
+    Count(change.kind, plan.counts);
+    if (plan.changes.size() < listed) plan.changes.push_back(std::move(change));
   }
-  return changes;
+  return plan;
 }
 
 }  // namespace sv

@@ -19,13 +19,17 @@ class TTaskList;
 // parameter for a command that is not registered.
 std::string TaskPath(const TBaseTask& task);
 
-// The changes the tasks of a task list document would make below `root`, in the order
-// they would run; nothing is changed, only looked at. insert_file of a file that exists
-// is a replacement; a command that is not registered is kOther. Raises the markup
-// parser's message for a document that is not well formed, as the run would.
-std::vector<TPlannedChange> PlanChanges(const std::string& root, std::string_view document);
+// The changes the tasks of a task list document would make below `root`: the first
+// `listed` of them in the order they would run, and the counts of all (the name is left
+// empty). Nothing is changed, only looked at; memory beyond the task list itself does not
+// grow with the document. insert_file of a file that exists is a replacement; a command
+// that is not registered is kOther. Raises the markup parser's message for a document
+// that is not well formed, as the run would.
+TProjectPreview PlanChanges(const std::string& root, std::string_view document,
+                            std::size_t listed = TProjectPreview::kMaxListed);
 // The same for a task list already read.
-std::vector<TPlannedChange> PlanChanges(const std::string& root, const TTaskList& tasks);
+TProjectPreview PlanChanges(const std::string& root, const TTaskList& tasks,
+                            std::size_t listed = TProjectPreview::kMaxListed);
 
 // What the tasks would remove of the files in `listing` (the listing the task list
 // answers): each file that delete_file or update_file names, each listed file that

@@ -45,7 +45,8 @@ TEST(TaskPlan, EachTaskIsPlannedAsTheChangeItWouldMakeAndNothingChanges) {
   };
   std::string document = "<xml>";
   for (const Case& c : cases) document += "<task>" + c.task + "</task>";
-  const std::vector<TPlannedChange> changes = PlanChanges(root, document + "<other/></xml>");
+  document += "<other/></xml>";
+  const std::vector<TPlannedChange> changes = PlanChanges(root, document).changes;
 
   ASSERT_EQ(changes.size(), std::size(cases));
   for (std::size_t i = 0; i < changes.size(); ++i) {
@@ -58,7 +59,14 @@ TEST(TaskPlan, EachTaskIsPlannedAsTheChangeItWouldMakeAndNothingChanges) {
   EXPECT_FALSE(std::filesystem::exists(root + "/docs"));
   EXPECT_EQ(test::ReadFile(root + "/old.txt"), "old");
 
-  EXPECT_TRUE(PlanChanges(root, "").empty());
+  // A shorter listing counts every change all the same.
+  const TProjectPreview firstThree = PlanChanges(root, document, 3);
+  EXPECT_EQ(firstThree.changes.size(), 3u);
+  EXPECT_EQ(firstThree.changes[2].path, "\\docs\\a b.txt");
+  const TChangeCounts& n = firstThree.counts;
+  EXPECT_EQ((std::vector<int>{n.all, n.created, n.replaced, n.deleted}), (std::vector<int>{10, 5, 2, 2}));
+
+  EXPECT_TRUE(PlanChanges(root, "").changes.empty());
   EXPECT_EQ(test::MessageOf([&] { PlanChanges(root, "<xml><task>insert_dir</param></xml>"); }),
             Format(msg::kTagMismatch, "task", "/param"));
 }

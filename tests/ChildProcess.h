@@ -31,6 +31,8 @@ class ChildProcess {
   bool WaitForErr(const std::string& text, std::chrono::milliseconds limit);
 
   void Signal(int signal);
+  // Its process id while it runs.
+  int Pid() const { return pid_; }
   // Its exit status (128 + the signal when a signal ended it), or nothing when it is
   // still running after limit.
   std::optional<int> WaitExit(std::chrono::milliseconds limit);

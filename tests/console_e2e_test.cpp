@@ -89,8 +89,8 @@ TEST(Console, AFilterOnALongLogNeverStallsTheClient) {
 }
 
 // 64 connections that each send a header line every half second hold every slot: a
-// browser's request is served all the same, and each of them is closed within the
-// request limit (10 s) of its first byte, however steadily it sends.
+// browser's request is served all the same, and each of them is closed within the limit
+// on a connection's life (10 s), however steadily it sends.
 TEST(Console, SlowConnectionsNeverLockTheBrowserOut) {
   TempDir dir;
   LoneClient lone(dir);

@@ -352,9 +352,21 @@ std::string Converse(int port, const std::string& bytes) { return Exchange(port,
 
 // ---- HTTP
 
-HttpAnswer HttpGet(int port, const std::string& target, const std::string& headers) {
-  return HttpSend(port, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+namespace {
+
+HttpAnswer HttpAsk(int port, const std::string& method, const std::string& target, const std::string& headers) {
+  return HttpSend(port, method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
                                 "\r\nConnection: close\r\n" + headers + "\r\n");
+}
+
+}  // namespace
+
+HttpAnswer HttpGet(int port, const std::string& target, const std::string& headers) {
+  return HttpAsk(port, "GET", target, headers);
+}
+
+HttpAnswer HttpHead(int port, const std::string& target, const std::string& headers) {
+  return HttpAsk(port, "HEAD", target, headers);
 }
 
 HttpAnswer HttpPost(int port, const std::string& target, const std::string& form, const std::string& headers) {

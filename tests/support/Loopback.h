@@ -153,6 +153,7 @@ struct HttpAnswer {
 };
 // `headers`: further header lines, each ending in CR LF.
 HttpAnswer HttpGet(int port, const std::string& target, const std::string& headers = "");
+HttpAnswer HttpHead(int port, const std::string& target, const std::string& headers = "");
 // The request's bytes exactly as given.
 HttpAnswer HttpSend(int port, const std::string& request);
 // A form post (application/x-www-form-urlencoded).
