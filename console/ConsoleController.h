@@ -78,10 +78,6 @@ class ConsoleController {
     std::optional<THeldProject> held;
   };
   virtual std::vector<ProjectStatus> Projects() = 0;
-  // What the next synchronisation would change, asked of the server now. Blocks until
-  // it is done; raises "Sinhronizacija se već izvršava" while a synchronisation runs, so
-  // that the two never overlap.
-  virtual TSyncPreview Preview() = 0;
   // Lets the held project's next run through when it removes no more than the plan held
   // back, logs that and asks for a synchronisation when none runs or is paused; raises
   // "Projekt %s ne čeka potvrdu" when the project is not held.

@@ -202,7 +202,7 @@ TEST_F(ConsolePagesTest, SafetySettingsComeFromTheFormThatShowsThem) {
 
 // A held project on the status page, its buttons and its plan.
 TEST_F(ConsolePagesTest, HeldProjectsShowTheirPlanAndAreConfirmedByName) {
-  THeldProject held{"a&b", 60, 80, {{TChangeKind::kDelete, false, "\\x.txt", "delete_file"}}};
+  THeldProject held{"a&b", 60, 80, {"", {{TChangeKind::kDelete, false, "\\x.txt", "delete_file"}}, {1, 0, 0, 1}}};
   c.projectStatus = {{"a&b", "/p", false, {}, held}, {"c", "/q", false, {}, std::nullopt}};
   const std::string rows = Fill("{%HELD%}");
   for (const char* part : {"Projekt a&amp;b", "60 od 80 datoteka", "NAME=\"projekt\" VALUE=\"a&amp;b\"",
