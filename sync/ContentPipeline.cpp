@@ -92,6 +92,21 @@ void TContentPipeline::SendAhead() {
   }
 }
 
+void TContentPipeline::AskNow(const std::string& path) {
+  if (!pipelined_ && !broken_ && requested_.empty()) AskAlone(path);
+}
+
+void TContentPipeline::AskAlone(const std::string& path) {
+  const std::string line = RequestLine(path);
+  try {
+    client_.WriteLine(line);
+  } catch (...) {
+    broken_ = true;
+    throw;
+  }
+  Ask(path, line.size() + 2);
+}
+
 void TContentPipeline::Fetch(const std::string& path, TByteTarget& target,
                              const std::function<void(std::uint64_t)>& announced) {
   if (requested_.empty()) SendAhead();
@@ -103,9 +118,7 @@ void TContentPipeline::Fetch(const std::string& path, TByteTarget& target,
       DropAnswers(std::numeric_limits<std::uint64_t>::max());
       planning_ = false;
     }
-    const std::string line = RequestLine(path);
-    client_.WriteLine(line);
-    Ask(path, line.size() + 2);
+    AskAlone(path);
   }
   Answered();
   try {

@@ -58,6 +58,12 @@ class TContentPipeline {
   // channel's failures.
   void SendAhead();
 
+  // One at a time, for the task under way once its own checks have passed: sends the
+  // request for `path` at once, so that the server works while the task makes its
+  // file; Fetch then reads the answer. Nothing with requests ahead or in flight.
+  // Raises the channel's failures.
+  void AskNow(const std::string& path);
+
   // Reads the answer for `path` (reply 203 and a framed document) into target; the
   // document's length goes to `announced` first, and when that raises nothing more is
   // read. A path that is not the oldest one requested is fetched with a plain exchange
@@ -88,6 +94,8 @@ class TContentPipeline {
     fs::TempFilesAhead::Ticket temp;
   };
   std::string RequestLine(const std::string& path) const;
+  // Sends the request for `path` alone and records it.
+  void AskAlone(const std::string& path);
   // Records a request sent, and takes the oldest one off as its answer is read.
   void Ask(std::string path, std::size_t lineBytes);
   void Answered();

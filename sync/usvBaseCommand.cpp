@@ -188,6 +188,7 @@ void TsvInsertFileCommand::Execute(const std::string& root, const std::string& s
   const std::string path = MatchLocalNames(root, args.checked, nullptr, &isNew);
   TContentPipeline* pipeline = PipelineOf(source);
   const std::string& asked = AskedPath(source, args);
+  if (pipeline) pipeline->AskNow(asked);  // every check has passed
   const fs::TempFilesAhead::Ticket made = pipeline ? pipeline->TempFileFor(asked) : fs::TempFilesAhead::Ticket{};
   fs::AtomicFile file(root + path, false, isNew, made);
   FileTarget into(file);
