@@ -155,7 +155,17 @@ void AtomicFile::Commit(const std::function<void()>& beforeReplace) {
   if (m.error != 0) m.Raise();
   if (CommitHook()) CommitHook()(win::Utf8(m.temp));
   if (m.keepAttributes) ::SetFileAttributesW(m.temp.c_str(), m.keepAttributes);
-  if (beforeReplace) beforeReplace();
+  if (beforeReplace) {
+    // The call may take the old file away; the new one still takes the name as the disk
+    // spells it, as it does when it replaces the old file in place.
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = ::FindFirstFileW(m.target.c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+      ::FindClose(search);
+      m.target = m.target.substr(0, m.target.rfind(L'\\') + 1) + found.cFileName;
+    }
+    beforeReplace();
+  }
   const DWORD flags = MOVEFILE_REPLACE_EXISTING | (m.durable ? MOVEFILE_WRITE_THROUGH : 0);
   if (!::MoveFileExW(m.temp.c_str(), m.target.c_str(), flags)) {
     m.Fail(::GetLastError());

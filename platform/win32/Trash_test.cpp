@@ -28,5 +28,21 @@ TEST(WindowsTrash, ContentsFirstThenTheFolderItselfAndMissingPathsFailQuietly) {
   EXPECT_FALSE(MoveToTrash(dir / "p"));
 }
 
+// A file goes to the recycle bin whether kept or not (the shell can only move it); a
+// folder or nothing at the path is no file.
+TEST(WindowsTrash, FilesGoToTheRecycleBinAndFoldersAreNoFiles) {
+  test::TempDir dir;
+  test::MakeDirs(dir / "p");
+  test::WriteFile(dir / "p/a.txt", "a");
+  test::WriteFile(dir / "p/b.txt", "b");
+  FileTrash trash;
+  EXPECT_EQ(trash.Put(dir / "p/a.txt"), FileTrash::Result::kTrashed);
+  EXPECT_EQ(trash.Put(dir / "p/b.txt", true), FileTrash::Result::kTrashed);
+  EXPECT_FALSE(FileExists(dir / "p/a.txt"));
+  EXPECT_FALSE(FileExists(dir / "p/b.txt"));
+  EXPECT_EQ(trash.Put(dir / "p/a.txt"), FileTrash::Result::kAbsent);
+  EXPECT_EQ(trash.Put(dir / "p"), FileTrash::Result::kAbsent);
+}
+
 }  // namespace
 }  // namespace sv::fs
