@@ -43,7 +43,7 @@ struct PreviewRig {
     const auto until = std::chrono::steady_clock::now() + kProgramLimit;
     std::string page;
     do {
-      page = HttpGet(client.ConsolePort(), "/pregled.html").body;
+      page = client.Get("/pregled.html").body;
       if (Contains(page, text)) return page;
       std::this_thread::sleep_for(milliseconds(50));
     } while (std::chrono::steady_clock::now() < until);
@@ -65,14 +65,14 @@ TEST(Preview, OnlyThePostOfItsButtonReachesTheServer) {
   const std::vector<std::string> before = rig.client.Events();
   ASSERT_EQ(rig.peer.Finished(), 1);
 
-  const HttpAnswer shown = HttpGet(console, "/pregled.html");
+  const HttpAnswer shown = rig.client.Get("/pregled.html");
   EXPECT_EQ(shown.status, 200);
   EXPECT_TRUE(Contains(shown.body, "<FORM METHOD=POST"));
   EXPECT_TRUE(Contains(shown.body, "NAME=\"akcija\" VALUE=\"Pregled\""));
   EXPECT_TRUE(Contains(shown.body, kNoPreviewYet));
-  EXPECT_EQ(HttpHead(console, "/pregled.html").status, 200);
+  EXPECT_EQ(HttpHead(console, "/pregled.html", rig.client.Auth()).status, 200);
 
-  const HttpAnswer posted = HttpPost(console, "/pregled.html", kPreviewForm);
+  const HttpAnswer posted = rig.client.Post("/pregled.html", kPreviewForm);
   EXPECT_EQ(posted.status, 302);
   EXPECT_TRUE(Contains(posted.head, "Location: /pregled.html"));
   rig.AwaitPreviewShowing("1 (novo 1, zamjena 0, brisanje 0)");
@@ -113,7 +113,7 @@ TEST(Preview, OfALargeTaskListTakesAtMostSixTimesItsSize) {
   const long before = kib("VmRSS");
   if (!(std::ofstream(proc + "/clear_refs") << "5")) GTEST_SKIP() << "the peak memory cannot be reset here";
 
-  EXPECT_EQ(HttpPost(rig.client.ConsolePort(), "/index.html", kPreviewForm).status, 302);
+  EXPECT_EQ(rig.client.Post("/index.html", kPreviewForm).status, 302);
   const std::string page = rig.AwaitPreviewShowing(std::to_string(count) + " (novo 0, zamjena 0, brisanje " + std::to_string(count) + ")");
   EXPECT_TRUE(Contains(page, "prvih 100 od " + std::to_string(count)));
   const long peak = kib("VmHWM") - before;

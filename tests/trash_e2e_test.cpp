@@ -18,13 +18,13 @@ namespace {
 namespace stdfs = std::filesystem;
 
 nlohmann::json Status(ClientProgram& client) {
-  return nlohmann::json::parse(HttpGet(client.ConsolePort(), "/status.json").body);
+  return nlohmann::json::parse(client.Get("/status.json").body);
 }
 
 // "Potvrdi" for the project, and the run it starts, up to its end.
 void Confirm(Rig& rig, const std::string& project) {
   const int before = rig.Proxy().Finished();
-  EXPECT_EQ(HttpPost(rig.Client().ConsolePort(), "/index.html", "akcija=Potvrdi&projekt=" + project).status, 302);
+  EXPECT_EQ(rig.Client().Post("/index.html", "akcija=Potvrdi&projekt=" + project).status, 302);
   ASSERT_TRUE(rig.Proxy().WaitFinished(before + 1, kProgramLimit));
 }
 
@@ -75,7 +75,7 @@ TEST(TrashEndToEnd, AnEmptiedProjectWaitsForConfirmationWhileTheOthersSynchronis
   nlohmann::json status = Status(client);
   EXPECT_EQ(status["projects"][0]["held"], nlohmann::json::parse(R"({"removals":55,"listed":60})"));
   EXPECT_TRUE(status["projects"][1]["held"].is_null());
-  const std::string plan = HttpGet(client.ConsolePort(), "/zadrzano.html?projekt=drumel").body;
+  const std::string plan = client.Get("/zadrzano.html?projekt=drumel").body;
   EXPECT_NE(plan.find("\\f54.txt"), std::string::npos);
 
   // The server removes more before the confirmed run: that plan is larger, and held again.
