@@ -406,7 +406,8 @@ async function synchronisationControls() {
 // status page with its plan and "Potvrdi". Its screenshot stays in the build folder.
 async function heldProject() {
   const port = await freePorts();
-  const base = `http://127.0.0.1:${port + 2}`;
+  // The session cookie belongs to the host the login address names.
+  const base = `http://localhost:${port + 2}`;
   const serverDir = path.join(root, 'server3', 'drumel');
   fs.mkdirSync(serverDir, { recursive: true });
   const names = Array.from({ length: 60 }, (_, i) => `f${i}.txt`);
@@ -418,7 +419,7 @@ async function heldProject() {
     const s = net.connect(port, '127.0.0.1', () => { s.destroy(); resolve(true); });
     s.on('error', () => resolve(false));
   }));
-  start(installClient(path.join(root, 'client3'), port, 'drumel', workDir), [], env);
+  const login = await configureAddress(start(installClient(path.join(root, 'client3'), port, 'drumel', workDir), [], env));
   const local = () => (fs.existsSync(workDir) ? fs.readdirSync(workDir).length : 0);
   await until('the first synchronisation', async () => local() === names.length);
   for (const n of names) fs.rmSync(path.join(serverDir, n));
@@ -429,7 +430,7 @@ async function heldProject() {
   const page = context.pages()[0] || await context.newPage();
   const heldForm = page.locator('form:has(input[name=projekt][value="drumel"])');
   try {
-    await page.goto(`${base}/index.html`);
+    await page.goto(login);
     await page.click('input[type=submit][value="Sinhroniziraj"]');
     await until('the held project', async () => { await page.goto(`${base}/index.html`); return await heldForm.count() === 1; }, 60);
     check('the held project has its row', await page.locator('p:text-is("Projekt drumel čeka potvrdu")').count() === 1);
