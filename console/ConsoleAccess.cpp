@@ -4,6 +4,7 @@
 #include "base/Messages.h"
 #include "base/Text.h"
 #include "console/ConsoleRouter.h"
+#include "platform/ConsoleKey.h"
 
 namespace sv {
 namespace {
@@ -53,6 +54,24 @@ bool SameKey(std::string_view given, std::string_view key) {
   return difference == 0;
 }
 
+std::string TLoginCodes::Issue() {
+  std::string code = NewConsoleKey();
+  std::scoped_lock lock(mutex_);
+  if (codes_.size() == kKept) codes_.pop_front();
+  codes_.push_back(code);
+  return code;
+}
+
+bool TLoginCodes::Redeem(std::string_view code) {
+  std::scoped_lock lock(mutex_);
+  for (auto it = codes_.begin(); it != codes_.end(); ++it) {
+    if (!SameKey(code, *it)) continue;
+    codes_.erase(it);
+    return true;
+  }
+  return false;
+}
+
 bool CarriesKey(const ConsoleRequest& request, const std::string& key) {
   // Both are compared, so that the time taken does not tell which one was sent.
   const bool cookie = SameKey(CookieValue(request, kSessionCookie), key);
@@ -60,12 +79,16 @@ bool CarriesKey(const ConsoleRequest& request, const std::string& key) {
   return cookie || bearer;
 }
 
-RequestHandler RequireKey(std::string key, RequestHandler inner) {
+RequestHandler RequireKey(std::string key, RequestHandler inner, std::shared_ptr<TLoginCodes> codes) {
   if (key.empty()) throw Exception("The console key is empty.");
-  return [key = std::move(key), inner = std::move(inner)](const ConsoleRequest& request, ConsoleResponse& response) {
+  return [key = std::move(key), inner = std::move(inner), codes = std::move(codes)](const ConsoleRequest& request,
+                                                                                     ConsoleResponse& response) {
     if (IsReading(request) && IsPublicDocument(request.document)) return inner(request, response);
-    if (IsReading(request) && SameText(request.document, kLoginDocument) &&
-        SameKey(request.Param(kLoginKeyParam), key)) {
+    const auto logsIn = [&] {
+      const std::string given = request.Param(kLoginKeyParam);
+      return SameKey(given, key) || (codes && codes->Redeem(given));
+    };
+    if (IsReading(request) && SameText(request.document, kLoginDocument) && logsIn()) {
       response.setCookie = std::string(kSessionCookie) + "=" + key + "; HttpOnly; SameSite=Strict; Path=/";
       response.Redirect("/index.html");
       return;

@@ -710,11 +710,14 @@ void SvCHTTPServer::Impl::CloseAll() {
   boundPort = 0;
 }
 
-SvCHTTPServer::SvCHTTPServer(ConsoleController& controller, std::string accessKey)
-    : SvCHTTPServer(RequireKey(std::move(accessKey), [&controller](const ConsoleRequest& request,
-                                                                    ConsoleResponse& response) {
-        SvCHTTPServerCommandGet(controller, request, response);
-      })) {}
+SvCHTTPServer::SvCHTTPServer(ConsoleController& controller, std::string accessKey,
+                             std::shared_ptr<TLoginCodes> loginCodes)
+    : SvCHTTPServer(RequireKey(
+          std::move(accessKey),
+          [&controller](const ConsoleRequest& request, ConsoleResponse& response) {
+            SvCHTTPServerCommandGet(controller, request, response);
+          },
+          std::move(loginCodes))) {}
 
 SvCHTTPServer::SvCHTTPServer(RequestHandler handler) : impl_(new Impl(std::move(handler))) {}
 

@@ -7,6 +7,7 @@
 // a connection costs no thread a wake-up.
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "console/HttpExchange.h"
@@ -14,12 +15,15 @@
 namespace sv {
 
 class ConsoleController;
+class TLoginCodes;
 
 class SvCHTTPServer {
  public:
   // The controller outlives the listener; requests that carry the console key
-  // (ConsoleAccess.h) are routed to its pages and actions.
-  SvCHTTPServer(ConsoleController& controller, std::string accessKey);
+  // (ConsoleAccess.h) are routed to its pages and actions; the login address also takes
+  // the codes of `loginCodes`.
+  SvCHTTPServer(ConsoleController& controller, std::string accessKey,
+                std::shared_ptr<TLoginCodes> loginCodes = nullptr);
   // Requests go to handler instead (tests, tools). The handler must outlive the listener.
   explicit SvCHTTPServer(RequestHandler handler);
   // Stops the listener (see Stop).

@@ -26,8 +26,9 @@ TdmDefaultSorvanaC::TdmDefaultSorvanaC(TApplication& application, SystemPath pro
     : application_(application),
       programFolder_(std::move(programFolder)),
       consoleKey_(NewConsoleKey()),
+      loginCodes_(std::make_shared<TLoginCodes>()),
       svTCPClient_(std::make_unique<TsvServerLink>()),
-      SvCHTTPServer_(std::make_unique<SvCHTTPServer>(*this, consoleKey_)) {
+      SvCHTTPServer_(std::make_unique<SvCHTTPServer>(*this, consoleKey_, loginCodes_)) {
   SvCHTTPServer_->SetDefaultPort(ConsolePortFor(kDefaultServerPort));
   // As a failure in a creation handler reaches the error box and creation goes on.
   try {
@@ -316,7 +317,11 @@ std::string TdmDefaultSorvanaC::DoConsoleAddress() {
   return LoginAddress(SvCHTTPServer_->DefaultPort(), consoleKey_);
 }
 
-void TdmDefaultSorvanaC::DoConfigure() { application_.OpenUrl(DoConsoleAddress()); }
+// The address goes to the browser through command lines that other local users can read:
+// it carries a code that logs in once, not the key.
+void TdmDefaultSorvanaC::DoConfigure() {
+  application_.OpenUrl(LoginAddress(SvCHTTPServer_->DefaultPort(), loginCodes_->Issue()));
+}
 
 void TdmDefaultSorvanaC::DoCancel() { svTCPClient_->Cancel(); }
 

@@ -31,6 +31,7 @@
 namespace sv {
 
 class SvCHTTPServer;
+class TLoginCodes;
 class TApplication;
 class TsvServerLink;
 
@@ -95,7 +96,7 @@ class TdmDefaultSorvanaC : public TdmCustomSorvanaC, public ConsoleController {
   // One synchronisation, then the poll loop until the application terminates.
   void DoRun(THostObject* host) override;
   // Opens the console's login address (ConsoleAccess.h), at the listener's current port
-  // setting.
+  // setting, with a new login code.
   void DoConfigure() override;
   void DoCancel() override;
   std::string DoConsoleAddress() override;
@@ -152,6 +153,8 @@ class TdmDefaultSorvanaC : public TdmCustomSorvanaC, public ConsoleController {
   TSyncMonitor monitor_;      // progress and pause
 
   const std::string consoleKey_;  // made at creation, never changed (ConsoleKey.h)
+  // The one-use codes of the addresses "Configure" opens (ConsoleAccess.h).
+  const std::shared_ptr<TLoginCodes> loginCodes_;
   SystemPath consoleKeyFile_;     // written at start, removed at destruction; empty when not written
 
   std::unique_ptr<TsvServerLink> svTCPClient_;

@@ -325,11 +325,16 @@ TEST_F(Controller, ConfigureOpensTheLoginAddressAtThePortNowSet) {
   EXPECT_EQ(c->ConsolePort(), 2002);
   c->Configure();
   ASSERT_EQ(app_.urls.size(), 2u);
-  const std::string key = app_.urls[0].substr(app_.urls[0].find('=') + 1);
-  EXPECT_EQ(key.size(), 64u);
-  EXPECT_EQ(app_.urls, (std::vector<std::string>{"http://localhost:1976/prijava?kljuc=" + key,
-                                                 "http://localhost:2002/prijava?kljuc=" + key}));
-  EXPECT_EQ(c->ConsoleAddress(), app_.urls[1]);
+  // Each opening carries a code of its own, never the key of the address printed at start.
+  const std::string key = c->ConsoleAddress().substr(c->ConsoleAddress().find('=') + 1);
+  const std::string first = app_.urls[0].substr(app_.urls[0].find('=') + 1);
+  const std::string second = app_.urls[1].substr(app_.urls[1].find('=') + 1);
+  EXPECT_EQ(first.size(), 64u);
+  EXPECT_EQ(app_.urls, (std::vector<std::string>{"http://localhost:1976/prijava?kljuc=" + first,
+                                                 "http://localhost:2002/prijava?kljuc=" + second}));
+  EXPECT_NE(first, second);
+  EXPECT_NE(first, key);
+  EXPECT_EQ(c->ConsoleAddress(), "http://localhost:2002/prijava?kljuc=" + key);
 }
 
 // The key file holds the key of the program that listens: a second start that cannot

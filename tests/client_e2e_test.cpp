@@ -119,32 +119,42 @@ TEST_F(Client, ASecondInstanceOnTheSameConsolePortReportsItAndEndsWithStatusOne)
 }
 
 // The headless host prints the address every time: an opener may start and still show
-// nothing. The tray program has only the browser.
+// nothing. The tray program has only the browser. The address carries a code that logs
+// in once, not the key: it passes through command lines that other users can read.
 TEST_F(Client, ConfigurePrintsTheConsoleAddressAndOpensIt) {
   int port = FreePortPair();
+  const std::string login = "http://localhost:" + std::to_string(port + 2) + "/prijava?kljuc=";
+  const std::regex address(std::regex_replace(login, std::regex("[?.]"), "\\$&") + "[0-9a-f]{64}\n");
 
   if (!WindowsPrograms()) {
     // Without an opener the printed address is all the user gets.
     auto client = Make("plain", port);
     ASSERT_NO_THROW(client->Start());
     client->Configure();
-    EXPECT_TRUE(client->Process().WaitForOut(StartLines(*client) + client->LoginAddress() + "\n", kStartLimit))
-        << client->Process().Out();
+    ASSERT_TRUE(client->Process().WaitForOut(StartLines(*client) + login, kStartLimit)) << client->Process().Out();
     client->Quit();
     EXPECT_EQ(client->Process().WaitExit(kStartLimit), 0);
+    const std::string printed = client->Process().Out().substr(StartLines(*client).size());
+    EXPECT_TRUE(std::regex_match(printed, address)) << printed;
+    EXPECT_NE(printed, client->LoginAddress() + "\n");
   }
 
   const std::string opened = dir_ / "opened.txt";
   MakeDirs(dir_ / "browser");
   auto client = Make("opener", port, UseStandInBrowser(dir_ / "browser", opened));
   ASSERT_NO_THROW(client->Start());
-  const std::string url = client->LoginAddress();
   client->Configure();
   auto until = std::chrono::steady_clock::now() + kStartLimit;
-  while (!(std::filesystem::exists(opened) && ReadFile(opened) == url + "\n") && std::chrono::steady_clock::now() < until)
+  while (!(std::filesystem::exists(opened) && std::regex_match(ReadFile(opened), address)) &&
+         std::chrono::steady_clock::now() < until)
     std::this_thread::sleep_for(milliseconds(10));
   ASSERT_TRUE(std::filesystem::exists(opened));
-  EXPECT_EQ(ReadFile(opened), url + "\n");
+  const std::string url = ReadFile(opened).substr(0, ReadFile(opened).size() - 1);
+  EXPECT_TRUE(std::regex_match(url + "\n", address)) << url;
+  // The code logs in once.
+  const std::string target = url.substr(url.find("/prijava"));
+  EXPECT_EQ(HttpGet(port + 2, target).status, 302);
+  EXPECT_EQ(HttpGet(port + 2, target).status, 403);
   client->Quit();
   EXPECT_EQ(client->Process().WaitExit(kStartLimit), 0);
   EXPECT_EQ(client->Process().Out(), WindowsPrograms() ? "" : StartLines(*client) + url + "\n");
