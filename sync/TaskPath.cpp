@@ -83,7 +83,8 @@ void ForgetBelow(std::map<std::string, FoldedNames>& known, const std::string& p
 }  // namespace
 
 bool NameMayTravel(std::string_view name) {
-  return name != ".." && !(fs::HasDriveLetters() && IsDriveName(name));
+  return name != ".." && name.find_first_of("\r\n") == std::string_view::npos &&
+         !(fs::HasDriveLetters() && IsDriveName(name));
 }
 
 std::string CheckTaskPath(const std::string& root, std::string_view path, bool rootAllowed) {

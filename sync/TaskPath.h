@@ -11,8 +11,9 @@
 
 namespace sv {
 
-// Whether a name may travel as one component of a task path: not "..", and not a drive
-// ("c:...") where the system has drive letters. The client's path check holds every
+// Whether a name may travel as one component of a task path: not "..", no CR or LF (a
+// path goes into a request line of its own: `GetFile`), and not a drive ("c:...") where
+// the system has drive letters. The client's path check holds every
 // component to this rule, and the reference server lists, sends and serves only names
 // that keep it, so the server never sends a path the client refuses.
 bool NameMayTravel(std::string_view name);

@@ -46,6 +46,9 @@ TEST(CheckTaskPath, OnlyPathsBelowTheRootPassAsTheSystemSeesThem) {
       {"\\...", "\\...", "\\..."},
       {"\\a..b", "\\a..b", "\\a..b"},
       {"\\b:c.txt", drive, drive},  // a drive only where drives exist
+      // A path goes into a request line: a line end would add lines of the server's choice.
+      {"\\a\r\nGetFile p \\b", kRefused, kRefused},
+      {"\\a\n", kRefused, kRefused},
       // The system reads up to the first 0x00: so is the path checked and used.
       {"\\a\0\\..\\x"sv, "\\a", "\\a"},
       {"\\..\0x"sv, kRefused, kRefused},
