@@ -3,8 +3,11 @@
 # program, GUI subsystem) and sorvana-server.exe (console), statically linked, with
 # mingw-w64. Installs what is missing, then builds PCRE2, GoogleTest and Google
 # Benchmark for Windows from Debian's source packages into build-windows/deps (once),
-# then the project with the unit tests, which CTest runs through Wine.
-# SV_WIN_TARGETS="a b" builds only those targets (all by default).
+# then the project with the unit tests, which CTest runs through Wine, and finally the
+# shipped files: build-windows/dist and the installer build-windows/sorvana-client-setup.exe
+# (signed when SV_SIGN_CERT and SV_SIGN_KEY are set, see scripts/sign-windows.sh).
+# SV_WIN_TARGETS="a b" builds only those targets (all by default); the installer is made
+# when they include sorvana-client.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -96,3 +99,33 @@ cmake -S . -B "$out" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DSV_WIN_DEPS="$prefix"
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 read -r -a targets <<<"${SV_WIN_TARGETS:-all}"
 cmake --build "$out" -j "$jobs" --target "${targets[@]}"
+
+# What is shipped: build-windows/dist holds the programs stripped, each with its debug
+# information kept apart in NAME.debug (linked by name, for crash analysis), and
+# build-windows/sorvana-client-setup.exe installs the client. With SV_SIGN_CERT and
+# SV_SIGN_KEY (scripts/sign-windows.sh) the programs, the uninstaller and the installer
+# are signed.
+[[ -f $out/bin/sorvana-client.exe && " ${targets[*]} " =~ " "(all|sorvana-client)" " ]] || exit 0
+echo "== Windows package"
+dist=$out/dist
+rm -rf "$dist"
+mkdir -p "$dist"
+shipped=()
+for program in sorvana-client sorvana-server; do
+  [[ -f $out/bin/$program.exe ]] || continue
+  x86_64-w64-mingw32-objcopy --only-keep-debug "$out/bin/$program.exe" "$dist/$program.debug"
+  x86_64-w64-mingw32-strip --strip-all -o "$dist/$program.exe" "$out/bin/$program.exe"
+  (cd "$dist" && x86_64-w64-mingw32-objcopy --add-gnu-debuglink="$program.debug" "$program.exe")
+  shipped+=("$dist/$program.exe")
+done
+sign=()
+if [[ -n ${SV_SIGN_CERT:-} ]]; then
+  scripts/sign-windows.sh "${shipped[@]}"
+  sign=(-DSIGN="$root/scripts/sign-windows.sh")
+fi
+makensis -V2 -DVERSION="$(sed -n 's/^project(sorvana VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)" \
+  -DDIST="$dist" -DICON="$root/host/win32/sorvana-client.ico" -DOUTFILE="$out/sorvana-client-setup.exe" \
+  "${sign[@]}" installer/sorvana-client.nsi
+if [[ -n ${SV_SIGN_CERT:-} ]]; then
+  scripts/sign-windows.sh "$out/sorvana-client-setup.exe"
+fi

@@ -2,11 +2,24 @@
 # The Windows stage: builds the Windows programs (scripts/build-windows.sh) and tests them
 # under Wine on a virtual X display: the unit tests and the tray test through CTest in
 # build-windows, then the end-to-end tests of the Linux build (build/bin/sv_e2e_tests,
-# when it exists) against the .exe files. One Wine server serves the whole stage.
+# when it exists) against the .exe files, and the installer with the shipped files
+# (tests/win32/package_test.sh). One Wine server serves the whole stage. Unless
+# SV_SIGN_CERT and SV_SIGN_KEY name a certificate, the build signs with a throwaway
+# self-signed one made here, which the package test trusts.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
+if [[ -z ${SV_SIGN_CERT:-} ]]; then
+  signing=$root/build-windows/signing
+  mkdir -p "$signing"
+  if [[ ! -f $signing/cert.pem ]]; then
+    openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj "/CN=Sorvana Client test signing" \
+      -addext "keyUsage=critical,digitalSignature" -addext "extendedKeyUsage=codeSigning" \
+      -keyout "$signing/key.pem" -out "$signing/cert.pem" 2>/dev/null
+  fi
+  export SV_SIGN_CERT=$signing/cert.pem SV_SIGN_KEY=$signing/key.pem
+fi
 scripts/build-windows.sh
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/sorvana-windows-XXXXXX")
@@ -48,6 +61,9 @@ wine build-windows/bin/tray-remote.exe tips >/dev/null 2>&1 </dev/null
 
 echo "== Windows unit tests and tray test (Wine)"
 ctest --test-dir build-windows --output-on-failure -j 2
+
+echo "== shipped files and installer (Wine)"
+tests/win32/package_test.sh build-windows
 
 if [[ -x build/bin/sv_e2e_tests ]]; then
   echo "== end-to-end tests with the Windows programs (Wine)"

@@ -27,18 +27,9 @@ fail() {
   import -window root "$out/tray-failure.png" 2>/dev/null || true
   exit 1
 }
-# Polls a condition for up to 30 s.
-await() {
-  for ((i = 0; i < 150; i++)); do
-    if eval "$1"; then return 0; fi
-    sleep 0.2
-  done
-  return 1
-}
-
-listening() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-port=$((20000 + RANDOM % 20000))
-while listening "$port" || listening $((port + 2)); do port=$((port + 1)); done
+# shellcheck source=tests/win32/wait.sh
+source "$(dirname "$0")/wait.sh"
+port=$(free_port_pair)
 # The key file, in the local application data folder of Wine's user.
 key_file=$(printf '%s\n' "${WINEPREFIX:-$HOME/.wine}"/drive_c/users/*/ | grep -v /Public/ | head -n 1)
 key_file=${key_file}AppData/Local/drumel/sorvana/console-key
