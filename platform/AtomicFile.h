@@ -53,12 +53,13 @@ class AtomicFile {
   // not possible, or the target exists and is read-only, the writer stays usable but
   // discards what it is given, and Commit raises "Cannot create file "%s". %s" with
   // `path` and the system's text; so a caller can still consume its input.
-  // `durable` also flushes the content to the disk before the rename (settings); content
-  // that can be fetched again goes without that wait. `targetIsNew` says the caller has
+  // A durable file's content is also flushed to the disk before the rename (settings);
+  // content that can be fetched again goes without that wait. `targetIsNew` says the caller has
   // just found nothing at `path`, so it is not looked at again: the new file gets the
   // usual mode and replaces whatever appeared there meanwhile. `ahead`: the file made
   // ahead for this writer, used when it lies in the target's folder.
-  explicit AtomicFile(std::string_view path, bool durable = false, bool targetIsNew = false,
+  enum class Durability { Ordinary, Durable };
+  explicit AtomicFile(std::string_view path, Durability durability = Durability::Ordinary, bool targetIsNew = false,
                       TempFilesAhead::Ticket ahead = {});
   // Removes the temporary file unless Commit succeeded.
   ~AtomicFile();
