@@ -11,8 +11,8 @@
 
 #include "base/Exception.h"
 #include "base/Messages.h"
-#include "console/FakeConsoleController.h"
 #include "console/ResourceGet.h"
+#include "tests/support/FakeConsoleController.h"
 
 namespace sv {
 namespace {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/PendingContent.h"
+#include "platform/TestHooks.h"
 
 namespace sv::fs {
 

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -108,14 +107,5 @@ class AtomicFile {
 
 // Replaces a whole file with content through a durable AtomicFile.
 void WriteFileAtomic(std::string_view path, std::string_view content);
-
-// Test hook: called by every Commit between the last write and the rename, with the
-// temporary file's disk path. A hook that raises stands for an interruption there: the
-// raise passes out of Commit, the target stays as it was, the temporary file goes.
-// An empty function removes the hook. Not for concurrent use with commits.
-void SetCommitHookForTesting(std::function<void(const std::string& tempPath)> hook);
-
-// Test hook: Reserve takes the free space to be at most `bytes`; nullopt ends that.
-void LimitFreeSpaceForTesting(std::optional<std::uint64_t> bytes);
 
 }  // namespace sv::fs

@@ -8,6 +8,7 @@
 #include "Comparer/source/StructStreamer.h"
 #include "base/Messages.h"
 #include "platform/AtomicFile.h"
+#include "platform/TestHooks.h"
 #include "sync/Failure_test.h"
 #include "sync/ScriptedPeer_test.h"
 #include "sync/uServerCommands.h"

@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "base/Exception.h"
+#include "platform/TestHooks.h"
 #include "tests/support/TempDir.h"
 
 namespace sv::fs {
