@@ -395,6 +395,7 @@ TEST_F(Controller, ConsoleThreadsMayChangeAndSaveWhileTheLoopRuns) {
   });
   c->Run(nullptr);
   console.join();
+  EXPECT_FALSE(seen.empty()) << "no synchronisation read the settings";
   EXPECT_NE(test::ReadFile(ConfigFile()).find("<serveradress>host49</serveradress>"), std::string::npos);
 }
 
