@@ -6,7 +6,6 @@
 #include "base/Exception.h"
 #include "base/Messages.h"
 #include "base/Text.h"
-#include "console/FakeConsoleController.h"
 #include "console/HeldConsole.h"
 #include "console/HttpRequestReader.h"
 #include "console/ProjectRoot.h"
@@ -14,6 +13,7 @@
 #include "eventlog/PageTemplate.h"
 #include "platform/FileSystem.h"
 #include "platform/Locale.h"
+#include "tests/support/FakeConsoleController.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/OsErrors.h"
 

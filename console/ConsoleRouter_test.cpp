@@ -4,9 +4,9 @@
 
 #include "base/Exception.h"
 #include "base/Messages.h"
-#include "console/FakeConsoleController.h"
 #include "console/HttpRequestReader.h"
 #include "console/ResourceGet.h"
+#include "tests/support/FakeConsoleController.h"
 
 namespace sv {
 namespace {

@@ -4,7 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base/Text.h"
-#include "console/FakeConsoleController.h"
+#include "tests/support/FakeConsoleController.h"
 
 namespace sv {
 namespace {

@@ -11,8 +11,9 @@
 
 #include "base/Exception.h"
 #include "base/Messages.h"
-#include "console/FakeConsoleController.h"
 #include "console/ResourceGet.h"
+#include "tests/support/FakeConsoleController.h"
+#include "tests/support/Wait.h"
 
 namespace sv {
 namespace {
@@ -342,7 +343,7 @@ TEST(Listener, AtTheCapTheLongestWaitingConnectionMakesRoom) {
   // One at a time, so that the listener has taken each before the next comes.
   for (int i = 0; i < SvCHTTPServer::kMaxConnections; ++i) {
     held.push_back(std::make_unique<Client>(port));
-    while (server.OpenConnections() <= i) std::this_thread::yield();
+    ASSERT_TRUE(test::WaitFor([&] { return server.OpenConnections() > i; }));
   }
   Client newcomer(port);
   newcomer.Send(get);
@@ -353,10 +354,10 @@ TEST(Listener, AtTheCapTheLongestWaitingConnectionMakesRoom) {
 
   held.erase(held.begin(), held.begin() + 2);
   // Once the three that are done have ended, two more fill the slots again.
-  while (server.OpenConnections() > SvCHTTPServer::kMaxConnections - 2) std::this_thread::yield();
+  ASSERT_TRUE(test::WaitFor([&] { return server.OpenConnections() <= SvCHTTPServer::kMaxConnections - 2; }));
   while (held.size() < static_cast<std::size_t>(SvCHTTPServer::kMaxConnections)) {
     held.push_back(std::make_unique<Client>(port));
-    while (server.OpenConnections() < static_cast<int>(held.size())) std::this_thread::yield();
+    ASSERT_TRUE(test::WaitFor([&] { return server.OpenConnections() >= static_cast<int>(held.size()); }));
   }
   for (auto& c : held) c->Send(hold);
   ASSERT_TRUE(holder.AwaitHolding(SvCHTTPServer::kMaxConnections));
@@ -419,7 +420,7 @@ TEST(Listener, ConnectionsComingWhileEveryThreadIsHeldAreServed) {
   holder.Release();
   for (auto& t : holders) t.join();
   EXPECT_EQ(answered, 400 + held);
-  while (server.OpenConnections() > 0) std::this_thread::yield();
+  EXPECT_TRUE(test::WaitFor([&] { return server.OpenConnections() == 0; }));
 }
 
 // Every connection is closed at its deadline, whatever it does: one that sends nothing,
@@ -543,7 +544,7 @@ TEST(Listener, StopStopsTheTokenOfARunningRequest) {
   server.Activate();
   Client busy(server.BoundPort());
   busy.Send("GET /long HTTP/1.1\r\nHost: localhost\r\n\r\n");
-  while (!entered) std::this_thread::yield();
+  ASSERT_TRUE(test::WaitFor([&] { return entered.load(); }));
   server.Stop();
   EXPECT_TRUE(stopped);
   EXPECT_EQ(busy.ReadAll(), "");

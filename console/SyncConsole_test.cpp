@@ -5,7 +5,7 @@
 #include "base/Exception.h"
 #include "base/Messages.h"
 #include "base/Text.h"
-#include "console/FakeConsoleController.h"
+#include "tests/support/FakeConsoleController.h"
 
 namespace sv {
 namespace {

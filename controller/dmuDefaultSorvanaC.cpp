@@ -138,7 +138,7 @@ void TdmDefaultSorvanaC::CreateProjectRoot(const std::string& path) {
 void TdmDefaultSorvanaC::RequestSync() {
   std::scoped_lock lock(flagMutex_);
   if (monitor_.Paused()) throw Exception(msg::kSyncPausedRefused);
-  if (syncRunning_) throw Exception(msg::kSyncAlreadyRunning);
+  if (loopSyncRunning_) throw Exception(msg::kSyncAlreadyRunning);
   syncRequested_ = true;
 }
 
@@ -149,7 +149,7 @@ void TdmDefaultSorvanaC::Pause() {
     if (!monitor_.SetPaused(true)) return;
     // A request made before the pause is not carried out after it either.
     syncRequested_ = false;
-    running = syncActive_;
+    running = anySyncRunning_;
   }
   eventLog_.Add(running ? msg::kPausedWhileRunning : msg::kPaused);
 }
@@ -195,15 +195,15 @@ void TdmDefaultSorvanaC::ConfirmRemovals(const std::string& name) {
   eventLog_.Add(Format(msg::kRemovalsConfirmed, removals, name));
   std::scoped_lock lock(flagMutex_);
   // The confirmed run follows at once, unless paused or one runs already.
-  if (!monitor_.Paused() && !syncRunning_) syncRequested_ = true;
+  if (!monitor_.Paused() && !loopSyncRunning_) syncRequested_ = true;
 }
 
 void TdmDefaultSorvanaC::MakePreview(std::stop_token stop, std::chrono::milliseconds wait) {
   std::unique_lock lock(flagMutex_);
-  if (syncActive_) throw Exception(msg::kSyncAlreadyRunning);
+  if (anySyncRunning_) throw Exception(msg::kSyncAlreadyRunning);
   if (loopEnded_) throw Exception(msg::kPreviewClosed);
   const std::uint64_t ticket = ++previewsAsked_;
-  previewServed_.wait_for(lock, stop, wait, [&] { return previewsServed_ >= ticket || loopEnded_; });
+  previewServedSignal_.wait_for(lock, stop, wait, [&] { return previewsServed_ >= ticket || loopEnded_; });
   if (previewsServed_ < ticket && loopEnded_) throw Exception(msg::kPreviewClosed);
 }
 
@@ -226,7 +226,7 @@ void TdmDefaultSorvanaC::ServePreviews() {
     lastPreview_ = std::move(preview);
     previewsServed_ = ticket;
   }
-  previewServed_.notify_all();
+  previewServedSignal_.notify_all();
 }
 
 void TdmDefaultSorvanaC::EndPreviews() {
@@ -234,7 +234,7 @@ void TdmDefaultSorvanaC::EndPreviews() {
     std::scoped_lock lock(flagMutex_);
     loopEnded_ = true;
   }
-  previewServed_.notify_all();
+  previewServedSignal_.notify_all();
 }
 
 void TdmDefaultSorvanaC::DoStart(THostObject*, bool&) {
@@ -279,8 +279,8 @@ bool TdmDefaultSorvanaC::RunSynchronisation(bool fromLoop) {
   {
     std::scoped_lock lock(flagMutex_);
     if (monitor_.Paused() || (fromLoop && previewsServed_ < previewsAsked_)) return false;
-    syncActive_ = true;
-    if (fromLoop) syncRunning_ = true;
+    anySyncRunning_ = true;
+    if (fromLoop) loopSyncRunning_ = true;
   }
   // Cleared also when the synchronisation raises.
   struct ClearFlags {
@@ -288,9 +288,9 @@ bool TdmDefaultSorvanaC::RunSynchronisation(bool fromLoop) {
     bool fromLoop;
     ~ClearFlags() {
       std::scoped_lock lock(c.flagMutex_);
-      c.syncActive_ = false;
+      c.anySyncRunning_ = false;
       if (!fromLoop) return;
-      c.syncRunning_ = false;
+      c.loopSyncRunning_ = false;
       c.syncRequested_ = false;
     }
   } clear{*this, fromLoop};

@@ -58,7 +58,7 @@ class TdmDefaultSorvanaC : public TdmCustomSorvanaC, public ConsoleController {
 
   // The listener's port setting (the server port + 2 once settings are loaded). Any thread.
   std::int32_t ConsolePort();
-  bool SyncRunning() const { return syncRunning_; }
+  bool SyncRunning() const { return loopSyncRunning_; }
   bool SyncRequested() const { return syncRequested_; }
 
   // ConsoleController, any thread.
@@ -139,16 +139,18 @@ class TdmDefaultSorvanaC : public TdmCustomSorvanaC, public ConsoleController {
   std::mutex saveMutex_;      // one save at a time, in the order the copies were taken
 
   std::mutex flagMutex_;      // makes RequestSync's test and set one step against the loop
-  std::atomic<bool> syncRunning_{false};
+  // A synchronisation the loop started runs: the one a request would wait for.
+  std::atomic<bool> loopSyncRunning_{false};
   std::atomic<bool> syncRequested_{false};
-  // Guarded by flagMutex_: a synchronisation runs (the first one too); previews asked
-  // for and served, counted, and the last one; whether the loop has ended.
-  bool syncActive_ = false;
+  // Guarded by flagMutex_: any synchronisation runs (the first one too, run before the
+  // loop); previews asked for and served, counted, and the last one; whether
+  // the loop has ended.
+  bool anySyncRunning_ = false;
   std::uint64_t previewsAsked_ = 0;
   std::uint64_t previewsServed_ = 0;
   std::shared_ptr<const TSyncPreview> lastPreview_;
   bool loopEnded_ = false;
-  std::condition_variable_any previewServed_;  // waits that a request's token can end
+  std::condition_variable_any previewServedSignal_;  // waits that a request's token can end
 
   TSyncMonitor monitor_;      // progress and pause
 

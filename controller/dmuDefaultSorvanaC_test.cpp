@@ -14,9 +14,9 @@
 #include "base/Messages.h"
 #include "base/Text.h"
 #include "controller/Application.h"
-#include "controller/TestSupport.h"
 #include "platform/ConsoleKey.h"
 #include "platform/ProgramPaths.h"
+#include "tests/support/ControllerSupport.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/OsErrors.h"
 #include "tests/support/TestPlatform.h"
@@ -400,6 +400,7 @@ TEST_F(Controller, ConsoleThreadsMayChangeAndSaveWhileTheLoopRuns) {
   });
   c->Run(nullptr);
   console.join();
+  EXPECT_FALSE(seen.empty()) << "no synchronisation read the settings";
   EXPECT_NE(test::ReadFile(ConfigFile()).find("<serveradress>host49</serveradress>"), std::string::npos);
 }
 

@@ -9,9 +9,10 @@
 #include "base/Exception.h"
 #include "base/Messages.h"
 #include "base/Text.h"
-#include "controller/TestSupport.h"
 #include "eventlog/drLogger.h"
+#include "platform/TestHooks.h"
 #include "platform/UserFile.h"
+#include "tests/support/ControllerSupport.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/OsErrors.h"
 

@@ -7,9 +7,9 @@
 
 #include "base/Exception.h"
 #include "base/Messages.h"
-#include "controller/TestSupport.h"
 #include "eventlog/drLogger.h"
 #include "sync/TaskBuilder.h"
+#include "tests/support/ControllerSupport.h"
 
 namespace sv {
 namespace {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/PendingContent.h"
+#include "platform/TestHooks.h"
 
 namespace sv::fs {
 
@@ -58,7 +59,7 @@ std::optional<std::uint64_t>& FreeSpaceLimit() {
 }
 
 void WriteFileAtomic(std::string_view path, std::string_view content) {
-  AtomicFile file(path, true);
+  AtomicFile file(path, AtomicFile::Durability::Durable);
   file.Write(content.data(), content.size());
   file.Commit();
 }

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,12 +52,13 @@ class AtomicFile {
   // not possible, or the target exists and is read-only, the writer stays usable but
   // discards what it is given, and Commit raises "Cannot create file "%s". %s" with
   // `path` and the system's text; so a caller can still consume its input.
-  // `durable` also flushes the content to the disk before the rename (settings); content
-  // that can be fetched again goes without that wait. `targetIsNew` says the caller has
+  // A durable file's content is also flushed to the disk before the rename (settings);
+  // content that can be fetched again goes without that wait. `targetIsNew` says the caller has
   // just found nothing at `path`, so it is not looked at again: the new file gets the
   // usual mode and replaces whatever appeared there meanwhile. `ahead`: the file made
   // ahead for this writer, used when it lies in the target's folder.
-  explicit AtomicFile(std::string_view path, bool durable = false, bool targetIsNew = false,
+  enum class Durability { Ordinary, Durable };
+  explicit AtomicFile(std::string_view path, Durability durability = Durability::Ordinary, bool targetIsNew = false,
                       TempFilesAhead::Ticket ahead = {});
   // Removes the temporary file unless Commit succeeded.
   ~AtomicFile();
@@ -107,14 +107,5 @@ class AtomicFile {
 
 // Replaces a whole file with content through a durable AtomicFile.
 void WriteFileAtomic(std::string_view path, std::string_view content);
-
-// Test hook: called by every Commit between the last write and the rename, with the
-// temporary file's disk path. A hook that raises stands for an interruption there: the
-// raise passes out of Commit, the target stays as it was, the temporary file goes.
-// An empty function removes the hook. Not for concurrent use with commits.
-void SetCommitHookForTesting(std::function<void(const std::string& tempPath)> hook);
-
-// Test hook: Reserve takes the free space to be at most `bytes`; nullopt ends that.
-void LimitFreeSpaceForTesting(std::optional<std::uint64_t> bytes);
 
 }  // namespace sv::fs

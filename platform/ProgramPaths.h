@@ -26,8 +26,4 @@ SystemPath ConfigFolder();
 // HomeFolderText() + "/drumel" on Linux, "c:\program files\drumel" on Windows.
 std::string DefaultProjectRoot();
 
-// Test hook: ConfigFolder() answers `folder` from now on; an empty path gives the
-// system's folder back. Not for concurrent use with ConfigFolder.
-void SetConfigFolderForTesting(const SystemPath& folder);
-
 }  // namespace sv

@@ -2,7 +2,6 @@
 // Rewriting a file that the user keeps and may have arranged: made a link to a file
 // elsewhere, given it to another owner or mode, linked it under a second name, or put it
 // in a folder they cannot write. What the user made stays; only the content changes.
-#include <functional>
 #include <string>
 #include <string_view>
 
@@ -20,11 +19,5 @@ namespace sv::fs {
 // without any write permission bit, is refused. Raises "Cannot create file "%s". %s"
 // with path.Text() and the system's text.
 void RewriteUserFile(const SystemPath& path, std::string_view content);
-
-// Test hook: called between the flushed temporary file and its rename, with the
-// temporary file's path. A hook that raises stands for an interruption there: the raise
-// passes out, the file stays as it was, the temporary file goes. An empty function
-// removes the hook. Not for concurrent use with rewrites.
-void SetRewriteHookForTesting(std::function<void(const std::string& tempPath)> hook);
 
 }  // namespace sv::fs

@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config clang-14 libclang-rt-14-dev libfuzzer-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   libasio-dev libpcre2-dev libacl1-dev libglib2.0-dev acl
-  python3 nodejs npm chromium systemd
+  python3 nodejs npm chromium systemd shellcheck
 )
 # The Windows build: the cross compiler, Wine to run its tests, an X server and tools
 # for the tray test, dpkg-dev for the source packages of its libraries, and NSIS,
@@ -30,7 +30,7 @@ done
 if command -v npm >/dev/null 2>&1; then
   missing=("${missing[@]/npm}")
 fi
-missing=($(printf '%s\n' "${missing[@]}" | grep -v '^$' || true))
+mapfile -t missing < <(printf '%s\n' "${missing[@]}" | grep -v '^$' || true)
 
 if ((${#missing[@]})); then
   echo "setup: installing ${missing[*]}"

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <deque>
-#include <limits>
 #include <optional>
 #include <vector>
 
@@ -13,6 +11,7 @@
 #include "base/Messages.h"
 #include "base/Text.h"
 #include "markup/svXMLReader.h"
+#include "server/ClientListing.h"
 #include "sync/Reply.h"
 #include "sync/TaskPath.h"
 
@@ -21,10 +20,8 @@ namespace {
 
 const char kTaskListTooLong[] = "Task list longer than a frame may be";
 
-// A name that could address something outside its folder is no entry we can act on.
-bool UsableName(std::string_view name) {
-  return !name.empty() && name != "." && name != ".." && name.find_first_of("\\/") == std::string_view::npos;
-}
+// Which of the two kinds of entry a name is looked up as.
+enum class EntryKind { File, Folder };
 
 // Order of names without regard to case, the order SameText agrees with.
 int CompareFolded(std::string_view a, std::string_view b) {
@@ -36,118 +33,6 @@ int CompareFolded(std::string_view a, std::string_view b) {
   }
   return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
-
-// The client's listing as the comparison needs it, read without a markup tree: every
-// "directory" and "file" element below the top element or below a listed folder that
-// names something, in document order, each followed by what it holds. An entry takes 24
-// bytes and its name and time, and the reading one word more per open element, so a
-// listing of any shape takes at most a few times its size.
-class ClientListing : public TsvXMLHandler {
- public:
-  using Index = std::uint32_t;
-  // The entries in [begin, end) directly below one folder.
-  struct Folder {
-    Index begin, end;
-  };
-
-  explicit ClientListing(std::string_view document) {
-    // Entry positions and sizes are 32-bit; a frame is far shorter.
-    if (document.size() >= std::numeric_limits<Index>::max()) throw Exception("Listing too long");
-    text_.reserve(document.size());  // names and times never exceed the document
-    ReadMarkup(document, *this);
-    EndDocument();
-  }
-
-  Folder Root() const { return {0, Size()}; }
-  Folder Content(Index entry) const { return {entry + 1, entries_[entry].end}; }
-  Index Next(Index entry) const { return entries_[entry].end; }
-  bool IsFolder(Index entry) const { return entries_[entry].folder; }
-  std::string_view Name(Index entry) const { return Text(entries_[entry].name); }
-  std::string_view Time(Index entry) const { return Text(entries_[entry].time); }
-  bool Matched(Index entry) const { return entries_[entry].matched; }
-  void SetMatched(Index entry) { entries_[entry].matched = true; }
-
-  void StartElement(std::string_view name, bool top) override {
-    depth_ = top ? 1 : depth_ + 1;
-    // Only a child of the innermost open entry (or of the top element) counts.
-    if (top || depth_ != open_.size() + 2) return;
-    if (open_.empty() || entries_[open_.back().entry].folder) {
-      const bool folder = SameText(name, "directory");
-      if (folder || SameText(name, "file")) return StartEntry(folder);
-    }
-    if (open_.empty()) return;
-    Entry& e = entries_[open_.back().entry];
-    // Only the first of each counts.
-    if (!e.hasName && SameText(name, "name")) StartValue(e.hasName, e.name);
-    if (!e.hasTime && SameText(name, "datemodified")) StartValue(e.hasTime, e.time);
-  }
-
-  void EndElement() override {
-    if (value_ && depth_ == valueDepth_) EndValue();
-    if (!open_.empty() && depth_ == open_.size() + 1) EndEntry();
-    --depth_;
-  }
-
-  void Text(std::string_view raw) override {
-    if (value_ && depth_ == valueDepth_) AppendValueText(text_, value_->start, raw);
-  }
-
- private:
-  struct Span {
-    Index start = 0, size = 0;
-  };
-  struct Entry {
-    Index end = 0;  // after the entry's last descendant
-    Span name, time;
-    bool folder = false, hasName = false, hasTime = false, matched = false;
-  };
-  struct OpenEntry {
-    Index entry;
-    Index textMark;  // the size of text_ when the entry began
-  };
-
-  Index Size() const { return static_cast<Index>(entries_.size()); }
-  std::string_view Text(Span s) const { return std::string_view(text_).substr(s.start, s.size); }
-
-  void StartEntry(bool folder) {
-    entries_.emplace_back().folder = folder;
-    open_.push_back({Size() - 1, static_cast<Index>(text_.size())});
-  }
-  // An entry that names nothing usable is dropped with all it holds: nothing of it is
-  // compared, so nothing of it is kept.
-  void EndEntry() {
-    const OpenEntry o = open_.back();
-    open_.pop_back();
-    if (!UsableName(Text(entries_[o.entry].name))) {
-      entries_.resize(o.entry);
-      text_.resize(o.textMark);
-      return;
-    }
-    entries_[o.entry].end = Size();
-  }
-  void StartValue(bool& has, Span& span) {
-    has = true;
-    span.start = static_cast<Index>(text_.size());
-    value_ = &span;
-    valueDepth_ = depth_;
-  }
-  void EndValue() {
-    value_->size = static_cast<Index>(text_.size()) - value_->start;
-    value_ = nullptr;
-  }
-  // Elements left open at the end of the document count as they stand.
-  void EndDocument() {
-    if (value_) EndValue();
-    while (!open_.empty()) EndEntry();
-  }
-
-  std::deque<Entry> entries_;
-  std::deque<OpenEntry> open_;  // the entries whose elements are open, innermost last
-  std::string text_;            // every kept name and time
-  std::size_t depth_ = 0;       // of the current element; the top element is 1
-  Span* value_ = nullptr;       // the name or time being read, of the element at valueDepth_
-  std::size_t valueDepth_ = 0;
-};
 
 // The entries of one client folder, found by name without regard to case. Holds one
 // index per entry, sorted by name; entries of one name keep document order.
@@ -164,7 +49,8 @@ class ClientFolder {
 
   // The unmatched entry of that kind and name (the same spelling preferred), now
   // matched; none when there is none.
-  std::optional<Index> Match(std::string_view name, bool folder) {
+  std::optional<Index> Match(std::string_view name, EntryKind kind) {
+    const bool folder = kind == EntryKind::Folder;
     auto first = std::lower_bound(byName_.begin(), byName_.end(), name, [this](Index e, std::string_view n) {
       return CompareFolded(listing_.Name(e), n) < 0;
     });
@@ -225,12 +111,9 @@ class TaskWriter {
 
  private:
   void Add(const char* command, std::string_view param) {
-    // A value is trimmed when it is set.
-    while (!param.empty() && static_cast<unsigned char>(param.front()) <= 0x20) param.remove_prefix(1);
-    while (!param.empty() && static_cast<unsigned char>(param.back()) <= 0x20) param.remove_suffix(1);
     if (count_ == 0) document_ = "<xml>";
     document_.append("\r\n<task>").append(command).append("\r\n<param>");
-    AppendEscaped(document_, param);
+    AppendEscaped(document_, Trim(param));  // a value is trimmed when it is set
     document_.append("</param>\r\n</task>");
     if (document_.size() > static_cast<std::size_t>(kMaxDocumentLength)) throw Exception(kTaskListTooLong);
     ++count_;
@@ -273,12 +156,12 @@ class Comparison {
     std::vector<std::pair<const TDirectory*, std::optional<Index>>> folders;
     for (int i = 0; i < work.server->DirectoryCount(); ++i) {
       const TDirectory* d = work.server->DirectoryAt(i);
-      if (Travels(*d, true)) folders.emplace_back(d, client.Match(Trim(d->Name()), true));
+      if (Travels(*d, EntryKind::Folder)) folders.emplace_back(d, client.Match(Trim(d->Name()), EntryKind::Folder));
     }
     std::vector<std::pair<const TFile*, std::optional<Index>>> files;
     for (int i = 0; i < work.server->FileCount(); ++i) {
       const TFile* f = work.server->FileAt(i);
-      if (Travels(*f, false)) files.emplace_back(f, client.Match(Trim(f->Name()), false));
+      if (Travels(*f, EntryKind::File)) files.emplace_back(f, client.Match(Trim(f->Name()), EntryKind::File));
     }
     if (work.client) {
       for (Index e = work.client->begin; e < work.client->end; e = listing_.Next(e)) {
@@ -315,7 +198,8 @@ class Comparison {
     return std::string(listing_.Name(*match));
   }
 
-  bool Travels(const TBaseFile& entry, bool folder) {
+  bool Travels(const TBaseFile& entry, EntryKind kind) {
+    const bool folder = kind == EntryKind::Folder;
     const std::string& name = entry.Name();
     // The client's own rule first, so that no task is sent that it would refuse.
     const bool ok = NameMayTravel(name) && !Trim(name).empty() &&

@@ -140,12 +140,12 @@ std::string MatchLocalNames(const std::string& root, const std::string& path, bo
   return out;
 }
 
-void NoteLocalChange(const std::string& root, const std::string& path, bool present) {
+void NoteLocalChange(const std::string& root, const std::string& path, LocalChange change) {
   if (!tNames) return;
   const std::size_t cut = path.rfind('\\') + 1;
   const auto folder = tNames->folders.find(root + path.substr(0, cut));
   const std::string name = path.substr(cut);
-  if (present) {
+  if (change == LocalChange::Created) {
     if (folder != tNames->folders.end()) AddName(folder->second, name);
     return;
   }

@@ -39,8 +39,9 @@ std::string MatchLocalNames(const std::string& root, const std::string& path, bo
                             bool* isNew = nullptr);
 
 // Tells an active name cache that the entry at root + path (a matched path) was created
-// (`present`) or removed by a command, so later matches see it.
-void NoteLocalChange(const std::string& root, const std::string& path, bool present);
+// or removed by a command, so later matches see it.
+enum class LocalChange { Created, Removed };
+void NoteLocalChange(const std::string& root, const std::string& path, LocalChange change);
 
 // While one exists on a thread, MatchLocalNames there reads each folder's names once and
 // keeps them, with the commands' own changes noted, so a task list of many new files in

@@ -110,14 +110,14 @@ TEST_F(Matching, TheCacheFollowsTheCommandsOwnChanges) {
   TScopedNameCache cache;
   EXPECT_EQ(MatchLocalNames(dir.path(), "\\docs\\B.TXT"), "\\docs\\B.TXT");
   WriteFile(dir / "docs/b.txt", "");
-  NoteLocalChange(dir.path(), "\\docs\\b.txt", true);
+  NoteLocalChange(dir.path(), "\\docs\\b.txt", LocalChange::Created);
   EXPECT_EQ(MatchLocalNames(dir.path(), "\\docs\\B.TXT"), "\\docs\\b.txt");
   // A folder removed and made again: what was known inside it is forgotten.
   std::filesystem::remove_all(dir / "docs");
-  NoteLocalChange(dir.path(), "\\docs", false);
+  NoteLocalChange(dir.path(), "\\docs", LocalChange::Removed);
   MakeDirs(dir / "docs");
   WriteFile(dir / "docs/Q.txt", "");
-  NoteLocalChange(dir.path(), "\\docs", true);
+  NoteLocalChange(dir.path(), "\\docs", LocalChange::Created);
   EXPECT_EQ(MatchLocalNames(dir.path(), "\\DOCS\\b.txt"), "\\docs\\b.txt");
   EXPECT_EQ(MatchLocalNames(dir.path(), "\\DOCS\\q.TXT"), "\\docs\\Q.txt");
 }
@@ -141,7 +141,7 @@ TEST(MatchLocalNames, NoWayThroughALinkBackToTheRootOrAbove) {
   TScopedNameCache cache;
   EXPECT_EQ(MatchLocalNames(root, "\\sub\\x"), "\\sub\\x");
   std::filesystem::remove_all(root + "/sub");
-  NoteLocalChange(root, "\\sub", false);
+  NoteLocalChange(root, "\\sub", LocalChange::Removed);
   std::filesystem::create_directory_symlink(dir.path(), root + "/sub");
   EXPECT_EQ(MessageOf([&] { MatchLocalNames(root, "\\sub\\x"); }), Format(msg::kForbiddenPath, root + "\\sub\\x"));
 }
@@ -164,7 +164,7 @@ TEST(MatchLocalNames, KnownNamesNeverSkipTheLinkCheck) {
     EXPECT_EQ(MatchLocalNames(root, "\\NEW.txt"), "\\NEW.txt");  // the root's names are read
     EXPECT_EQ(MatchLocalNames(root, "\\l\\evil.txt"), "\\l\\evil.txt");  // dangling: nothing to reach
     MakeDirs(root + "/m");
-    NoteLocalChange(root, "\\m", true);
+    NoteLocalChange(root, "\\m", LocalChange::Created);
     for (const char* path : {"\\up\x81\\out", "\\up\x81\\evil.txt", "\\l\\evil.txt"})
       EXPECT_EQ(MessageOf([&] { MatchLocalNames(root, path); }), Format(msg::kForbiddenPath, root + path))
           << path << cached;

@@ -19,12 +19,15 @@ int SystemCode(asio::error::basic_errors e) { return asio::error_code(e).value()
 // The system's text for an error number as the socket layer shows it: "Connection refused."
 std::string SocketText(int error) { return fs::ErrorText(error) + "."; }
 
+// What a failed step raises: a socket error, or a failed name lookup.
+enum class StepKind { Socket, Lookup };
+
 // Translates an Asio failure where it enters; a closed peer is not a socket error. Every
 // failure of a name lookup reads "Host not found." (the category cannot tell them:
 // Windows reports lookups in the system category).
-[[noreturn]] void RaiseSocketError(const asio::error_code& ec, bool lookup = false) {
+[[noreturn]] void RaiseSocketError(const asio::error_code& ec, StepKind kind = StepKind::Socket) {
   if (ec == asio::error::eof || ec == asio::error::broken_pipe) throw EClosedGracefully();
-  if (lookup) throw ESocketError(ec.value(), "Host not found.");
+  if (kind == StepKind::Lookup) throw ESocketError(ec.value(), "Host not found.");
   throw ESocketError(ec.value(), SocketText(ec.value()));
 }
 
@@ -52,10 +55,10 @@ struct TsvTCPClient::Impl {
   // Starts one asynchronous step with `start` (given the handler to complete) and runs
   // it for at most `limit`. On time-out or cancellation the step is aborted with `abort`
   // and the matching failure raised; a failed step raises its socket error (a failed
-  // name lookup when `lookup`).
+  // name lookup for a lookup step).
   template <typename Start, typename Abort>
   std::size_t Step(const std::atomic<bool>& cancelled, std::chrono::milliseconds limit,
-                   Start start, Abort abort, bool lookup = false) {
+                   Start start, Abort abort, StepKind kind = StepKind::Socket) {
     io.restart();
     // Checked after restart: a Cancel before this point is seen here, one after it
     // stops the run below.
@@ -78,7 +81,7 @@ struct TsvTCPClient::Impl {
       if (cancelled.load()) throw ECancelled();
       throw ESocketError(SystemCode(asio::error::timed_out), SocketText(SystemCode(asio::error::timed_out)));
     }
-    if (result->error) RaiseSocketError(result->error, lookup);
+    if (result->error) RaiseSocketError(result->error, kind);
     return result->bytes;
   }
 
@@ -92,7 +95,7 @@ struct TsvTCPClient::Impl {
 TsvTCPClient::TsvTCPClient()
     : impl_(std::make_unique<Impl>()),
       reader_([this](char* buffer, std::size_t capacity) { return ReadSome(buffer, capacity); },
-              [this](char* buffer, std::size_t capacity) { return ReadSome(buffer, capacity, true); }) {}
+              [this](char* buffer, std::size_t capacity) { return ReadSome(buffer, capacity, Want::All); }) {}
 
 TsvTCPClient::~TsvTCPClient() { Disconnect(); }
 
@@ -122,7 +125,7 @@ void TsvTCPClient::Connect() {
                                                 done(ec, 0);
                                               });
               },
-              [&] { impl_->resolver.cancel(); }, true);
+              [&] { impl_->resolver.cancel(); }, StepKind::Lookup);
   impl_->Step(cancelled_, left(),
               [&](auto done) {
                 asio::async_connect(impl_->socket, *found,
@@ -155,7 +158,7 @@ void TsvTCPClient::RequireConnected() const {
 
 void TsvTCPClient::Write(std::string_view bytes) {
   RequireConnected();
-  while (!bytes.empty()) bytes.remove_prefix(Transfer(false, const_cast<char*>(bytes.data()), bytes.size()));
+  while (!bytes.empty()) bytes.remove_prefix(Transfer(Direction::Write, const_cast<char*>(bytes.data()), bytes.size()));
 }
 
 void TsvTCPClient::WriteLine(std::string_view text) {
@@ -165,16 +168,17 @@ void TsvTCPClient::WriteLine(std::string_view text) {
   Write(line);
 }
 
-std::size_t TsvTCPClient::ReadSome(char* buffer, std::size_t capacity, bool wanted) {
+std::size_t TsvTCPClient::ReadSome(char* buffer, std::size_t capacity, Want want) {
   RequireConnected();
   try {
-    return Transfer(true, buffer, capacity, wanted);
+    return Transfer(Direction::Read, buffer, capacity, want);
   } catch (const EClosedGracefully&) {
     return 0;  // the end of the stream; the reader raises for what it was waiting for
   }
 }
 
-std::size_t TsvTCPClient::Transfer(bool read, char* buffer, std::size_t size, bool wanted) {
+std::size_t TsvTCPClient::Transfer(Direction direction, char* buffer, std::size_t size, Want want) {
+  const bool read = direction == Direction::Read;
   // The call is tried at once; only one that would block waits for the socket to be
   // ready (with the idle limit), so data already there costs no readiness wait.
   for (;;) {
@@ -188,7 +192,7 @@ std::size_t TsvTCPClient::Transfer(bool read, char* buffer, std::size_t size, bo
     // Content all wanted is waited for until a chunk's worth is there (or what is left
     // of it), so that a large file arrives in few large reads; other reads wake at the
     // first byte. Where the system ignores the mark, reads wake at the first byte.
-    const int mark = wanted ? static_cast<int>(std::min(size, TLineReader::kChunkSize)) : 1;
+    const int mark = want == Want::All ? static_cast<int>(std::min(size, TLineReader::kChunkSize)) : 1;
     if (read && mark != lowWatermark_) {
       asio::error_code ignored;
       impl_->socket.set_option(asio::socket_base::receive_low_watermark(mark), ignored);

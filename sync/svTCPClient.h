@@ -81,10 +81,13 @@ class TsvTCPClient {
  private:
   struct Impl;
   void RequireConnected() const;
-  std::size_t ReadSome(char* buffer, std::size_t capacity, bool wanted = false);
-  // One read or write of at most `size` bytes; returns how many moved. A read of bytes
-  // all `wanted` waits, when it must wait, until many of them are there.
-  std::size_t Transfer(bool read, char* buffer, std::size_t size, bool wanted = false);
+  enum class Direction { Read, Write };
+  // Whether a read wants every byte it may get (content) or only some (a line).
+  enum class Want { Some, All };
+  std::size_t ReadSome(char* buffer, std::size_t capacity, Want want = Want::Some);
+  // One read or write of at most `size` bytes; returns how many moved. A read that
+  // wants all waits, when it must wait, until many of them are there.
+  std::size_t Transfer(Direction direction, char* buffer, std::size_t size, Want want = Want::Some);
 
   std::unique_ptr<Impl> impl_;
   TLineReader reader_;

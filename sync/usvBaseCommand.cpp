@@ -27,8 +27,9 @@ const std::string& PathItem(const std::vector<std::string>& items) {
 
 // The local path a task addresses: as the system sees it, checked, matched to the
 // local names.
-std::string LocalPath(const std::string& root, std::string_view path, bool rootAllowed = false) {
-  const std::string checked = CheckTaskPath(root, path, rootAllowed);
+enum class RootPath { Refused, Allowed };
+std::string LocalPath(const std::string& root, std::string_view path, RootPath rootPath = RootPath::Refused) {
+  const std::string checked = CheckTaskPath(root, path, rootPath == RootPath::Allowed);
   return checked.empty() ? checked : MatchLocalNames(root, checked);
 }
 
@@ -169,15 +170,15 @@ std::optional<FetchPaths> PathToFetch(const TCommandClass& command, const std::s
 }
 
 void TsvInserDirCommand::Execute(const std::string& root, const std::string&, const std::string& parameter) {
-  const std::string path = LocalPath(root, parameter, true);
+  const std::string path = LocalPath(root, parameter, RootPath::Allowed);
   if (path.empty()) return;  // the root: the run has created it
   // An existing folder or a missing parent is no failure.
-  if (fs::CreateFolder(root + path)) NoteLocalChange(root, path, true);
+  if (fs::CreateFolder(root + path)) NoteLocalChange(root, path, LocalChange::Created);
 }
 
 void TsvDeleteDirCommand::Execute(const std::string& root, const std::string&, const std::string& parameter) {
   const std::string path = LocalPath(root, parameter);
-  if (TrashFolder(root + path)) NoteLocalChange(root, path, false);
+  if (TrashFolder(root + path)) NoteLocalChange(root, path, LocalChange::Removed);
 }
 
 void TsvInsertFileCommand::Execute(const std::string& root, const std::string& source,
@@ -190,7 +191,7 @@ void TsvInsertFileCommand::Execute(const std::string& root, const std::string& s
   const std::string& asked = AskedPath(source, args);
   if (pipeline) pipeline->AskNow(asked);  // every check has passed
   const fs::TempFilesAhead::Ticket made = pipeline ? pipeline->TempFileFor(asked) : fs::TempFilesAhead::Ticket{};
-  fs::AtomicFile file(root + path, false, isNew, made);
+  fs::AtomicFile file(root + path, fs::AtomicFile::Durability::Ordinary, isNew, made);
   FileTarget into(file);
   FetchContent(source, asked, into, [&file](std::uint64_t size) { file.Reserve(size); });
   std::int64_t seconds = 0;
@@ -205,7 +206,7 @@ void TsvInsertFileCommand::Execute(const std::string& root, const std::string& s
     if (replaced) replaced->Withdraw();
     throw;
   }
-  NoteLocalChange(root, path, true);
+  NoteLocalChange(root, path, LocalChange::Created);
 }
 
 void TsvDeleteFileCommand::Execute(const std::string& root, const std::string&, const std::string& parameter) {
@@ -213,7 +214,7 @@ void TsvDeleteFileCommand::Execute(const std::string& root, const std::string&, 
   const std::string file = root + path;
   // A link goes itself, never what it points to.
   if (!DisposeOfFile(file)) throw Exception(Format(msg::kCannotDelete, file));
-  NoteLocalChange(root, path, false);
+  NoteLocalChange(root, path, LocalChange::Removed);
 }
 
 void TsvUpdateFileCommand::Execute(const std::string& root, const std::string& source,

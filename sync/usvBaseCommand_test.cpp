@@ -2,18 +2,22 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
+#include <memory>
 #include <thread>
 
 #include "Comparer/source/StructStreamer.h"
 #include "base/Messages.h"
 #include "platform/AtomicFile.h"
+#include "platform/TestHooks.h"
 #include "sync/Failure_test.h"
 #include "sync/ScriptedPeer_test.h"
 #include "sync/uServerCommands.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/OsErrors.h"
 #include "tests/support/TestPlatform.h"
+#include "tests/support/Wait.h"
 
 namespace sv {
 namespace {
@@ -312,14 +316,17 @@ TEST_F(ChannelCommandTest, FetchFailingMidFileLeavesTheOldFileAndNoTemporaryFile
 }
 
 TEST_F(ChannelCommandTest, CancelDuringAFetchRemovesTheTemporaryFileAndKeepsTheOldOne) {
-  Open({[](PeerLink& p) {
+  const auto sent = std::make_shared<std::atomic<bool>>(false);  // the peer may outlive the test body
+  Open({[sent](PeerLink& p) {
     Greet(p);
     p.ReadLine();
     p.Send("203 file follows\r\n100000\r\nthe first part of the new content");  // then silence
+    *sent = true;
   }});
   WriteFile(dir / "root/a.txt", "old content");
-  std::thread watcher([this] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  // Cancels once the fetch has begun: the request was answered with part of the content.
+  std::thread watcher([this, sent] {
+    EXPECT_TRUE(test::WaitFor([&sent] { return sent->load(); })) << "the peer never answered";
     client.Cancel();
   });
   EXPECT_EQ(MessageOf([&] { TsvInsertFileCommand::Execute(root, "Indy p", "\\a.txt"); }),

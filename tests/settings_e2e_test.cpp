@@ -80,8 +80,8 @@ TEST(Settings, ASaveKeepsTheFileAsTheUserMadeIt) {
     std::vector<std::string> launcher;
     if (c.unwritableFolder && ::geteuid() == 0) {
       if (::access("/usr/bin/setpriv", X_OK) != 0) {
-        std::cout << "skipped: " << c.arrangement << " needs setpriv to run the client as nobody\n";
-        continue;
+        // The last case: those before it have run.
+        GTEST_SKIP() << c.arrangement << " needs setpriv to run the client as nobody";
       }
       launcher = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
     }

@@ -273,11 +273,11 @@ struct AtomicFile::Impl {
   }
 };
 
-AtomicFile::AtomicFile(std::string_view path, bool durable, bool targetIsNew, TempFilesAhead::Ticket ahead)
+AtomicFile::AtomicFile(std::string_view path, Durability durability, bool targetIsNew, TempFilesAhead::Ticket ahead)
     : impl_(std::make_unique<Impl>()) {
   impl_->path = std::string(path);
   impl_->target = NativePath(path);
-  impl_->durable = durable;
+  impl_->durable = durability == Durability::Durable;
   impl_->Open(targetIsNew, ahead);
 }
 

@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "base/Exception.h"
+#include "platform/TestHooks.h"
 #include "tests/support/TempDir.h"
 
 namespace sv::fs {
@@ -74,7 +75,7 @@ TEST(AtomicFile, ContentIsNamedOnlyAtItsCommit) {
     if (probe >= 0) ::close(probe);
     if (c.existed) WriteFile(dir / "f.bin", "old");
     {
-      AtomicFile f(dir / "f.bin", false, !c.existed);
+      AtomicFile f(dir / "f.bin", AtomicFile::Durability::Ordinary, !c.existed);
       f.Write("whole", 5);
       if (unnamed) {
         EXPECT_EQ(Names(dir.path()).size(), c.existed ? 1u : 0u) << c.what;
@@ -208,7 +209,7 @@ TEST(AtomicFile, FilesMadeAheadAreTakenByTheirWritersAndTheRestRemoved) {
       bool fails;
     } writes[] = {{dir / "b/kept", kept, false}, {dir / "b/moved", moved, false}, {dir / "none/x", missing, true}};
     for (const auto& w : writes) {
-      AtomicFile f(w.target, false, false, w.ticket);
+      AtomicFile f(w.target, AtomicFile::Durability::Ordinary, false, w.ticket);
       f.Write("new", 3);
       EXPECT_EQ(CommitMessage(f) != "(no failure)", w.fails) << w.target;
     }

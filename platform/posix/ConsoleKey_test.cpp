@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "platform/ProgramPaths.h"
+#include "platform/TestHooks.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestPlatform.h"
 

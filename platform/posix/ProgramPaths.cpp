@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "platform/TestHooks.h"
+
 namespace sv {
 namespace {
 

@@ -13,6 +13,7 @@
 #include "base/Exception.h"
 #include "base/Messages.h"
 #include "platform/FileSystem.h"
+#include "platform/TestHooks.h"
 
 namespace sv::fs {
 namespace {

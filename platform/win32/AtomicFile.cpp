@@ -101,11 +101,11 @@ std::vector<TempFilesAhead::Ticket> TempFilesAhead::Prepare(const std::vector<st
 }
 void TempFilesAhead::Clear() noexcept {}
 
-AtomicFile::AtomicFile(std::string_view path, bool durable, bool targetIsNew, TempFilesAhead::Ticket)
+AtomicFile::AtomicFile(std::string_view path, Durability durability, bool targetIsNew, TempFilesAhead::Ticket)
     : impl_(std::make_unique<Impl>()) {
   impl_->path = std::string(path);
   impl_->target = win::WidePath(path);
-  impl_->durable = durable;
+  impl_->durable = durability == Durability::Durable;
   impl_->Open(targetIsNew);
 }
 

@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "platform/TestHooks.h"
 #include "platform/win32/WinText.h"
 
 namespace sv {

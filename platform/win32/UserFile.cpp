@@ -10,6 +10,7 @@
 #include "base/Exception.h"
 #include "base/Messages.h"
 #include "platform/FileSystem.h"
+#include "platform/TestHooks.h"
 #include "platform/win32/WinText.h"
 
 namespace sv::fs {

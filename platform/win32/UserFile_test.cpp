@@ -9,6 +9,7 @@
 #include "base/Exception.h"
 #include "platform/AtomicFile.h"
 #include "platform/FileSystem.h"
+#include "platform/TestHooks.h"
 #include "tests/support/OsErrors.h"
 #include "tests/support/TempDir.h"
 

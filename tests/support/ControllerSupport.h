@@ -5,6 +5,7 @@
 
 #include "eventlog/drLogger.h"
 #include "platform/ProgramPaths.h"
+#include "platform/TestHooks.h"
 #include "tests/support/TestPlatform.h"
 
 namespace sv::test {
