@@ -361,6 +361,21 @@ TEST_F(Controller, StartWritesTheKeyFileAndTheEndRemovesIt) {
   EXPECT_FALSE(std::filesystem::exists(test::FsPath(file)));
 }
 
+// A key file that cannot be written is logged; the console listens all the same and the
+// login address still opens it.
+TEST_F(Controller, AKeyFileThatCannotBeWrittenIsLoggedAndTheStartGoesOn) {
+  SV_SKIP_ON_WINDOWS("the runtime folder comes from the environment on Linux only");
+  test::TempDir run;
+  test::WriteFile(run / "blocked", "");
+  test::ScopedEnv runtime("XDG_RUNTIME_DIR", run / "blocked");
+  auto c = Make();
+  c->SetServerPort(UnusedPort() - 2);
+  bool proceed = true;
+  ASSERT_NO_THROW(c->Start(nullptr, proceed));
+  EXPECT_EQ(c->EventLog().Items(0).Text().rfind(Cp("Ključ konzole nije zapisan: "), 0), 0u)
+      << c->EventLog().Items(0).Text();
+}
+
 TEST_F(Controller, SavingWritesWhatTheConsoleSet) {
   auto c = Make();
   c->SetServerAddress("10.1.1.1");

@@ -118,8 +118,9 @@ TEST(Settings, APostedRootThatIsNoFolderOpensNothing) {
   // ENOTDIR; the Windows program's system says ERROR_DIRECTORY, in its own words.
   const std::string failure = WindowsPrograms() ? ", gre\x9a" "ka 267 " : ", gre\x9a" "ka 20 Not a directory";
   for (const std::string& path : paths) {
-    EXPECT_TRUE(Postavi(*client, "rootpath=" + path)) << path;
-    EXPECT_TRUE(Logged(*client, "Nije uspjela dozvola pristupa Authenticated Users na " + path + failure))
+    const std::string posted = ProgramPath(path);  // a root must be absolute where the program runs
+    EXPECT_TRUE(Postavi(*client, "rootpath=" + posted)) << posted;
+    EXPECT_TRUE(Logged(*client, "Nije uspjela dozvola pristupa Authenticated Users na " + posted + failure))
         << client->Events().front();
     EXPECT_EQ(Stat(path).st_mode & 07777, 0600u) << path;
   }
