@@ -1,5 +1,7 @@
 #include "sync/FileDisposal.h"
 
+#include <memory>
+
 #include "base/Messages.h"
 #include "base/Text.h"
 #include "eventlog/drLogger.h"
@@ -21,7 +23,7 @@ Disposal& Unscoped() {
   return disposal;
 }
 
-Disposal* scoped = nullptr;
+std::unique_ptr<Disposal> scoped;  // the synchronisation's own, while its scope lives
 
 Disposal& Current() { return scoped ? *scoped : Unscoped(); }
 
@@ -41,15 +43,12 @@ bool Trash(Disposal& d, const std::string& file, bool keep) {
 }  // namespace
 
 TScopedFileDisposal::TScopedFileDisposal(bool useTrash, TdrEventLog* log) {
-  scoped = new Disposal;
+  scoped = std::make_unique<Disposal>();
   scoped->useTrash = useTrash;
   scoped->log = log;
 }
 
-TScopedFileDisposal::~TScopedFileDisposal() {
-  delete scoped;
-  scoped = nullptr;
-}
+TScopedFileDisposal::~TScopedFileDisposal() { scoped.reset(); }
 
 bool DisposeOfFile(const std::string& file) {
   // What cannot be deleted is not trashed either: a read-only file stays, as it always did.

@@ -3,16 +3,11 @@
 // delete_dir sends folders, unless the user turned that off. Where no trash takes a file
 // it is deleted as before, and the event log says so once per synchronisation.
 // Main thread only, as the file commands.
-#include <memory>
 #include <string>
 
 namespace sv {
 
 class TdrEventLog;
-
-namespace fs {
-class FileTrash;
-}
 
 // How files are disposed of while it lives: one synchronisation of every project, so that
 // the trash folders are looked up once and the missing trash is noted once. Without one,
