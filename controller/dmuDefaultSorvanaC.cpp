@@ -151,10 +151,13 @@ void TdmDefaultSorvanaC::Pause() {
     running = syncActive_;
   }
   eventLog_.Add(running ? msg::kPausedWhileRunning : msg::kPaused);
+  ShowState();
 }
 
 void TdmDefaultSorvanaC::Resume() {
-  if (monitor_.SetPaused(false)) eventLog_.Add(msg::kResumed);
+  if (!monitor_.SetPaused(false)) return;
+  eventLog_.Add(msg::kResumed);
+  ShowState();
 }
 
 TSyncProgress TdmDefaultSorvanaC::Progress() {
@@ -305,7 +308,31 @@ void TdmDefaultSorvanaC::SynchroniseAll() {
     TSyncMonitor& m;
     ~RunEnd() { m.RunFinished(); }
   } end{monitor_};
-  SynchroniseAllProjects(*svTCPClient_, settings, eventLog_, times_, [] { return Now(); }, &monitor_);
+  running_ = true;
+  ShowState();
+  TRunOutcome outcome;
+  try {
+    outcome = SynchroniseAllProjects(*svTCPClient_, settings, eventLog_, times_, [] { return Now(); }, &monitor_);
+  } catch (...) {
+    running_ = false;
+    throw;
+  }
+  running_ = false;
+  RunEnded(outcome, settings.notices);
+}
+
+void TdmDefaultSorvanaC::RunEnded(const TRunOutcome& outcome, bool noticesOn) {
+  const std::optional<TSyncNotice> notice = notices_.RunEnded(outcome, noticesOn);
+  failing_ = notices_.Failing();
+  ShowState();
+  if (notice) application_.ShowNotice(notice->title, notice->text);
+}
+
+void TdmDefaultSorvanaC::ShowState() {
+  application_.ShowState(monitor_.Paused() ? TTrayState::kPaused
+                         : running_        ? TTrayState::kSynchronising
+                         : failing_        ? TTrayState::kFailed
+                                           : TTrayState::kIdle);
 }
 
 TSyncPreview TdmDefaultSorvanaC::PreviewAll() {
