@@ -10,6 +10,7 @@
 #include "platform/Clock.h"
 #include "platform/ConsoleKey.h"
 #include "platform/ProgramPaths.h"
+#include "platform/StartAtLogin.h"
 
 namespace sv {
 namespace {
@@ -129,6 +130,18 @@ void TdmDefaultSorvanaC::SetSafetySettings(const Safety& safety) {
     s.removalPercent = safety.removalPercent;
   });
 }
+
+bool TdmDefaultSorvanaC::Notices() {
+  return WithSettings([](TsvSettings& s) { return s.notices; });
+}
+
+void TdmDefaultSorvanaC::SetNotices(bool on) {
+  WithSettings([on](TsvSettings& s) { s.notices = on; });
+}
+
+bool TdmDefaultSorvanaC::StartsAtLogin() { return sv::StartsAtLogin(); }
+
+void TdmDefaultSorvanaC::SetStartsAtLogin(bool on) { sv::SetStartsAtLogin(on); }
 
 void TdmDefaultSorvanaC::CreateProjectRoot(const std::string& path) {
   sv::CreateProjectRoot(path, eventLog_);

@@ -73,6 +73,10 @@ class TdmDefaultSorvanaC : public TdmCustomSorvanaC, public ConsoleController {
   void SetFirstProjectPath(const std::string& path) override;
   Safety SafetySettings() override;
   void SetSafetySettings(const Safety& safety) override;
+  bool Notices() override;
+  void SetNotices(bool on) override;
+  bool StartsAtLogin() override;
+  void SetStartsAtLogin(bool on) override;
   TDateTime LastAttempt() override { return times_.lastAttempt; }
   TDateTime LastSuccess() override { return times_.lastSuccess; }
   void RequestSync() override;
