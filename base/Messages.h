@@ -132,5 +132,13 @@ inline const std::string kTrayHint = "Sorvana Client 9X";
 inline const std::string kKeyFileFailed = Cp("Ključ konzole nije zapisan: %s");
 // The headless host's stand-in for the tray menu's "Configure" entry.
 inline const std::string kConfigureLine = "Configure: %s";
+// The desktop notices of synchronisation failures and of their end.
+inline const std::string kNoticeFailedTitle = Cp("Sinkronizacija nije uspjela");
+inline const std::string kNoticeFailedProject = Cp("Projekt %s: %s");
+inline const std::string kNoticeRecoveredTitle = Cp("Sinkronizacija ponovno radi");
+inline const std::string kNoticeRecovered = Cp("Projekti su ponovno usklađeni sa serverom.");
+// Start at login on a system whose user service is not installed.
+inline const std::string kStartAtLoginMissing =
+    Cp("Pokretanje pri prijavi nije moguće: usluga sorvana-client.service nije instalirana");
 
 }  // namespace sv::msg

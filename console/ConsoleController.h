@@ -45,6 +45,14 @@ class ConsoleController {
   virtual Safety SafetySettings() = 0;
   virtual void SetSafetySettings(const Safety& safety) = 0;
 
+  // The desktop's side: notices of failed and recovered synchronisations (a setting of
+  // the file), and the start at login (the system's own record, not the file's).
+  virtual bool Notices() = 0;
+  virtual void SetNotices(bool on) = 0;
+  virtual bool StartsAtLogin() = 0;
+  // Raises the system's reason when the start at login cannot be changed.
+  virtual void SetStartsAtLogin(bool on) = 0;
+
   virtual TDateTime LastAttempt() = 0;  // 0: never
   virtual TDateTime LastSuccess() = 0;  // 0: never
 

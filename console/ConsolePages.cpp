@@ -43,6 +43,8 @@ Placeholders PageValues(ConsoleController& c, const ConsoleRequest& request) {
   values.push_back(Placeholder::Everywhere("{%USETRASH%}", safety.useTrash ? "CHECKED" : ""));
   values.push_back(Placeholder::Everywhere("{%MAXDELETECOUNT%}", std::to_string(safety.removalLimit)));
   values.push_back(Placeholder::Everywhere("{%MAXDELETEPERCENT%}", std::to_string(safety.removalPercent)));
+  values.push_back(Placeholder::Everywhere("{%NOTICES%}", c.Notices() ? "CHECKED" : ""));
+  values.push_back(Placeholder::Everywhere("{%STARTATLOGIN%}", c.StartsAtLogin() ? "CHECKED" : ""));
   for (Placeholder& p : SyncPlaceholders(c)) values.push_back(std::move(p));
   for (Placeholder& p : HeldPlaceholders(c)) values.push_back(std::move(p));
   return values;
@@ -90,11 +92,17 @@ void ApplySettings(ConsoleController& c, const ConsoleRequest& request, ConsoleR
     if (TryStrToInt(Trim(request.Param("maxdeletepercent")), limit) && limit >= 0) safety.removalPercent = limit;
     c.SetSafetySettings(safety);
   }
+  // The same for the desktop's fields ("radnapovrsina").
+  const bool desktopForm = !request.Param("radnapovrsina").empty();
+  if (desktopForm) c.SetNotices(!request.Param("obavijesti").empty());
   if (c.ProjectCount() > 0 && !root.empty()) {
     if (!fs::FolderExists(root)) c.CreateProjectRoot(root);
     c.SetFirstProjectPath(root);
   }
   c.SaveSettings();
+  // After the file is saved: a system that refuses the start at login loses no setting.
+  const bool startAtLogin = !request.Param("prijava").empty();
+  if (desktopForm && startAtLogin != c.StartsAtLogin()) c.SetStartsAtLogin(startAtLogin);
   response.Redirect("/postavke.html");
 }
 

@@ -200,7 +200,36 @@ TEST_F(ConsolePagesTest, SafetySettingsComeFromTheFormThatShowsThem) {
   EXPECT_EQ(Fill("{%USETRASH%}"), "CHECKED");
 }
 
-// A held project on the status page, its buttons and its plan.
+// The desktop's fields count only from the form that shows them ("radnapovrsina"); the
+// start at login is changed only when the box differs, after the file is saved, so a
+// system that refuses it loses no setting.
+TEST_F(ConsolePagesTest, DesktopSettingsComeFromTheFormThatShowsThem) {
+  const struct {
+    const char* form;
+    bool notices, startsAtLogin;
+  } cases[] = {
+      {"akcija=Postavi&radnapovrsina=1&prijava=1", false, true},
+      {"akcija=Postavi&server=s", false, true},
+      {"akcija=Postavi&radnapovrsina=1&obavijesti=1", true, false},
+  };
+  for (const auto& k : cases) {
+    Act(k.form);
+    EXPECT_EQ(c.notices, k.notices) << k.form;
+    EXPECT_EQ(c.startsAtLogin, k.startsAtLogin) << k.form;
+  }
+  EXPECT_EQ(Fill("{%NOTICES%}|{%STARTATLOGIN%}"), "CHECKED|");
+
+  c.startAtLoginFailure = "no unit";
+  const int saves = c.saves;
+  const ConsoleResponse r = Act("akcija=Postavi&radnapovrsina=1&prijava=1&pollinterval=9");
+  EXPECT_EQ(r.contentText, FailedPage("Postavi", "no unit"));
+  EXPECT_EQ(c.saves, saves + 1);
+  EXPECT_EQ(c.poll, 9);
+  EXPECT_FALSE(c.notices);
+  EXPECT_FALSE(c.startsAtLogin);
+}
+
+
 TEST_F(ConsolePagesTest, HeldProjectsShowTheirPlanAndAreConfirmedByName) {
   THeldProject held{"a&b", 60, 80, {"", {{TChangeKind::kDelete, false, "\\x.txt", "delete_file"}}, {1, 0, 0, 1}}};
   c.projectStatus = {{"a&b", "/p", false, {}, held}, {"c", "/q", false, {}, std::nullopt}};

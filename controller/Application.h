@@ -6,6 +6,9 @@
 
 namespace sv {
 
+// What the tray icon shows besides the program's own picture for all is well.
+enum class TTrayState { kIdle, kSynchronising, kFailed, kPaused };
+
 class TApplication {
  public:
   virtual ~TApplication() = default;
@@ -20,6 +23,11 @@ class TApplication {
   virtual void OpenUrl(const std::string& url) = 0;
   // Shows a failure to the user as the error box does (message in Windows-1250).
   virtual void ShowError(const std::string& message) = 0;
+  // Shows the state on the tray icon; a host without an icon ignores it. Any thread.
+  virtual void ShowState(TTrayState /*state*/) {}
+  // A desktop notice beside the tray (title and text in Windows-1250); a click on it
+  // opens the console as "Configure" does. A host without notices ignores it. Main thread.
+  virtual void ShowNotice(const std::string& /*title*/, const std::string& /*text*/) {}
 };
 
 }  // namespace sv

@@ -10,6 +10,7 @@
 #include "platform/Clock.h"
 #include "platform/ConsoleKey.h"
 #include "platform/ProgramPaths.h"
+#include "platform/StartAtLogin.h"
 
 namespace sv {
 namespace {
@@ -131,6 +132,18 @@ void TdmDefaultSorvanaC::SetSafetySettings(const Safety& safety) {
   });
 }
 
+bool TdmDefaultSorvanaC::Notices() {
+  return WithSettings([](TsvSettings& s) { return s.notices; });
+}
+
+void TdmDefaultSorvanaC::SetNotices(bool on) {
+  WithSettings([on](TsvSettings& s) { s.notices = on; });
+}
+
+bool TdmDefaultSorvanaC::StartsAtLogin() { return sv::StartsAtLogin(); }
+
+void TdmDefaultSorvanaC::SetStartsAtLogin(bool on) { sv::SetStartsAtLogin(on); }
+
 void TdmDefaultSorvanaC::CreateProjectRoot(const std::string& path) {
   sv::CreateProjectRoot(path, eventLog_);
 }
@@ -152,10 +165,13 @@ void TdmDefaultSorvanaC::Pause() {
     running = anySyncRunning_;
   }
   eventLog_.Add(running ? msg::kPausedWhileRunning : msg::kPaused);
+  ShowState();
 }
 
 void TdmDefaultSorvanaC::Resume() {
-  if (monitor_.SetPaused(false)) eventLog_.Add(msg::kResumed);
+  if (!monitor_.SetPaused(false)) return;
+  eventLog_.Add(msg::kResumed);
+  ShowState();
 }
 
 TSyncProgress TdmDefaultSorvanaC::Progress() {
@@ -306,7 +322,31 @@ void TdmDefaultSorvanaC::SynchroniseAll() {
     TSyncMonitor& m;
     ~RunEnd() { m.RunFinished(); }
   } end{monitor_};
-  SynchroniseAllProjects(*svTCPClient_, settings, eventLog_, times_, [] { return Now(); }, &monitor_);
+  running_ = true;
+  ShowState();
+  TRunOutcome outcome;
+  try {
+    outcome = SynchroniseAllProjects(*svTCPClient_, settings, eventLog_, times_, [] { return Now(); }, &monitor_);
+  } catch (...) {
+    running_ = false;
+    throw;
+  }
+  running_ = false;
+  RunEnded(outcome, settings.notices);
+}
+
+void TdmDefaultSorvanaC::RunEnded(const TRunOutcome& outcome, bool noticesOn) {
+  const std::optional<TSyncNotice> notice = notices_.RunEnded(outcome, noticesOn);
+  failing_ = notices_.Failing();
+  ShowState();
+  if (notice) application_.ShowNotice(notice->title, notice->text);
+}
+
+void TdmDefaultSorvanaC::ShowState() {
+  application_.ShowState(monitor_.Paused() ? TTrayState::kPaused
+                         : running_        ? TTrayState::kSynchronising
+                         : failing_        ? TTrayState::kFailed
+                                           : TTrayState::kIdle);
 }
 
 TSyncPreview TdmDefaultSorvanaC::PreviewAll() {

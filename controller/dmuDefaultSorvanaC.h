@@ -25,6 +25,7 @@
 #include "controller/dmuCustomSorvanaC.h"
 #include "controller/svSettings.h"
 #include "controller/svSyncMonitor.h"
+#include "controller/svSyncNotices.h"
 #include "controller/svSynchronise.h"
 #include "eventlog/drLogger.h"
 
@@ -73,6 +74,10 @@ class TdmDefaultSorvanaC : public TdmCustomSorvanaC, public ConsoleController {
   void SetFirstProjectPath(const std::string& path) override;
   Safety SafetySettings() override;
   void SetSafetySettings(const Safety& safety) override;
+  bool Notices() override;
+  void SetNotices(bool on) override;
+  bool StartsAtLogin() override;
+  void SetStartsAtLogin(bool on) override;
   TDateTime LastAttempt() override { return times_.lastAttempt; }
   TDateTime LastSuccess() override { return times_.lastSuccess; }
   void RequestSync() override;
@@ -122,6 +127,11 @@ class TdmDefaultSorvanaC : public TdmCustomSorvanaC, public ConsoleController {
   // The loop has ended: previews waiting or asked for from now on are refused.
   void EndPreviews();
   TsvSettings CopySettings();
+  // After every synchronisation: the notice it calls for (svSyncNotices.h) and the
+  // tray's state.
+  void RunEnded(const TRunOutcome& outcome, bool noticesOn);
+  // Shows the state on the tray: paused, else synchronising, else failed, else idle.
+  void ShowState();
   // Runs use(settings_) under the settings mutex and returns what it returns.
   template <typename Use>
   auto WithSettings(Use use) {
@@ -153,6 +163,9 @@ class TdmDefaultSorvanaC : public TdmCustomSorvanaC, public ConsoleController {
   std::condition_variable_any previewServedSignal_;  // waits that a request's token can end
 
   TSyncMonitor monitor_;      // progress and pause
+  TSyncNotices notices_;      // main thread
+  std::atomic<bool> running_{false};  // SynchroniseAll runs
+  std::atomic<bool> failing_{false};  // the last synchronisation that ended failed
 
   const std::string consoleKey_;  // made at creation, never changed (ConsoleKey.h)
   // The one-use codes of the addresses "Configure" opens (ConsoleAccess.h).

@@ -90,8 +90,9 @@ class SettingsReader : public TsvXMLHandler {
   std::size_t depth_ = 0;  // of the current element; the top element is 1
   Section section_ = Section::kOther;
   bool seenServer_ = false, seenProjects_ = false;
-  Field fields_[6] = {{"serveradress", {}},      {"defaultport", {}},   {"defaultpollinterval", {}},
-                      {"usetrash", {}},          {"maxdeletecount", {}}, {"maxdeletepercent", {}}};
+  Field fields_[7] = {{"serveradress", {}}, {"defaultport", {}},    {"defaultpollinterval", {}},
+                      {"usetrash", {}},     {"maxdeletecount", {}}, {"maxdeletepercent", {}},
+                      {"notices", {}}};
   bool inProject_ = false, seenName_ = false, seenPath_ = false;
   TsvProject project_;
   TsvProjectList projects_;
@@ -171,6 +172,7 @@ void ReadSettingsDocument(std::string_view document, const std::string& defaultP
   settings.useTrash = StrToIntDef(reader.ServerValue(3), 1) != 0;
   settings.removalLimit = Limit(reader.ServerValue(4), kDefaultRemovalLimit);
   settings.removalPercent = Limit(reader.ServerValue(5), kDefaultRemovalPercent);
+  settings.notices = StrToIntDef(reader.ServerValue(6), 1) != 0;
 
   log.Add(msg::kLoadingProjects);
   TsvProjectList& projects = reader.Projects();
@@ -196,6 +198,7 @@ std::string SettingsText(const TsvSettings& settings, TdrEventLog& log) {
     SetChildValue(server, "maxdeletecount", std::to_string(settings.removalLimit));
   if (settings.removalPercent != kDefaultRemovalPercent)
     SetChildValue(server, "maxdeletepercent", std::to_string(settings.removalPercent));
+  if (!settings.notices) SetChildValue(server, "notices", "0");
   log.Add(msg::kSavingProjects);
   for (int i = 0; i < settings.projects.Count(); ++i) {
     // Owned by the tree from here on.

@@ -10,6 +10,7 @@
 //   <usetrash>0</usetrash>                     (these three only when not the default)
 //   <maxdeletecount>50</maxdeletecount>
 //   <maxdeletepercent>25</maxdeletepercent>
+//   <notices>0</notices>                       (only when off)
 //   </serversettings>
 //   <projects>
 //   <project><name>drumel</name><path>/home/ana/drumel</path></project>  (one line each)
@@ -50,6 +51,7 @@ struct TsvSettings {
   bool useTrash = true;           // removed and replaced files go to the trash
   std::int32_t removalLimit = kDefaultRemovalLimit;
   std::int32_t removalPercent = kDefaultRemovalPercent;
+  bool notices = true;            // desktop notices of failures and recoveries
   TsvProjectList projects;
 };
 

@@ -126,12 +126,15 @@ TEST_F(SettingsFile, SafetySettingsHaveDefaultsAndAreWrittenOnlyWhenChanged) {
     const char* elements;
     bool useTrash;
     int limit, percent;
+    bool notices;
   } cases[] = {
-      {"", true, 50, 25},
-      {"<usetrash>0</usetrash><maxdeletecount>0</maxdeletecount><maxdeletepercent>$A</maxdeletepercent>", false,
-       0, 10},
-      {"<USETRASH>yes</USETRASH><maxdeletecount>-3</maxdeletecount><maxdeletepercent>x</maxdeletepercent>", true,
-       50, 25},
+      {"", true, 50, 25, true},
+      {"<usetrash>0</usetrash><maxdeletecount>0</maxdeletecount><maxdeletepercent>$A</maxdeletepercent>"
+       "<notices>0</notices>",
+       false, 0, 10, false},
+      {"<USETRASH>yes</USETRASH><maxdeletecount>-3</maxdeletecount><maxdeletepercent>x</maxdeletepercent>"
+       "<Notices>x</Notices>",
+       true, 50, 25, true},
   };
   for (const auto& c : cases) {
     const TsvSettings s = LoadConfigFile(std::string("<xml><serversettings>") + c.elements +
@@ -139,16 +142,19 @@ TEST_F(SettingsFile, SafetySettingsHaveDefaultsAndAreWrittenOnlyWhenChanged) {
     EXPECT_EQ(s.useTrash, c.useTrash) << c.elements;
     EXPECT_EQ(s.removalLimit, c.limit) << c.elements;
     EXPECT_EQ(s.removalPercent, c.percent) << c.elements;
+    EXPECT_EQ(s.notices, c.notices) << c.elements;
   }
   TsvSettings s = LoadConfigFile(kExample);
   s.useTrash = false;
   s.removalPercent = 0;
+  s.notices = false;
   const std::string text = SettingsText(s, log_);
   EXPECT_NE(text.find("<defaultpollinterval>60</defaultpollinterval>\r\n<usetrash>0</usetrash>\r\n"
-                      "<maxdeletepercent>0</maxdeletepercent>\r\n</serversettings>"),
+                      "<maxdeletepercent>0</maxdeletepercent>\r\n<notices>0</notices>\r\n</serversettings>"),
             std::string::npos)
       << text;
   EXPECT_EQ(text.find("maxdeletecount"), std::string::npos);
+  EXPECT_EQ(SettingsText(LoadConfigFile(kExample), log_).find("notices"), std::string::npos);
 }
 
 // The console listens on the server port + 2; a port that would put it outside the

@@ -51,29 +51,43 @@ std::string SynchroniseObserved(TServerLink& link, const TsvProject& project, in
 
 }  // namespace
 
-void SynchroniseAllProjects(TServerLink& link, const TsvSettings& settings, TdrEventLog& log,
-                            TSyncTimes& times, const std::function<TDateTime()>& now,
-                            TSyncObserver* observer) {
+TRunOutcome SynchroniseAllProjects(TServerLink& link, const TsvSettings& settings, TdrEventLog& log,
+                                   TSyncTimes& times, const std::function<TDateTime()>& now,
+                                   TSyncObserver* observer) {
   // Files removed or replaced go to the trash unless turned off; the trash folders are
   // looked up once for the whole run.
   TScopedFileDisposal disposal(settings.useTrash, &log);
+  TRunOutcome outcome;
+  const auto failed = [&outcome](TRunOutcome::Kind kind, const std::string& message) {
+    outcome.kind = kind;
+    outcome.message = message;
+    return outcome;
+  };
   try {
     times.lastAttempt = now();
     WithOpenLink(link, settings, [&] {
       const int count = settings.projects.Count();
       for (int i = 0; i < count; ++i) {
         const TsvProject& project = settings.projects.Project(i);
+        outcome.project = project.Name;
         log.Add(observer ? SynchroniseObserved(link, project, i, count, log, *observer)
                          : link.SynchroniseProject(project.Name, project.Path, log, nullptr));
       }
+      outcome.project.clear();
       times.lastSuccess = now();
     });
+  } catch (const ESyncStopped& e) {
+    log.Add(e.Message());
+    return failed(TRunOutcome::Kind::kStopped, e.Message());
   } catch (const Exception& e) {
     log.Add(e.Message());
+    return failed(TRunOutcome::Kind::kFailed, e.Message());
   } catch (const std::bad_alloc&) {
     // What ran out is released by now: the document or file being handled.
     log.Add(msg::kOutOfMemory);
+    return failed(TRunOutcome::Kind::kFailed, msg::kOutOfMemory);
   }
+  return outcome;
 }
 
 TSyncPreview PreviewAllProjects(TServerLink& link, const TsvSettings& settings, TdrEventLog& log) {

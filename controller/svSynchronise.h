@@ -42,6 +42,14 @@ struct TSyncTimes {
   std::atomic<TDateTime> lastSuccess{0};
 };
 
+// How a synchronisation ended: whole, stopped by the observer (a pause), or failed with
+// `message`, in `project` when one was under way (empty when the server was not reached).
+struct TRunOutcome {
+  enum class Kind { kSucceeded, kStopped, kFailed } kind = Kind::kSucceeded;
+  std::string project;
+  std::string message;
+};
+
 // Files that the run's tasks remove or replace go to the trash when settings.useTrash
 // (sync/FileDisposal.h). Works on `settings`, a copy taken at the start so the console may change the settings
 // meanwhile. Records the attempt, opens the link, synchronises each project in order logging its
@@ -52,7 +60,8 @@ struct TSyncTimes {
 // link is closed. The observer (may be none) hears of each project's start and end, and
 // may stop the run before a project (ESyncStopped, "Sinhronizacija zaustavljena zbog
 // pauze prije projekta %s") or between two tasks; a stop ends the run as a failure does.
-void SynchroniseAllProjects(TServerLink& link, const TsvSettings& settings, TdrEventLog& log,
+// Returns how the run ended.
+TRunOutcome SynchroniseAllProjects(TServerLink& link, const TsvSettings& settings, TdrEventLog& log,
                             TSyncTimes& times, const std::function<TDateTime()>& now,
                             TSyncObserver* observer = nullptr);
 

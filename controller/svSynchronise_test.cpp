@@ -148,6 +148,33 @@ TEST_F(SynchroniseAll, AnObserverHearsEachProjectEndAndMayStopTheRunBeforeTheNex
   EXPECT_EQ(times_.lastSuccess, 0);
 }
 
+TEST_F(SynchroniseAll, TheOutcomeNamesTheFailureAndTheProjectItEndedIn) {
+  using Kind = TRunOutcome::Kind;
+  struct Case {
+    bool failOpen;
+    std::string failProject;
+    Kind kind;
+    std::string project, message;
+  } cases[] = {
+      {false, "", Kind::kSucceeded, "", ""},
+      {true, "", Kind::kFailed, "", "Socket Error # 111\r\nConnection refused."},
+      {false, "b", Kind::kFailed, "b", "Reply Code is not valid: OK"},
+  };
+  for (const Case& c : cases) {
+    link_.failOpen = c.failOpen;
+    link_.failProject = c.failProject;
+    const TRunOutcome outcome = SynchroniseAllProjects(link_, snapshot_, log_, times_, [this] { return ++clock_; });
+    EXPECT_EQ(outcome.kind, c.kind) << c.failProject;
+    EXPECT_EQ(outcome.project, c.project);
+    EXPECT_EQ(outcome.message, c.message);
+  }
+  ProjectObserver stopping;
+  stopping.stopAfter = 0;
+  link_.failOpen = false;
+  EXPECT_EQ(SynchroniseAllProjects(link_, snapshot_, log_, times_, [this] { return ++clock_; }, &stopping).kind,
+            Kind::kStopped);
+}
+
 TEST_F(SynchroniseAll, APreviewPlansEveryProjectOverOneConnectionAndStopsAtAFailure) {
   RegisterFileCommands();
   TSyncPreview preview = PreviewAllProjects(link_, snapshot_, log_);

@@ -29,6 +29,7 @@ void TLinuxApplication::Sleep(int milliseconds) {
 }
 
 void TLinuxApplication::ProcessMessages() {
+  notices_.Poll();
   if (!configureRequested_.exchange(false) || !configure_) return;
   try {
     configure_();
@@ -51,6 +52,10 @@ void TLinuxApplication::OpenUrl(const std::string& url) {
 
 void TLinuxApplication::ShowError(const std::string& message) {
   PrintLine(err_, ErrorBoxLine(title_, message));
+}
+
+void TLinuxApplication::ShowNotice(const std::string& title, const std::string& text) {
+  notices_.Show(Cp1250ToUtf8(title), Cp1250ToUtf8(text));
 }
 
 void TLinuxApplication::ShowText(const std::string& line) { PrintLine(out_, line); }

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "controller/Application.h"
+#include "platform/DesktopNotices.h"
 
 namespace sv {
 
@@ -34,6 +35,9 @@ class TLinuxApplication : public TApplication {
   // address to open by hand.
   void OpenUrl(const std::string& url) override;
   void ShowError(const std::string& message) override;
+  // Through the desktop's notification service, when there is a session bus; a click on
+  // the notice is a "Configure" request.
+  void ShowNotice(const std::string& title, const std::string& text) override;
 
   // Prints one line on stdout.
   void ShowText(const std::string& line);
@@ -62,6 +66,7 @@ class TLinuxApplication : public TApplication {
   std::atomic<bool> configureRequested_{false};
   std::function<void()> configure_;
   std::function<bool(const std::string&)> opener_;
+  TDesktopNotices notices_{[this] { RequestConfigure(); }};  // main thread
 };
 
 }  // namespace sv

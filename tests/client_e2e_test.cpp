@@ -104,6 +104,7 @@ TEST_F(Client, QuitCancelsAScanThatLinksMakeLong) {
 }
 
 TEST_F(Client, ASecondInstanceOnTheSameConsolePortReportsItAndEndsWithStatusOne) {
+  if (WindowsPrograms()) GTEST_SKIP() << "a second start of the tray program hands over to the first one";
   int port = FreePortPair();
   auto first = Make("first", port);
   ASSERT_NO_THROW(first->Start());
@@ -114,6 +115,27 @@ TEST_F(Client, ASecondInstanceOnTheSameConsolePortReportsItAndEndsWithStatusOne)
   if (!WindowsPrograms()) {
     EXPECT_EQ(second->Process().Out(), "Sorvana Client 9X\n");
   }
+  first->Quit();
+  EXPECT_EQ(first->Process().WaitExit(kStartLimit), 0);
+}
+
+// The tray program runs once per user session: a second start asks the first to open
+// the console, as "Configure" does, and ends with status 0 without an error box.
+TEST_F(Client, ASecondStartOfTheTrayProgramOpensTheFirstOnesConsoleAndEnds) {
+  if (!WindowsPrograms()) GTEST_SKIP() << "the headless host runs once per console port";
+  const std::string opened = dir_ / "opened.txt";
+  MakeDirs(dir_ / "browser");
+  auto first = Make("first", FreePortPair(), UseStandInBrowser(dir_ / "browser", opened));
+  ASSERT_NO_THROW(first->Start());
+  auto second = Make("second", FreePortPair());
+  second->Start({}, false);
+  // An error box would hold the program until it is closed: its end shows there is none.
+  EXPECT_EQ(second->Process().WaitExit(kStartLimit), 0);
+  const std::string url = first->LoginAddress();
+  auto until = std::chrono::steady_clock::now() + kStartLimit;
+  while (!(std::filesystem::exists(opened) && ReadFile(opened) == url + "\n") && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(milliseconds(10));
+  EXPECT_TRUE(std::filesystem::exists(opened) && ReadFile(opened) == url + "\n");
   first->Quit();
   EXPECT_EQ(first->Process().WaitExit(kStartLimit), 0);
 }

@@ -41,6 +41,19 @@ class TWinApplication : public TApplication {
   // Marks "Configure" as chosen; ProcessMessages runs it. Any thread.
   void RequestConfigure() { configureRequested_ = true; }
   void SetConfigureHandler(std::function<void()> handler) { configure_ = std::move(handler); }
+  // The tray's state and notices go to the form that owns the icon. Set before the
+  // controller exists and cleared after it has gone.
+  void SetTray(std::function<void(TTrayState)> showState,
+               std::function<void(const std::string&, const std::string&)> showNotice) {
+    showState_ = std::move(showState);
+    showNotice_ = std::move(showNotice);
+  }
+  void ShowState(TTrayState state) override {
+    if (showState_) showState_(state);
+  }
+  void ShowNotice(const std::string& title, const std::string& text) override {
+    if (showNotice_) showNotice_(title, text);
+  }
 
  private:
   const std::string title_;
@@ -48,6 +61,8 @@ class TWinApplication : public TApplication {
   HANDLE wake_;  // set by Terminate
   std::atomic<bool> configureRequested_{false};
   std::function<void()> configure_;
+  std::function<void(TTrayState)> showState_;
+  std::function<void(const std::string&, const std::string&)> showNotice_;
 };
 
 }  // namespace sv

@@ -3,11 +3,15 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cstdint>
+#include <cstring>
+
 #include "base/Messages.h"
 #include "controller/dmuDefaultSorvanaC.h"
 #include "host/ErrorBox.h"
 #include "host/win32/WinApplication.h"
 #include "platform/ProgramPaths.h"
+#include "platform/SessionInstance.h"
 #include "platform/win32/WinText.h"
 
 namespace sv {
@@ -16,7 +20,10 @@ namespace {
 const wchar_t kCaption[] = L"Sorvana Client 9x";
 constexpr UINT kIconMessage = WM_APP + 1;  // the icon's notifications
 constexpr UINT kCloseTray = WM_APP + 2;    // the form's end: the tray thread closes its window
+constexpr UINT kShowState = WM_APP + 3;    // wParam: the TTrayState to show
+constexpr UINT kShowNotice = WM_APP + 4;   // the notice waiting in the form
 constexpr UINT kIconId = 1;
+constexpr int kIconSize = 32;
 
 NOTIFYICONDATAW IconData(HWND window) {
   NOTIFYICONDATAW data{};
@@ -26,11 +33,69 @@ NOTIFYICONDATAW IconData(HWND window) {
   return data;
 }
 
+// The program's picture with a round mark of `colour` in its lower right corner, drawn at
+// run time so that each state has its own icon from the one picture. Null when the
+// picture cannot be read as 32-bit pixels; the caller then shows the plain picture.
+HICON MarkedIcon(HICON picture, COLORREF colour) {
+  ICONINFO info{};
+  if (!picture || !::GetIconInfo(picture, &info)) return nullptr;
+  BITMAPINFO format{};
+  format.bmiHeader.biSize = sizeof format.bmiHeader;
+  format.bmiHeader.biWidth = kIconSize;
+  format.bmiHeader.biHeight = -kIconSize;  // top row first
+  format.bmiHeader.biPlanes = 1;
+  format.bmiHeader.biBitCount = 32;
+  format.bmiHeader.biCompression = BI_RGB;
+  std::uint32_t pixels[kIconSize * kIconSize] = {};
+  HDC screen = ::GetDC(nullptr);
+  const bool read = info.hbmColor &&
+                    ::GetDIBits(screen, info.hbmColor, 0, kIconSize, pixels, &format, DIB_RGB_COLORS) == kIconSize;
+  // A picture without an alpha channel takes its transparency from its mask (set bits:
+  // transparent), read the same way.
+  bool alpha = false;
+  for (std::uint32_t pixel : pixels) alpha = alpha || (pixel >> 24) != 0;
+  std::uint32_t maskPixels[kIconSize * kIconSize] = {};
+  if (read && !alpha && info.hbmMask &&
+      ::GetDIBits(screen, info.hbmMask, 0, kIconSize, maskPixels, &format, DIB_RGB_COLORS) == kIconSize) {
+    for (int i = 0; i < kIconSize * kIconSize; ++i)
+      pixels[i] = (maskPixels[i] & 0xFFFFFFu) ? 0 : (pixels[i] | 0xFF000000u);
+  }
+  ::ReleaseDC(nullptr, screen);
+  if (info.hbmColor) ::DeleteObject(info.hbmColor);
+  if (info.hbmMask) ::DeleteObject(info.hbmMask);
+  if (!read) return nullptr;
+
+  // A disc of radius 7 with a dark rim, opaque, in the corner.
+  const std::uint32_t fill = 0xFF000000u | (GetRValue(colour) << 16) | (GetGValue(colour) << 8) | GetBValue(colour);
+  constexpr int kCentre = kIconSize - 8, kRadius = 7;
+  for (int y = 0; y < kIconSize; ++y) {
+    for (int x = 0; x < kIconSize; ++x) {
+      const int d2 = (x - kCentre) * (x - kCentre) + (y - kCentre) * (y - kCentre);
+      if (d2 <= (kRadius - 1) * (kRadius - 1)) pixels[y * kIconSize + x] = fill;
+      else if (d2 <= kRadius * kRadius + kRadius) pixels[y * kIconSize + x] = 0xFF202020u;
+    }
+  }
+  void* bits = nullptr;
+  HBITMAP colourBitmap = ::CreateDIBSection(nullptr, &format, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HBITMAP mask = ::CreateBitmap(kIconSize, kIconSize, 1, 1, nullptr);
+  HICON marked = nullptr;
+  if (colourBitmap && mask && bits) {
+    std::memcpy(bits, pixels, sizeof pixels);
+    ICONINFO made{TRUE, 0, 0, mask, colourBitmap};
+    marked = ::CreateIconIndirect(&made);
+  }
+  if (colourBitmap) ::DeleteObject(colourBitmap);
+  if (mask) ::DeleteObject(mask);
+  return marked;
+}
+
 }  // namespace
 
 TfmMain::TfmMain(TWinApplication& application, ControllerFactory createController)
     : application_(application), createController_(std::move(createController)) {
   application_.SetConfigureHandler([this] { Configure1Click(); });
+  application_.SetTray([this](TTrayState state) { ShowState(state); },
+                       [this](const std::string& title, const std::string& text) { ShowNotice(title, text); });
   HANDLE ready = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
   tray_ = std::thread([this, ready] { RunTray(ready); });
   ::WaitForSingleObject(ready, INFINITE);
@@ -39,6 +104,7 @@ TfmMain::TfmMain(TWinApplication& application, ControllerFactory createControlle
 
 TfmMain::~TfmMain() {
   application_.SetConfigureHandler(nullptr);
+  application_.SetTray(nullptr, nullptr);
   std::unique_ptr<TdmCustomSorvanaC> controller;
   {
     std::scoped_lock lock(controllerMutex_);
@@ -68,7 +134,11 @@ void TfmMain::RunTray(HANDLE ready) {
   ::AppendMenuW(menu_, MF_STRING, kQuitCommand, L"Quit");
   ::AppendMenuW(menu_, MF_STRING, kConfigureCommand, L"Configure");
   ::SetMenuDefaultItem(menu_, kConfigureCommand, FALSE);
-  icon_ = static_cast<HICON>(::LoadImageW(instance, L"MAINICON", IMAGE_ICON, 32, 32, 0));
+  icon_ = static_cast<HICON>(::LoadImageW(instance, L"MAINICON", IMAGE_ICON, kIconSize, kIconSize, 0));
+  // Synchronising: blue; failed: red; paused: grey.
+  stateIcons_[static_cast<int>(TTrayState::kSynchronising)] = MarkedIcon(icon_, RGB(0x1E, 0x78, 0xDC));
+  stateIcons_[static_cast<int>(TTrayState::kFailed)] = MarkedIcon(icon_, RGB(0xDC, 0x14, 0x14));
+  stateIcons_[static_cast<int>(TTrayState::kPaused)] = MarkedIcon(icon_, RGB(0x90, 0x90, 0x90));
   AddIcon();
   ::SetEvent(ready);
 
@@ -81,13 +151,46 @@ void TfmMain::RunTray(HANDLE ready) {
   ::Shell_NotifyIconW(NIM_DELETE, &data);
   if (menu_) ::DestroyMenu(menu_);
   if (icon_) ::DestroyIcon(icon_);
+  for (HICON marked : stateIcons_)
+    if (marked) ::DestroyIcon(marked);
+}
+
+HICON TfmMain::StateIcon() const {
+  const HICON marked = stateIcons_[static_cast<int>(state_)];
+  return marked ? marked : icon_;
+}
+
+void TfmMain::ShowState(TTrayState state) {
+  if (window_) ::PostMessageW(window_, kShowState, static_cast<WPARAM>(state), 0);
+}
+
+void TfmMain::ShowNotice(const std::string& title, const std::string& text) {
+  {
+    std::scoped_lock lock(noticeMutex_);
+    noticeTitle_ = win::Wide(title);
+    noticeText_ = win::Wide(text);
+    noticeWarns_ = title == msg::kNoticeFailedTitle;
+  }
+  if (window_) ::PostMessageW(window_, kShowNotice, 0, 0);
+}
+
+void TfmMain::ShowWaitingNotice() {
+  NOTIFYICONDATAW data = IconData(window_);
+  data.uFlags = NIF_INFO;
+  {
+    std::scoped_lock lock(noticeMutex_);
+    noticeTitle_.copy(data.szInfoTitle, std::size(data.szInfoTitle) - 1);
+    noticeText_.copy(data.szInfo, std::size(data.szInfo) - 1);
+    data.dwInfoFlags = noticeWarns_ ? NIIF_WARNING : NIIF_INFO;
+  }
+  ::Shell_NotifyIconW(NIM_MODIFY, &data);
 }
 
 bool TfmMain::AddIcon() {
   NOTIFYICONDATAW data = IconData(window_);
   data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
   data.uCallbackMessage = kIconMessage;
-  data.hIcon = icon_;
+  data.hIcon = StateIcon();
   const std::wstring hint = win::Wide(msg::kTrayHint);
   hint.copy(data.szTip, std::size(data.szTip) - 1);
   if (!::Shell_NotifyIconW(NIM_ADD, &data)) return false;
@@ -156,6 +259,17 @@ LRESULT TfmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case kCloseTray:
       ::DestroyWindow(window_);
       return 0;
+    case kShowState: {
+      state_ = static_cast<TTrayState>(wParam);
+      NOTIFYICONDATAW data = IconData(window_);
+      data.uFlags = NIF_ICON;
+      data.hIcon = StateIcon();
+      ::Shell_NotifyIconW(NIM_MODIFY, &data);
+      return 0;
+    }
+    case kShowNotice:
+      ShowWaitingNotice();
+      return 0;
     case WM_DESTROY:
       ::PostQuitMessage(0);
       return 0;
@@ -172,6 +286,10 @@ void TfmMain::OnIconMessage(UINT event) {
     case WM_CONTEXTMENU:
     case NIN_KEYSELECT:
       ShowMenu();
+      break;
+    case NIN_BALLOONUSERCLICK:
+      // A click on a notice opens the console, as "Configure" does.
+      application_.RequestConfigure();
       break;
     case WM_LBUTTONDBLCLK:
       // The menu's default item, as if it were chosen: "Configure".
@@ -194,6 +312,19 @@ void TfmMain::RunMenuItem(UINT id) {
   // "Configure" runs on the main thread at its next tick, where a failure is shown.
   if (id == kConfigureCommand) application_.RequestConfigure();
   if (id == kQuitCommand) Exit1Click();
+}
+
+bool HandToRunningInstance() {
+  if (ClaimSessionInstance()) return false;
+  // The first start may still be creating its window: looked for up to 10 s.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    if (HWND first = ::FindWindowW(TfmMain::kWindowClass, kCaption)) {
+      ::PostMessageW(first, WM_COMMAND, TfmMain::kConfigureCommand, 0);
+      return true;
+    }
+    ::Sleep(100);
+  }
+  return true;
 }
 
 int RunProgram(TWinApplication& application, TfmMain::ControllerFactory createController) {

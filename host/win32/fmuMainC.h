@@ -13,8 +13,10 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 
+#include "controller/Application.h"
 #include "controller/dmuCustomSorvanaC.h"
 
 namespace sv {
@@ -50,6 +52,13 @@ class TfmMain {
   // The hidden window that receives the icon's notifications.
   HWND Window() const { return window_; }
 
+  // The icon shows the state: the program's picture, marked for every state but idle;
+  // the hint stays. Any thread.
+  void ShowState(TTrayState state);
+  // A balloon from the icon with the title and text (Windows-1250); a click on it opens
+  // the console as "Configure" does. Any thread.
+  void ShowNotice(const std::string& title, const std::string& text);
+
  private:
   // The tray thread: creates the window, menu and icon, reports that they exist, and
   // dispatches their messages until the window is destroyed.
@@ -60,6 +69,8 @@ class TfmMain {
   void ShowMenu();
   void RunMenuItem(UINT id);
   bool AddIcon();
+  HICON StateIcon() const;
+  void ShowWaitingNotice();
 
   TWinApplication& application_;
   ControllerFactory createController_;
@@ -69,6 +80,11 @@ class TfmMain {
   HWND window_ = nullptr;
   HMENU menu_ = nullptr;
   HICON icon_ = nullptr;
+  HICON stateIcons_[4] = {};  // by TTrayState; null for idle, which shows icon_
+  TTrayState state_ = TTrayState::kIdle;  // tray thread
+  std::mutex noticeMutex_;  // guards the notice waiting to be shown
+  std::wstring noticeTitle_, noticeText_;
+  bool noticeWarns_ = false;
   UINT taskbarCreated_ = 0;
   bool contextMenuMessages_ = false;  // the shell sends WM_CONTEXTMENU for the icon
   std::thread tray_;
@@ -78,6 +94,11 @@ class TfmMain {
 // termination. A failure that leaves StartController is shown in the error box and ends
 // the program. Returns the exit status: 0 after a requested end, 1 after such a failure.
 int RunProgram(TWinApplication& application, TfmMain::ControllerFactory createController);
+
+// A second start in the user's session: asks the running program's tray to open the
+// console, as "Configure" does, and returns true; the caller then ends with status 0.
+// False for the first start, which goes on.
+bool HandToRunningInstance();
 
 // The program's controller: TdmDefaultSorvanaC, finding a settings file beside the
 // program file before the one in the common application-data folder.

@@ -9,6 +9,7 @@
 #include "sync/TaskBuilder.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  if (sv::HandToRunningInstance()) return 0;
   sv::LoadLocaleFacts();
   sv::RegisterFileCommands();
   sv::TWinApplication application(sv::ApplicationTitle(sv::ProgramFileName()));

@@ -42,6 +42,15 @@ class FakeConsoleController : public ConsoleController {
   }
   Safety SafetySettings() override { return Locked([&] { return safety; }); }
   void SetSafetySettings(const Safety& s) override { Locked([&] { safety = s; }); }
+  bool Notices() override { return Locked([&] { return notices; }); }
+  void SetNotices(bool on) override { Locked([&] { notices = on; }); }
+  bool StartsAtLogin() override { return Locked([&] { return startsAtLogin; }); }
+  void SetStartsAtLogin(bool on) override {
+    Locked([&] {
+      if (!startAtLoginFailure.empty()) throw Exception(startAtLoginFailure);
+      startsAtLogin = on;
+    });
+  }
   TDateTime LastAttempt() override { return Locked([&] { return lastAttempt; }); }
   TDateTime LastSuccess() override { return Locked([&] { return lastSuccess; }); }
 
@@ -80,6 +89,9 @@ class FakeConsoleController : public ConsoleController {
   int projects = 1;
   std::string root = "/srv/projekt";
   Safety safety{true, 50, 25};
+  bool notices = true;
+  bool startsAtLogin = false;
+  std::string startAtLoginFailure;  // raised by SetStartsAtLogin when not empty
   TDateTime lastAttempt = 0, lastSuccess = 0;
   std::string saveError;
   std::atomic<bool> syncRunning{false}, syncRequested{false};

@@ -5,7 +5,8 @@
 # console's login address with the key of the program's key file (the shell's open of
 # the address reaches a stand-in browser); "Quit" ends the program with status 0 and
 # removes the key file. Saves a screenshot of the icon with its menu open as
-# OUT_DIR/tray-menu.png.
+# OUT_DIR/tray-menu.png. The refused synchronisation brings a balloon with the failure
+# and marks the icon red; OUT_DIR/tray-notice.png shows them.
 #   tray_test.sh BIN_DIR OUT_DIR
 # Needs DISPLAY (an X server such as Xvfb) and the Wine settings of the test stage
 # (scripts/test-windows.sh).
@@ -70,6 +71,24 @@ xdotool mousemove "$icon_x" "$icon_y"
 await 'wine "$bin/tray-remote.exe" tips 2>/dev/null | tr -d "\r" | grep -q -x "Sorvana Client 9X"' ||
   fail "the icon's hint is not \"Sorvana Client 9X\""
 
+# Each synchronisation is refused: the first one brings a balloon from the icon with the
+# failure and the icon's red mark.
+red() {
+  import -window root -crop "20x20+$X+$Y" -depth 8 txt:- 2>/dev/null |
+    grep -c -i -E '#(D[C-F]|E[0-9A-F]|F[0-9A-F])[01][0-9A-F][01][0-9A-F]' || true
+}
+await 'wine "$bin/tray-remote.exe" tips 2>/dev/null | tr -d "\r" | grep -q "Connection refused"' ||
+  fail "no balloon told of the failed synchronisation"
+await '[[ $(red) -gt 5 ]]' || fail "the icon shows no mark of the failure"
+import -window root -crop "320x160+0+0" +repage "$out/tray-notice.png"
+# Wine's tray tells the program nothing of a click on a balloon; the click only closes
+# it here, so that it covers none of what follows.
+balloon=$(xdotool search --onlyvisible --class "^explorer.exe$" 2>/dev/null | grep -v -x "$tray" | tail -n 1)
+[[ -n $balloon ]] || fail "the balloon has no window"
+eval "$(xdotool getwindowgeometry --shell "$balloon")"
+xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT * 3 / 4)) click 1
+eval "$(xdotool getwindowgeometry --shell "$tray")"
+
 # A restarted shell's broadcast: the icon is added again, and that it is still there is
 # no failure (no error box, the program goes on).
 wine "$bin/tray-remote.exe" taskbar-created >/dev/null 2>&1
@@ -106,4 +125,4 @@ client=""
 [[ ! -e $key_file ]] || fail "the key file stayed after \"Quit\""
 [[ $(grep -v -E "$url_pattern" "$work/opened.txt" | wc -l) -eq 0 ]] || fail "other addresses opened: $(cat "$work/opened.txt")"
 if grep -q -F "$key" "$work/opened.txt"; then fail "an opened address carried the console key"; fi
-echo "tray test: icon, hint, a restarted shell, Configure from the menu and a double-click, Quit with status 0; $out/tray-menu.png"
+echo "tray test: icon, hint, the failure's balloon and mark, a restarted shell, Configure from the menu and a double-click, Quit with status 0; $out/tray-menu.png, $out/tray-notice.png"

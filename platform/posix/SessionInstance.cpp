@@ -1,0 +1,7 @@
+#include "platform/SessionInstance.h"
+
+namespace sv {
+
+bool ClaimSessionInstance() { return true; }
+
+}  // namespace sv
