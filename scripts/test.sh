@@ -35,7 +35,7 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 echo "== ThreadSanitizer build (threaded tests)"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DSV_TSAN=ON -DSV_BENCH=OFF
 cmake --build build-tsan -j "$jobs"
-TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/support/tsan.supp" ctest --test-dir build-tsan --output-on-failure -j "$jobs"
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j "$jobs"
 
 if [[ -x tests/browser/run.sh ]]; then
   echo "== browser test"
