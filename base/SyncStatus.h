@@ -26,6 +26,13 @@ struct TSyncProgress {
   std::uint64_t size = 0;      // of its size in bytes
 };
 
+// How the connection of the last synchronisation was protected.
+struct TConnectionSecurity {
+  bool encrypted = false;  // TLS carried the whole exchange
+  std::string protocol;    // the TLS version agreed ("TLSv1.3"); empty when not encrypted
+  std::string serverKey;   // the SHA-256 of the server's public key, written as a pin is
+};
+
 // How the last synchronisation of a project ended.
 struct TProjectResult {
   std::string name;

@@ -53,6 +53,18 @@ class ConsoleController {
   // Raises the system's reason when the start at login cannot be changed.
   virtual void SetStartsAtLogin(bool on) = 0;
 
+  // The command channel's protection: TLS or none, and the pin of the server's key (empty
+  // when the certificate is verified against the system's trust store instead).
+  struct Tls {
+    bool required = false;
+    std::string pin;
+  };
+  virtual Tls TlsSettings() = 0;
+  virtual void SetTlsSettings(const Tls& tls) = 0;
+  // How the connection of the last synchronisation was protected (not encrypted before
+  // the first).
+  virtual TConnectionSecurity LastConnection() = 0;
+
   virtual TDateTime LastAttempt() = 0;  // 0: never
   virtual TDateTime LastSuccess() = 0;  // 0: never
 

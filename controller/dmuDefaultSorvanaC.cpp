@@ -140,6 +140,22 @@ void TdmDefaultSorvanaC::SetNotices(bool on) {
   WithSettings([on](TsvSettings& s) { s.notices = on; });
 }
 
+ConsoleController::Tls TdmDefaultSorvanaC::TlsSettings() {
+  return WithSettings([](TsvSettings& s) { return Tls{s.tlsRequired, s.tlsPin}; });
+}
+
+void TdmDefaultSorvanaC::SetTlsSettings(const Tls& tls) {
+  WithSettings([&](TsvSettings& s) {
+    s.tlsRequired = tls.required;
+    s.tlsPin = tls.pin;
+  });
+}
+
+TConnectionSecurity TdmDefaultSorvanaC::LastConnection() {
+  std::lock_guard lock(connectionMutex_);
+  return lastConnection_;
+}
+
 bool TdmDefaultSorvanaC::StartsAtLogin() { return sv::StartsAtLogin(); }
 
 void TdmDefaultSorvanaC::SetStartsAtLogin(bool on) { sv::SetStartsAtLogin(on); }

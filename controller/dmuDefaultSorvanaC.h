@@ -78,6 +78,9 @@ class TdmDefaultSorvanaC : public TdmCustomSorvanaC, public ConsoleController {
   void SetNotices(bool on) override;
   bool StartsAtLogin() override;
   void SetStartsAtLogin(bool on) override;
+  Tls TlsSettings() override;
+  void SetTlsSettings(const Tls& tls) override;
+  TConnectionSecurity LastConnection() override;
   TDateTime LastAttempt() override { return times_.lastAttempt; }
   TDateTime LastSuccess() override { return times_.lastSuccess; }
   void RequestSync() override;
@@ -161,6 +164,9 @@ class TdmDefaultSorvanaC : public TdmCustomSorvanaC, public ConsoleController {
   std::shared_ptr<const TSyncPreview> lastPreview_;
   bool loopEnded_ = false;
   std::condition_variable_any previewServedSignal_;  // waits that a request's token can end
+
+  std::mutex connectionMutex_;  // guards lastConnection_
+  TConnectionSecurity lastConnection_;  // of the last synchronisation that reached the server
 
   TSyncMonitor monitor_;      // progress and pause
   TSyncNotices notices_;      // main thread

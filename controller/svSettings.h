@@ -52,6 +52,8 @@ struct TsvSettings {
   std::int32_t removalLimit = kDefaultRemovalLimit;
   std::int32_t removalPercent = kDefaultRemovalPercent;
   bool notices = true;            // desktop notices of failures and recoveries
+  bool tlsRequired = false;       // the command channel runs inside TLS
+  std::string tlsPin;             // the SHA-256 of the server's public key; empty: none
   TsvProjectList projects;
 };
 

@@ -51,6 +51,9 @@ class FakeConsoleController : public ConsoleController {
       startsAtLogin = on;
     });
   }
+  Tls TlsSettings() override { return Locked([&] { return tls; }); }
+  void SetTlsSettings(const Tls& t) override { Locked([&] { tls = t; }); }
+  TConnectionSecurity LastConnection() override { return Locked([&] { return connection; }); }
   TDateTime LastAttempt() override { return Locked([&] { return lastAttempt; }); }
   TDateTime LastSuccess() override { return Locked([&] { return lastSuccess; }); }
 
@@ -91,6 +94,8 @@ class FakeConsoleController : public ConsoleController {
   Safety safety{true, 50, 25};
   bool notices = true;
   bool startsAtLogin = false;
+  Tls tls;
+  TConnectionSecurity connection;
   std::string startAtLoginFailure;  // raised by SetStartsAtLogin when not empty
   TDateTime lastAttempt = 0, lastSuccess = 0;
   std::string saveError;

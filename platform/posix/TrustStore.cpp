@@ -1,0 +1,7 @@
+#include "platform/TrustStore.h"
+
+namespace sv {
+
+std::vector<std::string> SystemRootCertificates() { return {}; }
+
+}  // namespace sv
