@@ -62,7 +62,7 @@ class SvCHTTPServer {
 
  private:
   struct Impl;
-  Impl* impl_;
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace sv

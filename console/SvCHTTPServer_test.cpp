@@ -3,69 +3,23 @@
 #include <asio.hpp>
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
+#include <memory>
+#include <vector>
 
 #include "base/Exception.h"
 #include "base/Messages.h"
 #include "console/ResourceGet.h"
+#include "tests/support/ConsoleClient.h"
 #include "tests/support/FakeConsoleController.h"
 #include "tests/support/Wait.h"
 
 namespace sv {
 namespace {
 
-using asio::ip::tcp;
+using namespace sv::test;
 
-// A blocking client connection to the listener, on loopback only.
-class Client {
- public:
-  explicit Client(int port, bool v6 = false) { Connect(port, v6); }
-  // A client that reads slowly: its small receive buffer fills at once.
-  struct SmallBuffer {};
-  Client(int port, SmallBuffer) {
-    socket_.open(tcp::v4());
-    socket_.set_option(asio::socket_base::receive_buffer_size(4096));
-    Connect(port, false);
-  }
-  void Connect(int port, bool v6) {
-    socket_.connect({v6 ? asio::ip::address(asio::ip::address_v6::loopback())
-                        : asio::ip::address(asio::ip::address_v4::loopback()),
-                     static_cast<unsigned short>(port)});
-  }
-  void Send(const std::string& bytes) { asio::write(socket_, asio::buffer(bytes)); }
-  void CloseSending() { socket_.shutdown(tcp::socket::shutdown_send); }
-  // Everything until the server closes (a reset ends it too).
-  std::string ReadAll() {
-    std::string all;
-    char chunk[8192];
-    std::error_code ec;
-    while (std::size_t n = socket_.read_some(asio::buffer(chunk), ec)) all.append(chunk, n);
-    return all;
-  }
-
- private:
-  asio::io_context context_;
-  tcp::socket socket_{context_};
-};
-
-std::string Exchange(int port, const std::string& request, bool v6 = false) {
-  Client c(port, v6);
-  c.Send(request);
-  return c.ReadAll();
-}
-
-// The headers that end every answer.
-const std::string kTail = "Server: Sorvana Client\r\nX-Frame-Options: DENY\r\n"
-                          "Content-Security-Policy: frame-ancestors 'none'\r\n\r\n";
 const std::string kKey = std::string(64, 'k');
 const std::string kAuth = "Authorization: Bearer " + kKey + "\r\n";
-
-std::string Body(const std::string& response) { return response.substr(response.find("\r\n\r\n") + 4); }
-std::string Head(const std::string& response) { return response.substr(0, response.find("\r\n\r\n") + 4); }
 
 class ListenerTest : public ::testing::Test {
  protected:
@@ -255,78 +209,6 @@ TEST_F(ListenerTest, OneRequestPerConnectionAndBrokenRequestsGetNoAnswer) {
   EXPECT_EQ(cut.ReadAll(), "");
 }
 
-TEST(Listener, HandlerErrorsAnswer500AndTheListenerGoesOn) {
-  SvCHTTPServer server([](const ConsoleRequest& r, ConsoleResponse& response) {
-    if (r.document == "/fail") throw Exception("Resource missing not found");
-    response.contentText = "ok";
-  });
-  server.SetDefaultPort(0);
-  server.Activate();
-  const std::string failed = Exchange(server.BoundPort(), "GET /fail HTTP/1.1\r\nHost: localhost\r\n\r\n");
-  EXPECT_EQ(failed, "HTTP/1.1 500 Internal Server Error\r\nConnection: close\r\nContent-Type: text/html\r\n"
-                    "Content-Length: 26\r\n" + kTail + "Resource missing not found");
-  EXPECT_EQ(Body(Exchange(server.BoundPort(), "GET / HTTP/1.1\r\nHost: localhost\r\n\r\n")), "ok");
-}
-
-TEST(Listener, IdleConnectionsAreClosed) {
-  SvCHTTPServer server([](const ConsoleRequest&, ConsoleResponse&) {});
-  server.SetIdleTimeout(std::chrono::milliseconds(50));
-  server.SetDefaultPort(0);
-  server.Activate();
-  Client silent(server.BoundPort());
-  EXPECT_EQ(silent.ReadAll(), "");  // returns only because the server closed
-  Client halfway(server.BoundPort());
-  halfway.Send("GET / HTTP/1.1\r\n");
-  EXPECT_EQ(halfway.ReadAll(), "");
-}
-
-// A handler that answers "ok", holds a request for "/hold" until Release or until its
-// token is stopped, and answers "/big" with kBig bytes.
-constexpr std::size_t kBig = 6 << 20;  // more than the socket buffers of a slow reader hold
-
-class Holder {
- public:
-  RequestHandler Handler() {
-    return [this](const ConsoleRequest& request, ConsoleResponse& r) {
-      if (request.document == "/hold") {
-        std::unique_lock lock(m_);
-        ++holding_;
-        cv_.notify_all();
-        cv_.wait(lock, request.stop, [this] { return release_; });
-        if (request.stop.stop_requested()) ++stopped_;
-      }
-      r.contentText = request.document == "/big" ? std::string(kBig, 'b') : "ok";
-      if (request.document == "/big") {
-        std::scoped_lock lock(m_);
-        ++holding_;
-        cv_.notify_all();
-      }
-    };
-  }
-  int Stopped() {
-    std::scoped_lock lock(m_);
-    return stopped_;
-  }
-  // True when `count` requests are held within a minute (only a fault takes longer).
-  bool AwaitHolding(int count) {
-    std::unique_lock lock(m_);
-    return cv_.wait_for(lock, std::chrono::seconds(60), [&] { return holding_ == count; });
-  }
-  void Release() {
-    {
-      std::scoped_lock lock(m_);
-      release_ = true;
-    }
-    cv_.notify_all();
-  }
-
- private:
-  std::mutex m_;
-  std::condition_variable_any cv_;
-  int holding_ = 0;
-  int stopped_ = 0;
-  bool release_ = false;
-};
 
 // At the cap a newcomer is still served: the connection admitted first makes room, one
 // that waits for its request as well as one whose request is being handled (its token is
@@ -393,165 +275,6 @@ TEST(Listener, ASlowReaderMakesRoomAtTheCap) {
   holder.Release();
 }
 
-// Threads that finish take the waiting connections themselves, and connections that come
-// while every serving thread is held by a long request are started all the same: every
-// client is answered.
-TEST(Listener, ConnectionsComingWhileEveryThreadIsHeldAreServed) {
-  Holder holder;
-  SvCHTTPServer server(holder.Handler());
-  server.SetDefaultPort(0);
-  server.Activate();
-  const int port = server.BoundPort();
-  // More than the threads that are woken for waiting connections at once.
-  const int held = static_cast<int>(std::max(1u, std::thread::hardware_concurrency())) + 2;
-  std::atomic<int> answered{0};
-  const auto ask = [&](const char* document) {
-    const std::string request = std::string("GET ") + document + " HTTP/1.1\r\nHost: localhost\r\n\r\n";
-    if (Body(Exchange(port, request)) == "ok") ++answered;
-  };
-  std::vector<std::thread> holders, clients;
-  for (int i = 0; i < held; ++i) holders.emplace_back(ask, "/hold");
-  EXPECT_TRUE(holder.AwaitHolding(held));
-  for (int i = 0; i < 8; ++i) clients.emplace_back([&] {
-    for (int j = 0; j < 50; ++j) ask("/");
-  });
-  for (auto& t : clients) t.join();
-  EXPECT_EQ(answered, 400);
-  holder.Release();
-  for (auto& t : holders) t.join();
-  EXPECT_EQ(answered, 400 + held);
-  EXPECT_TRUE(test::WaitFor([&] { return server.OpenConnections() == 0; }));
-}
-
-// Every connection is closed at its deadline, whatever it does: one that sends nothing,
-// one that sends its request a line at a time, one whose handler runs on (its token is
-// stopped), and one that never reads its answer.
-TEST(Listener, EveryConnectionEndsAtItsDeadline) {
-  Holder holder;
-  SvCHTTPServer server(holder.Handler());
-  server.SetLifeLimit(std::chrono::milliseconds(300));
-  server.SetDefaultPort(0);
-  server.Activate();
-  const int port = server.BoundPort();
-  Client quiet(port), slow(port), held(port), reader(port, Client::SmallBuffer{});
-  held.Send("GET /hold HTTP/1.1\r\nHost: localhost\r\n\r\n");
-  reader.Send("GET /big HTTP/1.1\r\nHost: localhost\r\n\r\n");
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);  // only a fault gets here
-  bool closed = false;
-  try {
-    slow.Send("GET / HTTP/1.1\r\n");
-    while (std::chrono::steady_clock::now() < until) {
-      slow.Send("X-Pad: 1\r\n");
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-  } catch (const std::system_error&) {
-    closed = true;
-  }
-  EXPECT_TRUE(closed);
-  while (server.OpenConnections() > 0 && std::chrono::steady_clock::now() < until) std::this_thread::yield();
-  EXPECT_EQ(server.OpenConnections(), 0);
-  EXPECT_EQ(quiet.ReadAll(), "");
-  EXPECT_EQ(held.ReadAll(), "");
-  EXPECT_EQ(holder.Stopped(), 1);
-  EXPECT_LT(reader.ReadAll().size(), kBig);
-}
-
-TEST(Listener, BindFailureLeavesNothingBound) {
-  asio::io_context context;
-  tcp::acceptor v4(context, {asio::ip::address_v4::loopback(), 0});
-  const int taken = v4.local_endpoint().port();
-  SvCHTTPServer second([](const ConsoleRequest&, ConsoleResponse&) {});
-  second.SetDefaultPort(taken);
-  try {
-    second.Activate();
-    FAIL() << "bound a taken port";
-  } catch (const Exception& e) {
-    EXPECT_EQ(e.Message(), "Could not bind socket. Address and port are already in use.");
-  }
-  EXPECT_EQ(second.BoundPort(), 0);
-
-  // ::1 taken, 127.0.0.1 free: 127.0.0.1 must not stay bound after the failure.
-  v4.close();
-  tcp::acceptor v6(context);
-  v6.open(tcp::v6());
-  v6.set_option(asio::ip::v6_only(true));
-  v6.bind({asio::ip::address_v6::loopback(), static_cast<unsigned short>(taken)});
-  v6.listen();
-  EXPECT_THROW(second.Activate(), Exception);
-  tcp::acceptor again(context);
-  again.open(tcp::v4());
-  std::error_code ec;
-  again.bind({asio::ip::address_v4::loopback(), static_cast<unsigned short>(taken)}, ec);
-  EXPECT_FALSE(ec) << ec.message();
-}
-
-TEST(Listener, StopClosesConnectionsAndWaitsForRunningRequests) {
-  std::mutex m;
-  std::condition_variable cv;
-  bool entered = false, release = false;
-  std::atomic<bool> handlerDone{false};
-  SvCHTTPServer server([&](const ConsoleRequest&, ConsoleResponse& r) {
-    std::unique_lock lock(m);
-    entered = true;
-    cv.notify_all();
-    cv.wait(lock, [&] { return release; });
-    r.contentText = "late";
-    handlerDone = true;
-  });
-  server.SetDefaultPort(0);
-  server.Activate();
-  const int port = server.BoundPort();
-  Client idle(port);  // an idle connection must not hold Stop for its 30 seconds
-  Client busy(port);
-  busy.Send("GET / HTTP/1.1\r\nHost: localhost\r\n\r\n");
-  {
-    std::unique_lock lock(m);
-    cv.wait(lock, [&] { return entered; });
-  }
-  bool doneWhenStopped = false;
-  std::thread stopper([&] {
-    server.Stop();
-    doneWhenStopped = handlerDone;
-  });
-  {
-    std::scoped_lock lock(m);
-    release = true;
-  }
-  cv.notify_all();
-  stopper.join();
-  EXPECT_TRUE(doneWhenStopped);
-  EXPECT_EQ(idle.ReadAll(), "");
-  EXPECT_THROW(Client refused(port), std::system_error);
-  server.Stop();  // idempotent
-}
-
-// Stop does not wait for a long request to end by itself: it stops the request's token,
-// which a long handler (a filter being matched) watches. The thread that served it is
-// not handed a connection after the listener starts again.
-TEST(Listener, StopStopsTheTokenOfARunningRequest) {
-  std::atomic<bool> entered{false}, stopped{false};
-  SvCHTTPServer server([&](const ConsoleRequest& r, ConsoleResponse& response) {
-    if (r.target != "/long") return response.contentText = "quick", void();
-    entered = true;
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);  // only a fault gets here
-    while (!r.stop.stop_requested() && std::chrono::steady_clock::now() < until)
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    stopped = r.stop.stop_requested();
-    // Ends after the pool has begun to stop its threads, as a slow handler does.
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  });
-  server.SetDefaultPort(0);
-  server.Activate();
-  Client busy(server.BoundPort());
-  busy.Send("GET /long HTTP/1.1\r\nHost: localhost\r\n\r\n");
-  ASSERT_TRUE(test::WaitFor([&] { return entered.load(); }));
-  server.Stop();
-  EXPECT_TRUE(stopped);
-  EXPECT_EQ(busy.ReadAll(), "");
-  server.Activate();
-  for (int i = 0; i < 2; ++i)
-    EXPECT_EQ(Body(Exchange(server.BoundPort(), "GET /q HTTP/1.1\r\nHost: localhost\r\n\r\n")), "quick");
-}
 
 }  // namespace
 }  // namespace sv
