@@ -58,6 +58,21 @@ std::optional<std::uint64_t>& FreeSpaceLimit() {
   return limit;
 }
 
+void AtomicFile::Write(const char* data, std::size_t size) {
+  AtomicFileState& state = State();
+  if (!state.Discarding()) state.pending.Write(data, size);  // discarding: see the constructor
+}
+
+// While discarding, the room still takes the bytes, which Placed then drops.
+char* AtomicFile::Room(std::size_t minimum, std::size_t& size) { return State().pending.Room(minimum, size); }
+
+void AtomicFile::Placed(std::size_t n) {
+  AtomicFileState& state = State();
+  if (!state.Discarding()) state.pending.Placed(n);
+}
+
+void AtomicFile::SetTime(std::int64_t unixSeconds) { State().time = unixSeconds; }
+
 void WriteFileAtomic(std::string_view path, std::string_view content) {
   AtomicFile file(path, AtomicFile::Durability::Durable);
   file.Write(content.data(), content.size());

@@ -14,6 +14,8 @@
 
 namespace sv::fs {
 
+struct AtomicFileState;
+
 // Temporary files made ahead of the writers that will take them, on a thread of the
 // maker's own: creating a file is most of what writing a small one costs, so earlier
 // content can be written while the next files are created. Files are made in the order
@@ -102,6 +104,8 @@ class AtomicFile {
 
  private:
   struct Impl;
+  // The state kept alike on every system, within impl_.
+  AtomicFileState& State();
   std::unique_ptr<Impl> impl_;
 };
 

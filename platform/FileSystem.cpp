@@ -2,6 +2,7 @@
 #include "platform/FileSystem.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace sv::fs {
 
@@ -37,6 +38,21 @@ bool IsAbsolutePath(std::string_view path) {
   const bool drive = path.size() >= 3 && ((path[0] | 0x20) >= 'a' && (path[0] | 0x20) <= 'z') &&
                      path[1] == ':' && IsSeparator(path[2]);
   return drive || (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1]));
+}
+
+InputFile::~InputFile() { Close(); }
+
+InputFile::InputFile(InputFile&& other) noexcept
+    : handle_(std::exchange(other.handle_, -1)), size_(other.size_), path_(std::move(other.path_)) {}
+
+InputFile& InputFile::operator=(InputFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = std::exchange(other.handle_, -1);
+    size_ = other.size_;
+    path_ = std::move(other.path_);
+  }
+  return *this;
 }
 
 }  // namespace sv::fs

@@ -145,6 +145,9 @@ class InputFile {
   std::size_t Read(char* buffer, std::size_t size);
 
  private:
+  // Closes the file, when open; the system's part of the destructor and the move.
+  void Close() noexcept;
+
   std::intptr_t handle_ = -1;
   std::uint64_t size_ = 0;
   std::string path_;  // as the caller named it, for the message

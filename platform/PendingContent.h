@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace sv::fs {
 
@@ -36,6 +37,20 @@ class PendingContent {
   std::unique_ptr<char[]> buffer_;
   std::size_t capacity_ = 0, used_ = 0;
   std::uint64_t announced_ = 0;
+};
+
+// The part of an AtomicFile's state that the writers of both systems keep alike, which
+// the members of AtomicFile shared by both systems reach.
+struct AtomicFileState {
+  // `writeOut`: see PendingContent.
+  explicit AtomicFileState(std::function<void(const char*, std::size_t)> writeOut) : pending(std::move(writeOut)) {}
+  virtual ~AtomicFileState() = default;
+  // True while the writer drops what it is given: it has no temporary file, or a
+  // failure is waiting for Commit.
+  virtual bool Discarding() const = 0;
+
+  PendingContent pending;
+  std::optional<std::int64_t> time;  // the last-write time that Commit sets
 };
 
 // Called with the temporary file's path before the rename (tests).

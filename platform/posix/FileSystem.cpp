@@ -315,21 +315,9 @@ FolderHandle& FolderHandle::operator=(FolderHandle&& other) noexcept {
   return *this;
 }
 
-InputFile::~InputFile() {
+void InputFile::Close() noexcept {
   if (handle_ >= 0) ::close(static_cast<int>(handle_));
-}
-
-InputFile::InputFile(InputFile&& other) noexcept
-    : handle_(std::exchange(other.handle_, -1)), size_(other.size_), path_(std::move(other.path_)) {}
-
-InputFile& InputFile::operator=(InputFile&& other) noexcept {
-  if (this != &other) {
-    if (handle_ >= 0) ::close(static_cast<int>(handle_));
-    handle_ = std::exchange(other.handle_, -1);
-    size_ = other.size_;
-    path_ = std::move(other.path_);
-  }
-  return *this;
+  handle_ = -1;
 }
 
 InputFile InputFile::Open(std::string_view path) {

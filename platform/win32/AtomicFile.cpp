@@ -35,7 +35,9 @@ std::wstring TempName(const std::wstring& target) {
 
 }  // namespace
 
-struct AtomicFile::Impl {
+struct AtomicFile::Impl : AtomicFileState {
+  Impl() : AtomicFileState([this](const char* data, std::size_t size) { WriteOut(data, size); }) {}
+
   std::string path;     // as the caller named it, for the message
   std::wstring target;  // system form
   std::wstring temp;    // system form; empty until created
@@ -44,8 +46,6 @@ struct AtomicFile::Impl {
   bool durable = false;
   bool committed = false;
   DWORD keepAttributes = 0;  // attributes of a replaced target; 0 for a new file
-  PendingContent pending{[this](const char* data, std::size_t size) { WriteOut(data, size); }};
-  std::optional<std::int64_t> time;
 
   // Refuses a target that is a folder or read-only, then creates the temporary file.
   void Open(bool targetIsNew) {
@@ -66,7 +66,7 @@ struct AtomicFile::Impl {
     Fail(::GetLastError());
   }
 
-  bool Discarding() const { return file == INVALID_HANDLE_VALUE || error != 0; }
+  bool Discarding() const override { return file == INVALID_HANDLE_VALUE || error != 0; }
 
   void Fail(DWORD e) {
     if (error == 0) error = e;
@@ -91,15 +91,6 @@ struct AtomicFile::Impl {
     throw Exception(Format(msg::kCannotCreateFile, path, ErrorText(static_cast<int>(error))));
   }
 };
-
-// Nothing is made ahead here: every writer creates its own file.
-struct TempFilesAhead::Impl {};
-TempFilesAhead::TempFilesAhead() = default;
-TempFilesAhead::~TempFilesAhead() = default;
-std::vector<TempFilesAhead::Ticket> TempFilesAhead::Prepare(const std::vector<std::string>& paths) {
-  return std::vector<Ticket>(paths.size());
-}
-void TempFilesAhead::Clear() noexcept {}
 
 AtomicFile::AtomicFile(std::string_view path, Durability durability, bool targetIsNew, TempFilesAhead::Ticket)
     : impl_(std::make_unique<Impl>()) {
@@ -130,18 +121,7 @@ void AtomicFile::Reserve(std::uint64_t size) {
   m.Raise();
 }
 
-void AtomicFile::Write(const char* data, std::size_t size) {
-  if (!impl_->Discarding()) impl_->pending.Write(data, size);  // discarding: see the constructor
-}
-
-// While discarding, the room still takes the bytes, which Placed then drops.
-char* AtomicFile::Room(std::size_t minimum, std::size_t& size) { return impl_->pending.Room(minimum, size); }
-
-void AtomicFile::Placed(std::size_t n) {
-  if (!impl_->Discarding()) impl_->pending.Placed(n);
-}
-
-void AtomicFile::SetTime(std::int64_t unixSeconds) { impl_->time = unixSeconds; }
+AtomicFileState& AtomicFile::State() { return *impl_; }
 
 void AtomicFile::Commit(const std::function<void()>& beforeReplace) {
   Impl& m = *impl_;

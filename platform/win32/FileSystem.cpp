@@ -388,21 +388,9 @@ FolderHandle& FolderHandle::operator=(FolderHandle&& other) noexcept {
   return *this;
 }
 
-InputFile::~InputFile() {
+void InputFile::Close() noexcept {
   if (handle_ != -1) ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
-}
-
-InputFile::InputFile(InputFile&& other) noexcept
-    : handle_(std::exchange(other.handle_, -1)), size_(other.size_), path_(std::move(other.path_)) {}
-
-InputFile& InputFile::operator=(InputFile&& other) noexcept {
-  if (this != &other) {
-    if (handle_ != -1) ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
-    handle_ = std::exchange(other.handle_, -1);
-    size_ = other.size_;
-    path_ = std::move(other.path_);
-  }
-  return *this;
+  handle_ = -1;
 }
 
 InputFile InputFile::Open(std::string_view path) {
