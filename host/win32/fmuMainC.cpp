@@ -1,15 +1,17 @@
-#include "host/win32/fmuMainC.h"
+#include "host/fmuMainC.h"
 
 #include <windows.h>
 #include <shellapi.h>
 
 #include <cstdint>
 #include <cstring>
+#include <string>
+#include <thread>
 
 #include "base/Messages.h"
-#include "controller/dmuDefaultSorvanaC.h"
 #include "host/ErrorBox.h"
-#include "host/win32/WinApplication.h"
+#include "host/win32/HostApplication.h"
+#include "host/win32/TrayWindow.h"
 #include "platform/ProgramPaths.h"
 #include "platform/SessionInstance.h"
 #include "platform/win32/WinText.h"
@@ -91,15 +93,57 @@ HICON MarkedIcon(HICON picture, COLORREF colour) {
 
 }  // namespace
 
-TfmMain::TfmMain(TWinApplication& application, ControllerFactory createController)
+// The notification-area icon with its menu, on a thread of its own: the hidden window,
+// the icon and the menu live there, so that they answer while a synchronisation runs on
+// the main thread.
+struct TfmMain::Tray {
+  // Starts the tray thread, which creates the hidden window and adds the icon, and waits
+  // until it has.
+  Tray(TfmMain& form, THostApplication& application);
+  // Removes the icon and the window and ends the tray thread.
+  ~Tray();
+
+  // The icon shows the state: the program's picture, marked for every state but idle;
+  // the hint stays. Any thread.
+  void ShowState(TTrayState state);
+  // A balloon from the icon with the title and text (Windows-1250); a click on it opens
+  // the console as "Configure" does. Any thread.
+  void ShowNotice(const std::string& title, const std::string& text);
+
+  // The tray thread: creates the window, menu and icon, reports that they exist, and
+  // dispatches their messages until the window is destroyed.
+  void RunTray(HANDLE ready);
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+  void OnIconMessage(UINT event);
+  void ShowMenu();
+  void RunMenuItem(UINT id);
+  bool AddIcon();
+  HICON StateIcon() const;
+  void ShowWaitingNotice();
+
+  TfmMain& form_;
+  THostApplication& application_;
+  // Set on the tray thread before the constructor returns; read-only afterwards.
+  HWND window_ = nullptr;
+  HMENU menu_ = nullptr;
+  HICON icon_ = nullptr;
+  HICON stateIcons_[4] = {};  // by TTrayState; null for idle, which shows icon_
+  TTrayState state_ = TTrayState::kIdle;  // tray thread
+  std::mutex noticeMutex_;  // guards the notice waiting to be shown
+  std::wstring noticeTitle_, noticeText_;
+  bool noticeWarns_ = false;
+  UINT taskbarCreated_ = 0;
+  bool contextMenuMessages_ = false;  // the shell sends WM_CONTEXTMENU for the icon
+  std::thread tray_;
+};
+
+TfmMain::TfmMain(THostApplication& application, ControllerFactory createController)
     : application_(application), createController_(std::move(createController)) {
   application_.SetConfigureHandler([this] { Configure1Click(); });
-  application_.SetTray([this](TTrayState state) { ShowState(state); },
-                       [this](const std::string& title, const std::string& text) { ShowNotice(title, text); });
-  HANDLE ready = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  tray_ = std::thread([this, ready] { RunTray(ready); });
-  ::WaitForSingleObject(ready, INFINITE);
-  ::CloseHandle(ready);
+  tray_ = std::make_unique<Tray>(*this, application_);
+  application_.SetTray([this](TTrayState state) { tray_->ShowState(state); },
+                       [this](const std::string& title, const std::string& text) { tray_->ShowNotice(title, text); });
 }
 
 TfmMain::~TfmMain() {
@@ -113,27 +157,46 @@ TfmMain::~TfmMain() {
   // Destroyed outside the lock, so that a "Quit" meanwhile does not wait for it: its
   // listener joins request threads that may take time.
   controller.reset();
+  tray_.reset();
+}
+
+// The console's address is opened by "Configure"; the icon shows none.
+void TfmMain::ShowConsoleAddress(const std::string&) {}
+
+void TfmMain::Exit1Click() {
+  application_.Terminate();
+  CancelSynchronisation();
+}
+
+TfmMain::Tray::Tray(TfmMain& form, THostApplication& application) : form_(form), application_(application) {
+  HANDLE ready = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  tray_ = std::thread([this, ready] { RunTray(ready); });
+  ::WaitForSingleObject(ready, INFINITE);
+  ::CloseHandle(ready);
+}
+
+TfmMain::Tray::~Tray() {
   // A window is destroyed by its own thread: closing it there ends the tray thread.
   if (window_) ::PostMessageW(window_, kCloseTray, 0, 0);
   if (tray_.joinable()) tray_.join();
 }
 
-void TfmMain::RunTray(HANDLE ready) {
+void TfmMain::Tray::RunTray(HANDLE ready) {
   const HINSTANCE instance = ::GetModuleHandleW(nullptr);
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof windowClass;
   windowClass.lpfnWndProc = WindowProc;
   windowClass.hInstance = instance;
-  windowClass.lpszClassName = kWindowClass;
+  windowClass.lpszClassName = TrayWindow::kClass;
   ::RegisterClassExW(&windowClass);
   // Never shown: the program has no window and no taskbar button, only the icon.
-  window_ = ::CreateWindowExW(WS_EX_TOOLWINDOW, kWindowClass, kCaption, WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+  window_ = ::CreateWindowExW(WS_EX_TOOLWINDOW, TrayWindow::kClass, kCaption, WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                               instance, this);
   taskbarCreated_ = ::RegisterWindowMessageW(L"TaskbarCreated");
   menu_ = ::CreatePopupMenu();
-  ::AppendMenuW(menu_, MF_STRING, kQuitCommand, L"Quit");
-  ::AppendMenuW(menu_, MF_STRING, kConfigureCommand, L"Configure");
-  ::SetMenuDefaultItem(menu_, kConfigureCommand, FALSE);
+  ::AppendMenuW(menu_, MF_STRING, TrayWindow::kQuitCommand, L"Quit");
+  ::AppendMenuW(menu_, MF_STRING, TrayWindow::kConfigureCommand, L"Configure");
+  ::SetMenuDefaultItem(menu_, TrayWindow::kConfigureCommand, FALSE);
   icon_ = static_cast<HICON>(::LoadImageW(instance, L"MAINICON", IMAGE_ICON, kIconSize, kIconSize, 0));
   // Synchronising: blue; failed: red; paused: grey.
   stateIcons_[static_cast<int>(TTrayState::kSynchronising)] = MarkedIcon(icon_, RGB(0x1E, 0x78, 0xDC));
@@ -155,16 +218,16 @@ void TfmMain::RunTray(HANDLE ready) {
     if (marked) ::DestroyIcon(marked);
 }
 
-HICON TfmMain::StateIcon() const {
+HICON TfmMain::Tray::StateIcon() const {
   const HICON marked = stateIcons_[static_cast<int>(state_)];
   return marked ? marked : icon_;
 }
 
-void TfmMain::ShowState(TTrayState state) {
+void TfmMain::Tray::ShowState(TTrayState state) {
   if (window_) ::PostMessageW(window_, kShowState, static_cast<WPARAM>(state), 0);
 }
 
-void TfmMain::ShowNotice(const std::string& title, const std::string& text) {
+void TfmMain::Tray::ShowNotice(const std::string& title, const std::string& text) {
   {
     std::scoped_lock lock(noticeMutex_);
     noticeTitle_ = win::Wide(title);
@@ -174,7 +237,7 @@ void TfmMain::ShowNotice(const std::string& title, const std::string& text) {
   if (window_) ::PostMessageW(window_, kShowNotice, 0, 0);
 }
 
-void TfmMain::ShowWaitingNotice() {
+void TfmMain::Tray::ShowWaitingNotice() {
   NOTIFYICONDATAW data = IconData(window_);
   data.uFlags = NIF_INFO;
   {
@@ -186,7 +249,7 @@ void TfmMain::ShowWaitingNotice() {
   ::Shell_NotifyIconW(NIM_MODIFY, &data);
 }
 
-bool TfmMain::AddIcon() {
+bool TfmMain::Tray::AddIcon() {
   NOTIFYICONDATAW data = IconData(window_);
   data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
   data.uCallbackMessage = kIconMessage;
@@ -201,38 +264,17 @@ bool TfmMain::AddIcon() {
   return true;
 }
 
-void TfmMain::StartController() {
-  if (!controller_) {
-    std::unique_ptr<TdmCustomSorvanaC> created = createController_();
-    std::scoped_lock lock(controllerMutex_);
-    controller_ = std::move(created);
-  }
-  bool proceed = true;
-  controller_->Start(nullptr, proceed);
-  if (proceed) controller_->Run(nullptr);
-}
-
-void TfmMain::Configure1Click() {
-  if (controller_) controller_->Configure();
-}
-
-void TfmMain::Exit1Click() {
-  application_.Terminate();
-  std::scoped_lock lock(controllerMutex_);
-  if (controller_) controller_->Cancel();
-}
-
-LRESULT CALLBACK TfmMain::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK TfmMain::Tray::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_NCCREATE) {
     auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
     ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
   }
-  auto* form = reinterpret_cast<TfmMain*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+  auto* form = reinterpret_cast<TfmMain::Tray*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
   if (form && form->window_ == window) return form->Handle(message, wParam, lParam);
   return ::DefWindowProcW(window, message, wParam, lParam);
 }
 
-LRESULT TfmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT TfmMain::Tray::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == taskbarCreated_) {
     // The shell started again: show the icon again. An add that fails because the icon
     // is still there is fine.
@@ -249,12 +291,12 @@ LRESULT TfmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_CLOSE:
       // Closing the main form ends the program.
-      Exit1Click();
+      form_.Exit1Click();
       return 0;
     case WM_ENDSESSION:
       // The session ends only when wParam says so; a shutdown that was cancelled leaves
       // the program running.
-      if (wParam) Exit1Click();
+      if (wParam) form_.Exit1Click();
       return 0;
     case kCloseTray:
       ::DestroyWindow(window_);
@@ -277,7 +319,7 @@ LRESULT TfmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
   return ::DefWindowProcW(window_, message, wParam, lParam);
 }
 
-void TfmMain::OnIconMessage(UINT event) {
+void TfmMain::Tray::OnIconMessage(UINT event) {
   switch (event) {
     case WM_RBUTTONUP:
       // With WM_CONTEXTMENU the shell follows a right click with that message too.
@@ -298,7 +340,7 @@ void TfmMain::OnIconMessage(UINT event) {
   }
 }
 
-void TfmMain::ShowMenu() {
+void TfmMain::Tray::ShowMenu() {
   POINT at;
   ::GetCursorPos(&at);
   // The menu closes when the user clicks elsewhere only if its window is the foreground
@@ -308,18 +350,18 @@ void TfmMain::ShowMenu() {
   ::PostMessageW(window_, WM_NULL, 0, 0);
 }
 
-void TfmMain::RunMenuItem(UINT id) {
+void TfmMain::Tray::RunMenuItem(UINT id) {
   // "Configure" runs on the main thread at its next tick, where a failure is shown.
-  if (id == kConfigureCommand) application_.RequestConfigure();
-  if (id == kQuitCommand) Exit1Click();
+  if (id == TrayWindow::kConfigureCommand) application_.RequestConfigure();
+  if (id == TrayWindow::kQuitCommand) form_.Exit1Click();
 }
 
 bool HandToRunningInstance() {
   if (ClaimSessionInstance()) return false;
   // The first start may still be creating its window: looked for up to 10 s.
   for (int attempt = 0; attempt < 100; ++attempt) {
-    if (HWND first = ::FindWindowW(TfmMain::kWindowClass, kCaption)) {
-      ::PostMessageW(first, WM_COMMAND, TfmMain::kConfigureCommand, 0);
+    if (HWND first = ::FindWindowW(TrayWindow::kClass, kCaption)) {
+      ::PostMessageW(first, WM_COMMAND, TrayWindow::kConfigureCommand, 0);
       return true;
     }
     ::Sleep(100);
@@ -327,15 +369,12 @@ bool HandToRunningInstance() {
   return true;
 }
 
-int RunProgram(TWinApplication& application, TfmMain::ControllerFactory createController) {
+int RunProgram(THostApplication& application, TfmMain::ControllerFactory createController) {
   TfmMain form(application, std::move(createController));
   if (!StartShowingFailures(application, [&form] { form.StartController(); })) return 1;
   application.RunMessageLoop();
   return 0;
 }
 
-TfmMain::ControllerFactory DefaultController(TWinApplication& application) {
-  return [&application] { return std::make_unique<TdmDefaultSorvanaC>(application, ProgramFolder()); };
-}
 
 }  // namespace sv

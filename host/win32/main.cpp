@@ -2,8 +2,9 @@
 #include <windows.h>
 
 #include "host/ErrorBox.h"
-#include "host/win32/WinApplication.h"
-#include "host/win32/fmuMainC.h"
+#include "host/fmuMainC.h"
+#include "host/win32/HostApplication.h"
+#include "host/win32/TrayWindow.h"
 #include "platform/Locale.h"
 #include "platform/ProgramPaths.h"
 #include "sync/TaskBuilder.h"
@@ -12,6 +13,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   if (sv::HandToRunningInstance()) return 0;
   sv::LoadLocaleFacts();
   sv::RegisterFileCommands();
-  sv::TWinApplication application(sv::ApplicationTitle(sv::ProgramFileName()));
+  sv::THostApplication application(sv::ApplicationTitle(sv::ProgramFileName()));
   return sv::RunProgram(application, sv::DefaultController(application));
 }

@@ -17,7 +17,7 @@
 #include <cstdio>
 #include <string>
 
-#include "host/win32/fmuMainC.h"
+#include "host/win32/TrayWindow.h"
 
 namespace {
 
@@ -112,9 +112,9 @@ int wmain(int argc, wchar_t** argv) {
   if (argc != 3) return 2;
   const std::wstring command = argv[1], program = argv[2];
   if (command == L"quit" || command == L"configure") {
-    HWND form = Await(program, sv::TfmMain::kWindowClass);
+    HWND form = Await(program, sv::TrayWindow::kClass);
     if (!form) return 1;
-    const UINT item = command == L"quit" ? sv::TfmMain::kQuitCommand : sv::TfmMain::kConfigureCommand;
+    const UINT item = command == L"quit" ? sv::TrayWindow::kQuitCommand : sv::TrayWindow::kConfigureCommand;
     ::PostMessageW(form, WM_COMMAND, item, 0);
     return 0;
   }

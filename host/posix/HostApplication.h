@@ -17,10 +17,10 @@
 
 namespace sv {
 
-class TLinuxApplication : public TApplication {
+class THostApplication : public TApplication {
  public:
   // title: the caption of error lines (see ErrorBox.h). out and err outlive the object.
-  TLinuxApplication(std::string title, std::ostream& out, std::ostream& err);
+  THostApplication(std::string title, std::ostream& out, std::ostream& err);
 
   bool Terminated() override { return terminated_; }
   // Asks the program to end; wakes a Sleep at once. Any thread.

@@ -7,11 +7,12 @@
 #include <functional>
 #include <thread>
 
+#include "host/fmuMainC.h"
 #include "platform/HostSignals.h"
 
 namespace sv {
 
-class TLinuxApplication;
+class THostApplication;
 
 class TSignalWatcher {
  public:
@@ -23,7 +24,7 @@ class TSignalWatcher {
   // Starts watching. cancel ends a running synchronisation (any thread); after a quit it
   // is called again after every wait until the watcher stops, so a synchronisation that
   // was just opening its connection when the signal came is cancelled too.
-  TSignalWatcher(TLinuxApplication& application, std::function<void()> cancel,
+  TSignalWatcher(THostApplication& application, std::function<void()> cancel,
                  Waiter wait = WaitHostSignal);
   // Stops watching and joins the thread (within one wait).
   ~TSignalWatcher();
@@ -33,11 +34,15 @@ class TSignalWatcher {
  private:
   void Watch();
 
-  TLinuxApplication& application_;
+  THostApplication& application_;
   std::function<void()> cancel_;
   Waiter wait_;
   std::atomic<bool> stop_{false};
   std::thread thread_;  // last: starts once everything it uses exists
 };
+
+// RunProgram (fmuMainC.h) with the host's signals read by `waitForSignal` (tests).
+int RunProgram(THostApplication& application, TfmMain::ControllerFactory createController,
+               std::function<HostSignal(int)> waitForSignal);
 
 }  // namespace sv

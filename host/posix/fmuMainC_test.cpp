@@ -10,8 +10,8 @@
 
 #include "base/Messages.h"
 #include "base/Text.h"
-#include "host/LinuxApplication.h"
-#include "host/SignalWatcher.h"
+#include "host/posix/HostApplication.h"
+#include "host/posix/SignalWatcher.h"
 
 namespace sv {
 namespace {
@@ -45,7 +45,7 @@ class ScriptedSignals {
 // the application terminates.
 class FakeController : public TdmCustomSorvanaC {
  public:
-  FakeController(TLinuxApplication& app, std::vector<std::string>& calls, std::atomic<int>& cancels,
+  FakeController(THostApplication& app, std::vector<std::string>& calls, std::atomic<int>& cancels,
                  std::atomic<int>& configures)
       : app_(app), calls_(calls), cancels_(cancels), configures_(configures) {}
   std::function<void(bool&)> start = [](bool&) {};
@@ -72,7 +72,7 @@ class FakeController : public TdmCustomSorvanaC {
   std::string DoConsoleAddress() override { return "http://localhost:1976/index.html"; }
 
  private:
-  TLinuxApplication& app_;
+  THostApplication& app_;
   std::vector<std::string>& calls_;
   std::atomic<int>& cancels_;
   std::atomic<int>& configures_;
@@ -90,7 +90,7 @@ class Host : public ::testing::Test {
   }
 
   std::ostringstream out_, err_;
-  TLinuxApplication app_{"sorvana-client", out_, err_};
+  THostApplication app_{"sorvana-client", out_, err_};
   std::vector<std::string> calls_;
   std::function<void(FakeController&)> setUp_ = [](FakeController&) {};
   std::atomic<int> cancels_{0}, configures_{0};
@@ -145,7 +145,7 @@ TEST_F(Host, ConfigureRunsOnTheMainThreadAndItsFailureIsShownWithoutEndingThePro
 // every time, whether the opener starts or not.
 TEST(LinuxApplication, TheAddressIsPrintedEveryTimeAndHandedToTheOpener) {
   std::ostringstream out, err;
-  TLinuxApplication app("T", out, err);
+  THostApplication app("T", out, err);
   std::vector<std::string> opened;
   app.SetOpener([&](const std::string& url) {
     opened.push_back(url);
@@ -159,7 +159,7 @@ TEST(LinuxApplication, TheAddressIsPrintedEveryTimeAndHandedToTheOpener) {
 
 TEST(LinuxApplication, TerminateWakesASleepingLoopAtOnce) {
   std::ostringstream out, err;
-  TLinuxApplication app("T", out, err);
+  THostApplication app("T", out, err);
   std::thread quitter([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     app.Terminate();

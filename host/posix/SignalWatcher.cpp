@@ -1,10 +1,10 @@
-#include "host/SignalWatcher.h"
+#include "host/posix/SignalWatcher.h"
 
-#include "host/LinuxApplication.h"
+#include "host/posix/HostApplication.h"
 
 namespace sv {
 
-TSignalWatcher::TSignalWatcher(TLinuxApplication& application, std::function<void()> cancel,
+TSignalWatcher::TSignalWatcher(THostApplication& application, std::function<void()> cancel,
                                Waiter wait)
     : application_(application),
       cancel_(std::move(cancel)),

@@ -3,7 +3,7 @@
 #include <iostream>
 
 #include "host/ErrorBox.h"
-#include "host/LinuxApplication.h"
+#include "host/posix/HostApplication.h"
 #include "host/fmuMainC.h"
 #include "platform/HostSignals.h"
 #include "platform/Locale.h"
@@ -16,7 +16,7 @@ int main() {
   std::setlocale(LC_TIME, "");
   sv::LoadLocaleFacts();
   sv::RegisterFileCommands();
-  sv::TLinuxApplication application(sv::ApplicationTitle(sv::ProgramFileName()), std::cout,
+  sv::THostApplication application(sv::ApplicationTitle(sv::ProgramFileName()), std::cout,
                                     std::cerr);
   return sv::RunProgram(application, sv::DefaultController(application));
 }

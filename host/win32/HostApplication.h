@@ -15,13 +15,13 @@
 
 namespace sv {
 
-class TWinApplication : public TApplication {
+class THostApplication : public TApplication {
  public:
   // title: the caption of the error box (see host/ErrorBox.h).
-  explicit TWinApplication(std::string title);
-  ~TWinApplication() override;
-  TWinApplication(const TWinApplication&) = delete;
-  TWinApplication& operator=(const TWinApplication&) = delete;
+  explicit THostApplication(std::string title);
+  ~THostApplication() override;
+  THostApplication(const THostApplication&) = delete;
+  THostApplication& operator=(const THostApplication&) = delete;
 
   bool Terminated() override { return terminated_; }
   // Asks the program to end: the poll loop and the message loop return at their next check.

@@ -1,4 +1,4 @@
-#include "host/LinuxApplication.h"
+#include "host/posix/HostApplication.h"
 
 #include <chrono>
 
@@ -9,12 +9,12 @@
 
 namespace sv {
 
-TLinuxApplication::TLinuxApplication(std::string title, std::ostream& out, std::ostream& err)
+THostApplication::THostApplication(std::string title, std::ostream& out, std::ostream& err)
     : title_(std::move(title)), out_(out), err_(err), opener_([](const std::string& url) {
         return ShellOpen(url);
       }) {}
 
-void TLinuxApplication::Terminate() {
+void THostApplication::Terminate() {
   {
     // Under the sleeper's mutex, so that a Sleep about to wait cannot miss the wake.
     std::scoped_lock lock(sleepMutex_);
@@ -23,12 +23,12 @@ void TLinuxApplication::Terminate() {
   wake_.notify_all();
 }
 
-void TLinuxApplication::Sleep(int milliseconds) {
+void THostApplication::Sleep(int milliseconds) {
   std::unique_lock lock(sleepMutex_);
   wake_.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return terminated_.load(); });
 }
 
-void TLinuxApplication::ProcessMessages() {
+void THostApplication::ProcessMessages() {
   notices_.Poll();
   if (!configureRequested_.exchange(false) || !configure_) return;
   try {
@@ -38,29 +38,29 @@ void TLinuxApplication::ProcessMessages() {
   }
 }
 
-void TLinuxApplication::RunMessageLoop() {
+void THostApplication::RunMessageLoop() {
   while (!Terminated()) {
     Sleep(200);
     ProcessMessages();
   }
 }
 
-void TLinuxApplication::OpenUrl(const std::string& url) {
+void THostApplication::OpenUrl(const std::string& url) {
   ShowText(url);
   opener_(url);
 }
 
-void TLinuxApplication::ShowError(const std::string& message) {
+void THostApplication::ShowError(const std::string& message) {
   PrintLine(err_, ErrorBoxLine(title_, message));
 }
 
-void TLinuxApplication::ShowNotice(const std::string& title, const std::string& text) {
+void THostApplication::ShowNotice(const std::string& title, const std::string& text) {
   notices_.Show(Cp1250ToUtf8(title), Cp1250ToUtf8(text));
 }
 
-void TLinuxApplication::ShowText(const std::string& line) { PrintLine(out_, line); }
+void THostApplication::ShowText(const std::string& line) { PrintLine(out_, line); }
 
-void TLinuxApplication::PrintLine(std::ostream& stream, const std::string& line) {
+void THostApplication::PrintLine(std::ostream& stream, const std::string& line) {
   std::scoped_lock lock(outputMutex_);
   // Flushed at once: a reader at the other end of a pipe sees each line as it comes.
   stream << Cp1250ToUtf8(line) << '\n' << std::flush;

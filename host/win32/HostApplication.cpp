@@ -1,4 +1,4 @@
-#include "host/win32/WinApplication.h"
+#include "host/win32/HostApplication.h"
 
 #include "base/Exception.h"
 #include "host/ErrorBox.h"
@@ -7,17 +7,17 @@
 
 namespace sv {
 
-TWinApplication::TWinApplication(std::string title)
+THostApplication::THostApplication(std::string title)
     : title_(std::move(title)), wake_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
-TWinApplication::~TWinApplication() { ::CloseHandle(wake_); }
+THostApplication::~THostApplication() { ::CloseHandle(wake_); }
 
-void TWinApplication::Terminate() {
+void THostApplication::Terminate() {
   terminated_ = true;
   ::SetEvent(wake_);
 }
 
-void TWinApplication::ProcessMessages() {
+void THostApplication::ProcessMessages() {
   MSG message;
   while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     if (message.message == WM_QUIT) {
@@ -37,11 +37,11 @@ void TWinApplication::ProcessMessages() {
   }
 }
 
-void TWinApplication::Sleep(int milliseconds) {
+void THostApplication::Sleep(int milliseconds) {
   ::WaitForSingleObject(wake_, static_cast<DWORD>(milliseconds < 0 ? 0 : milliseconds));
 }
 
-void TWinApplication::RunMessageLoop() {
+void THostApplication::RunMessageLoop() {
   while (!Terminated()) {
     // Waits for a message, the termination or the next look at a "Configure" request.
     ::MsgWaitForMultipleObjects(1, &wake_, FALSE, 200, QS_ALLINPUT);
@@ -49,9 +49,9 @@ void TWinApplication::RunMessageLoop() {
   }
 }
 
-void TWinApplication::OpenUrl(const std::string& url) { ShellOpen(url); }
+void THostApplication::OpenUrl(const std::string& url) { ShellOpen(url); }
 
-void TWinApplication::ShowError(const std::string& message) {
+void THostApplication::ShowError(const std::string& message) {
   const std::wstring text = win::Wide(ErrorBoxText(message)), caption = win::Wide(title_);
   ::MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_OK | MB_ICONERROR | MB_TASKMODAL);
 }
