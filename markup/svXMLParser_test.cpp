@@ -15,7 +15,7 @@
 namespace sv {
 namespace {
 
-const std::string kExample =
+const std::string kFolderAndFile =
     "<xml>\r\n"
     "<directory>\r\n"
     "<name>a&lt;b</name>\r\n"
@@ -54,18 +54,18 @@ std::string ParseFault(const std::string& text) {
   return ParseFault(root, text);
 }
 
-TEST(Markup, WorkedExampleIsWrittenLineForLine) {
+TEST(Markup, AFolderWithItsTimeAndAFileAreWrittenLineForLine) {
   TsvXMLNode root;
   root.SetName("xml");
   TsvXMLNode* dir = AddNode(&root, "directory");
   AddNode(dir, "name", "a<b");
   AddNode(dir, "datemodified", "2008-11-14 13-05-08");
   AddNode(AddNode(&root, "file"), "name", "x.txt");
-  EXPECT_EQ(root.AsText(), kExample);
+  EXPECT_EQ(root.AsText(), kFolderAndFile);
 }
 
-TEST(Markup, WorkedExampleParsesToTheSameTree) {
-  auto root = Parsed(kExample);
+TEST(Markup, AFolderWithItsTimeAndAFileParseToTheSameTree) {
+  auto root = Parsed(kFolderAndFile);
   EXPECT_EQ(root->Name(), "xml");
   EXPECT_EQ(root->Value(), "");
   ASSERT_EQ(root->ChildCount(), 2);
@@ -81,7 +81,7 @@ TEST(Markup, WorkedExampleParsesToTheSameTree) {
   EXPECT_EQ(file->Value(), "");
   ASSERT_EQ(file->ChildCount(), 1);
   EXPECT_EQ(file->Child(0)->Value(), "x.txt");
-  EXPECT_EQ(root->AsText(), kExample);
+  EXPECT_EQ(root->AsText(), kFolderAndFile);
 }
 
 TEST(Markup, LeafWithEmptyValueIsWrittenWithBothTags) {
@@ -106,7 +106,7 @@ TEST(Markup, SyntaxFaultsCarryExactMessages) {
   EXPECT_EQ(ParseFault("<a>1</A>"), Cp("Tag a završava na tag /A"));
   EXPECT_EQ(ParseFault("</a>"), Cp("Završni tag /a bez početnog taga"));
   EXPECT_EQ(ParseFault("<r></r></r>"), Cp("Završni tag /r bez početnog taga"));
-  EXPECT_EQ(ParseFault(kExample + "\r\n</xml>"), Format(msg::kClosingWithoutOpening, "/xml"));
+  EXPECT_EQ(ParseFault(kFolderAndFile + "\r\n</xml>"), Format(msg::kClosingWithoutOpening, "/xml"));
 }
 
 TEST(Markup, FaultKeepsWhatWasBuiltSoFar) {
@@ -319,7 +319,7 @@ void ExpectSound(TsvXMLNode& root) {
 // Out of memory at any allocation of a parse, a lookup or a write: the operation raises
 // std::bad_alloc and the tree stays sound.
 TEST(Markup, RunningOutOfMemoryAnywhereLeavesASoundTree) {
-  const std::string text = kExample + "<more> x &amp; <a/><b>1<c>2</c></b> y </more>";
+  const std::string text = kFolderAndFile + "<more> x &amp; <a/><b>1<c>2</c></b> y </more>";
   for (long n = 1;; ++n) {
     TsvXMLNode root;
     bool failed = false;

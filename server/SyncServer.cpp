@@ -84,9 +84,8 @@ class Connection {
   // One read or write, tried at once: only one that would block waits (with the idle
   // limit) for the socket to be ready, so a request or room already there costs no wait.
   // A read tries again for a short while first: a client that sends one request at a
-  // time sends the next within microseconds of reading an answer, and catching it
-  // without sleeping saves the two wake-ups of a round trip, tens of microseconds each
-  // on a virtual machine.
+  // time sends the next soon after reading an answer, and catching it without sleeping
+  // saves the two wake-ups of a round trip.
   std::size_t Transfer(bool read, char* buffer, std::size_t size) {
     std::optional<std::chrono::steady_clock::time_point> tryUntil;
     for (;;) {

@@ -51,7 +51,7 @@ TScopedFileDisposal::TScopedFileDisposal(bool useTrash, TdrEventLog* log) {
 TScopedFileDisposal::~TScopedFileDisposal() { scoped.reset(); }
 
 bool DisposeOfFile(const std::string& file) {
-  // What cannot be deleted is not trashed either: a read-only file stays, as it always did.
+  // What cannot be deleted is not trashed either: a read-only file stays.
   const bool link = fs::KindOf(file) == fs::EntryKind::kLink;
   if (!link && !fs::CanRemoveFile(file)) return false;
   return Trash(Current(), file, false) || fs::RemoveFile(file);

@@ -1,7 +1,7 @@
 #pragma once
 // Where the file commands send the files they remove or replace: into the trash, as
 // delete_dir sends folders, unless the user turned that off. Where no trash takes a file
-// it is deleted as before, and the event log says so once per synchronisation.
+// it is deleted, and the event log says so once per synchronisation.
 // Main thread only, as the file commands.
 #include <string>
 

@@ -58,7 +58,7 @@ class SyncRunTest : public ::testing::Test {
     TimeStyle style;
     style.leadingZero = true;
     style.twentyFourHour = true;
-    SetUserTimeStyle(style);  // the 24-hour locale of the worked example
+    SetUserTimeStyle(style);  // the 24-hour times of the listings below
   }
   void TearDown() override { SetUserTimeStyle(saved_); }
 
@@ -85,7 +85,7 @@ class SyncRunTest : public ::testing::Test {
   TimeStyle saved_;
 };
 
-TEST_F(SyncRunTest, WorkedExampleByteForByte) {
+TEST_F(SyncRunTest, AFolderAndAFileListedAndOneNewFileFetchedByteForByte) {
   const std::string root = dir / "drumel";
   test::MakeDirs(root + "/docs");
   WriteFile(root + "/plan.txt", "plan");

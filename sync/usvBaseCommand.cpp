@@ -82,7 +82,7 @@ bool TrashFolder(const std::string& folder) {
 }  // namespace
 
 std::vector<std::string> SplitParameter(std::string_view parameter) {
-  // A 0x00 ends the text, as it ended the original's character pointer.
+  // A 0x00 ends the parameter: what follows it is not read.
   const std::string_view p = parameter.substr(0, parameter.find('\0'));
   const std::size_t n = p.size();
   std::size_t i = 0;

@@ -89,7 +89,7 @@ TEST_F(Listing, OneEmptyFolderGivesSixLines) {
                                      "</directory>", "</xml>"}));
 }
 
-TEST_F(Listing, TheWorkedExampleIs199Bytes) {
+TEST_F(Listing, AFolderAndAFileListIn199Bytes) {
   TempDir dir;
   test::MakeDirs(dir / "docs");
   test::WriteFile(dir / "plan.txt", "plan");

@@ -57,8 +57,8 @@ struct AtomicFile::Impl : AtomicFileState {
       }
       keepMode = st.st_mode & 07777;
     }
-    // Settings are written to a named file, as they always were; content may go to an
-    // unnamed one.
+    // A durable file (settings) is written to a named file; content may go to an unnamed
+    // one.
     Temp created = made ? std::move(*made) : CreateTemp(target, !durable);
     if (created.fd < 0) return Fail(errno);
     temp = std::move(created.name);
@@ -116,9 +116,9 @@ void AtomicFile::Reserve(std::uint64_t size) {
 
 // The blocks of content announced large are taken a step ahead of what has been written,
 // kept beyond the file's end until the content fills them: the file system then need not
-// find a block as each one is written (about a fifth of a large copy's time on ext4), and
-// the step is large enough that taking it costs little. Only a step: a sender that stalls
-// after announcing gigabytes holds no more of the disk than it has sent and one step.
+// find a block as each one is written, and the step is large enough that taking it costs
+// little. Only a step: a sender that stalls after announcing gigabytes holds no more of
+// the disk than it has sent and one step.
 constexpr std::uint64_t kReserveStep = std::uint64_t{64} << 20;
 
 void AtomicFile::Impl::TakeBlocksAhead() {
@@ -135,9 +135,8 @@ void AtomicFile::Impl::TakeBlocksAhead() {
 
 // Content goes to the system at most this much at a time. The page cache takes memory for
 // a write in blocks as large as the write, and a virtual machine may have handed its large
-// free blocks back to its host, which supplies them afresh, and slowly, when touched: a
-// 1 GiB copy written 1 MiB at a time took 0.4 to 2.9 s on such a machine, 256 KiB at a
-// time 0.4 to 0.5 s.
+// free blocks back to its host, which supplies them afresh, and slowly, when touched:
+// pieces of this size keep a large copy's time steady there (see bench/).
 constexpr std::size_t kWritePiece = 256 * 1024;
 
 void AtomicFile::Impl::WriteOut(const char* data, std::size_t size) {

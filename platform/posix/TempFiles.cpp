@@ -40,7 +40,7 @@ std::string TempName(const std::string& target) {
 
 // Gives the file open at `fd` the name `path` (disk form); errno on failure. Recent
 // kernels let the process that opened a file name it through the descriptor itself,
-// which spares the lookup of its entry in /proc (about a fifth of the call); older ones
+// which spares the lookup of its entry in /proc; older ones
 // grant that only to a privileged process and answer ENOENT, as they do for a missing
 // folder. So /proc is asked after such an answer until the direct way has worked once,
 // and only /proc once it alone has.
