@@ -8,6 +8,7 @@
 #include <chrono>
 #include <climits>
 #include <functional>
+#include <regex>
 #include <stdexcept>
 #include <thread>
 
@@ -399,8 +400,13 @@ TEST_F(Controller, ConsoleThreadsMayChangeAndSaveWhileTheLoopRuns) {
   auto c = Make();
   c->SetPollInterval(0);
   app_.endAfter = 200;
-  std::string seen;
-  c->during = [&] { seen = c->ServerAddress() + c->FirstProjectPath(); };
+  const std::string firstAddress = c->ServerAddress(), firstPath = c->FirstProjectPath();
+  std::string seen, seenAddress, seenPath;
+  c->during = [&] {
+    seenAddress = c->ServerAddress();
+    seenPath = c->FirstProjectPath();
+    seen = seenAddress + " " + seenPath;
+  };
   std::thread console([&] {
     for (int i = 0; i < 50; ++i) {
       c->SetServerAddress("host" + std::to_string(i));
@@ -416,6 +422,10 @@ TEST_F(Controller, ConsoleThreadsMayChangeAndSaveWhileTheLoopRuns) {
   c->Run(nullptr);
   console.join();
   EXPECT_FALSE(seen.empty()) << "no synchronisation read the settings";
+  // What the last synchronisation read is a whole address and a whole path, each the
+  // first one or one that the console set.
+  EXPECT_TRUE(seenAddress == firstAddress || std::regex_match(seenAddress, std::regex("host[0-9]+"))) << seen;
+  EXPECT_TRUE(seenPath == firstPath || std::regex_match(seenPath, std::regex("/srv/[0-9]+"))) << seen;
   EXPECT_NE(test::ReadFile(ConfigFile()).find("<serveradress>host49</serveradress>"), std::string::npos);
 }
 

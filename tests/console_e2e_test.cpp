@@ -2,11 +2,14 @@
 // hours on a long log, slow connections that would take every slot, and a form posted
 // from another site. The bounds only catch a hang, but for Quit's promised second.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <future>
 #include <thread>
 
+#include "tests/support/Loopback.h"
 #include "tests/support/Programs.h"
 #include "tests/support/TempDir.h"
 
@@ -32,6 +35,26 @@ int Count(const std::string& text, const std::string& part) {
   return n;
 }
 int Rows(const std::string& page) { return Count(page, "<TR VALIGN=TOP>"); }
+
+// Sends a GET with the console key on a connection of its own; returns once the request
+// is with the console, and the answer is read later from the future, which ends when the
+// console closes the connection (within its life limit) or at kProgramLimit.
+std::future<HttpAnswer> SendGet(ClientProgram& client, const std::string& target) {
+  const int fd = ConnectLoopback(client.ConsolePort());
+  const bool sent =
+      fd >= 0 && SendBytes(fd, "GET " + target + " HTTP/1.1\r\nHost: localhost\r\n" + client.Auth() + "\r\n");
+  EXPECT_TRUE(sent) << target;
+  return std::async(std::launch::async, [fd] {
+    if (fd < 0) return HttpAnswer{};
+    const timeval limit{std::chrono::duration_cast<seconds>(kProgramLimit).count(), 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    std::string reply;
+    char chunk[4096];
+    for (ssize_t n; (n = ::read(fd, chunk, sizeof chunk)) > 0;) reply.append(chunk, static_cast<std::size_t>(n));
+    ::close(fd);
+    return ParseHttpAnswer(reply);
+  });
+}
 
 // A client with one project and no server (its synchronisations fail), for the console.
 struct LoneClient {
@@ -70,8 +93,7 @@ TEST(Console, AFilterOnALongLogNeverStallsTheClient) {
 
   // While a slow filter runs, pages are served and synchronisations go on adding events;
   // the filter gives up after its budget.
-  auto slow = std::async(std::launch::async, [&] { return client.Get("/eventlog.html?filter=" + kSlowFilter); });
-  std::this_thread::sleep_for(milliseconds(300));  // lets it start matching
+  auto slow = SendGet(client, "/eventlog.html?filter=" + kSlowFilter);
   auto syncs = [&rig] { return Count(rig.Server().Process().Err(), " Sync "); };
   const int before = syncs();
   EXPECT_EQ(client.Get("/index.html").status, 200);
@@ -84,8 +106,7 @@ TEST(Console, AFilterOnALongLogNeverStallsTheClient) {
   EXPECT_EQ(gaveUp.status, 500);
   EXPECT_EQ(gaveUp.body, kTooSlow);
 
-  auto cut = std::async(std::launch::async, [&] { return client.Get("/eventlog.html?filter=" + kSlowFilter); });
-  std::this_thread::sleep_for(milliseconds(300));
+  auto cut = SendGet(client, "/eventlog.html?filter=" + kSlowFilter);
   client.Quit();
   EXPECT_EQ(client.Process().WaitExit(QuitLimit()), 0);
   cut.get();

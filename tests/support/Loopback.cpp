@@ -87,8 +87,9 @@ int ConnectLoopback(int port) { return Connect(port); }
 
 bool SendBytes(int fd, const std::string& bytes) { return SendAll(fd, bytes.data(), bytes.size()); }
 
-HttpAnswer HttpSend(int port, const std::string& request) {
-  const std::string reply = Exchange(port, request, false);
+HttpAnswer HttpSend(int port, const std::string& request) { return ParseHttpAnswer(Exchange(port, request, false)); }
+
+HttpAnswer ParseHttpAnswer(const std::string& reply) {
   HttpAnswer answer;
   std::size_t end = reply.find("\r\n\r\n");
   answer.head = reply.substr(0, end);

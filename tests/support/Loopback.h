@@ -156,6 +156,8 @@ HttpAnswer HttpGet(int port, const std::string& target, const std::string& heade
 HttpAnswer HttpHead(int port, const std::string& target, const std::string& headers = "");
 // The request's bytes exactly as given.
 HttpAnswer HttpSend(int port, const std::string& request);
+// An answer as the peer sent it, up to its close.
+HttpAnswer ParseHttpAnswer(const std::string& reply);
 // A form post (application/x-www-form-urlencoded).
 HttpAnswer HttpPost(int port, const std::string& target, const std::string& form, const std::string& headers = "");
 
