@@ -20,7 +20,9 @@ jobs=$(nproc)
 SV_WINDOWS=1 scripts/setup.sh
 
 # Every apt source of the machine as a source-package source too, so that apt-get source
-# reaches the mirror this machine already uses (named only in its apt configuration).
+# reaches the mirror this machine already uses (named only in its apt configuration). The
+# copies go to a list of this script's own, sorvana-source-packages, which it names as it
+# writes it; the machine's own lists are left as they are.
 enable_source_packages() {
   if apt-get source --print-uris -qq pcre2 >/dev/null 2>&1; then return; fi
   local SUDO=""
@@ -33,9 +35,11 @@ enable_source_packages() {
     # deb822: each stanza again with "Types: deb-src"; blank lines keep stanzas apart.
     awk '/^Types:/ { print "Types: deb-src"; next } { print } END { print "" }' "${stanzas[@]}" |
       grep -v "^#" | $SUDO tee "$list.sources" >/dev/null
+    echo "build-windows: source packages enabled in $list.sources (remove it to undo)"
   fi
   if ((${#lines[@]})); then
     grep -h '^deb ' "${lines[@]}" 2>/dev/null | sed 's/^deb /deb-src /' | $SUDO tee "$list.list" >/dev/null || true
+    echo "build-windows: source packages enabled in $list.list (remove it to undo)"
   fi
   $SUDO apt-get update -qq
 }

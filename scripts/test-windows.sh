@@ -40,7 +40,8 @@ for ((i = 0; i < 100; i++)); do
   [[ -s $work/display ]] && break
   sleep 0.1
 done
-export DISPLAY=:$(cat "$work/display")
+display=$(cat "$work/display")
+export DISPLAY=:$display
 stop() {
   wineserver -k 2>/dev/null || true
   kill "$xvfb" 2>/dev/null || true
