@@ -1,5 +1,7 @@
 #include "controller/svSettings.h"
 
+#include <optional>
+
 #include "base/IntText.h"
 #include "base/KeyPin.h"
 #include "base/Messages.h"
@@ -21,8 +23,9 @@ void SetChildValue(TsvXMLNode& parent, std::string_view name, std::string_view v
 }
 
 // Reads a settings document keeping only what the settings take from it: the first
-// "serversettings" child of the top element with the first child of each of its names, and every "project" child of the first "projects" child with the first "name"
-// and "path" of each. What it keeps is what the settings hold afterwards.
+// "serversettings" child of the top element with the first child of each of its names,
+// and every "project" child of the first "projects" child with the first "name" and
+// "path" of each. What it keeps is what the settings hold afterwards.
 class SettingsReader : public TsvXMLHandler {
  public:
   void StartElement(std::string_view name, bool top) override {
@@ -107,8 +110,8 @@ std::int32_t Limit(const std::string& text, std::int32_t byDefault) {
   return value < 0 ? byDefault : value;
 }
 
-// The pin of the file's text, or none: a text that is no pin is logged and ignored, so
-// the certificate is verified against the trust store rather than a pin half-read.
+// The pin of the file's text, or none (empty): a text that is no pin is logged and
+// gives none, so the server's certificate is then verified against the trust store.
 std::string ReadKeyPin(const std::string& text, TdrEventLog& log) {
   if (Trim(text).empty()) return std::string();
   std::optional<std::string> pin = ParseKeyPin(text);
