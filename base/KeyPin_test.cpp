@@ -37,7 +37,9 @@ TEST(KeyPin, ReadsWhatAUserPastesAndRefusesTheRest) {
   for (const auto& c : cases) {
     const auto got = ParseKeyPin(c.text);
     EXPECT_EQ(got.has_value(), c.pin) << c.text;
-    if (got) EXPECT_EQ(*got, kPin) << c.text;
+    if (got) {
+      EXPECT_EQ(*got, kPin) << c.text;
+    }
   }
 }
 
