@@ -10,10 +10,11 @@ packages=(
   python3 nodejs npm chromium systemd shellcheck
 )
 # The Windows build: the cross compiler, Wine to run its tests, an X server and tools
-# for the tray test, dpkg-dev for the source packages of its libraries, and NSIS,
-# osslsigncode and OpenSSL for the installer and its signing.
+# for the tray test, dpkg-dev for the source packages of its libraries (libssl-dev names the
+# OpenSSL version built for Windows), and NSIS, osslsigncode and OpenSSL for the installer
+# and its signing.
 if [[ "${SV_WINDOWS:-0}" == 1 ]]; then
-  packages+=(g++-mingw-w64-x86-64-posix googletest wine wine64 xvfb xdotool x11-utils dpkg-dev imagemagick
+  packages+=(g++-mingw-w64-x86-64-posix googletest libssl-dev wine wine64 xvfb xdotool x11-utils dpkg-dev imagemagick
     nsis osslsigncode openssl)
 fi
 if [[ "${SV_BENCH_TOOLS:-0}" == 1 ]]; then
