@@ -86,6 +86,8 @@ inline const std::string kUndefined = Cp("(nije definirano)");
 inline const std::string kBadPort = Cp("Neispravan port %s");
 inline const std::string kRootNotAbsolute = Cp("Korjenska mapa mora biti apsolutna putanja: %s");
 inline const std::string kRootHoldsZero = Cp("Korjenska mapa ne smije sadržavati znak 0x00");
+// A server key pin that is none (in the settings file or the form).
+inline const std::string kBadKeyPin = Cp("Neispravan otisak ključa poslužitelja %s");
 
 // Project root and access grant.
 inline const std::string kCreatingFolder = Cp("Kreiranje direktorija %s");

@@ -1,7 +1,10 @@
 #include "console/ConsolePages.h"
 
+#include <optional>
+
 #include "base/Exception.h"
 #include "base/IntText.h"
+#include "base/KeyPin.h"
 #include "base/Messages.h"
 #include "base/Text.h"
 #include "console/ConsoleController.h"
@@ -21,8 +24,16 @@ constexpr int kRowsPerPage = 20;
 // The highest server port whose console port (server port + 2) is still a port.
 constexpr std::int32_t kMaxServerPort = 65533;
 
+const std::string kEncrypted = Cp("Veza: šifrirana (%s), ključ poslužitelja %s");
+const std::string kNotEncrypted = Cp("Veza nije šifrirana");
+
 std::string DateOrUndefined(TDateTime value) {
   return value == 0 ? msg::kUndefined : HtmlEscape(DateTimeToText(value));
+}
+
+std::string ConnectionText(const TConnectionSecurity& connection) {
+  if (!connection.encrypted) return kNotEncrypted;
+  return Format(kEncrypted, HtmlEscape(connection.protocol), HtmlEscape(connection.serverKey));
 }
 
 Placeholders PageValues(ConsoleController& c, const ConsoleRequest& request) {
@@ -45,6 +56,10 @@ Placeholders PageValues(ConsoleController& c, const ConsoleRequest& request) {
   values.push_back(Placeholder::Everywhere("{%MAXDELETEPERCENT%}", std::to_string(safety.removalPercent)));
   values.push_back(Placeholder::Everywhere("{%NOTICES%}", c.Notices() ? "CHECKED" : ""));
   values.push_back(Placeholder::Everywhere("{%STARTATLOGIN%}", c.StartsAtLogin() ? "CHECKED" : ""));
+  const ConsoleController::Tls tls = c.TlsSettings();
+  values.push_back(Placeholder::Everywhere("{%TLS%}", tls.required ? "CHECKED" : ""));
+  values.push_back(Placeholder::Everywhere("{%TLSPIN%}", HtmlEscape(tls.pin)));
+  values.push_back(Placeholder::Everywhere("{%CONNECTION%}", ConnectionText(c.LastConnection())));
   for (Placeholder& p : SyncPlaceholders(c)) values.push_back(std::move(p));
   for (Placeholder& p : HeldPlaceholders(c)) values.push_back(std::move(p));
   return values;
@@ -63,7 +78,16 @@ void CheckRootPath(const std::string& given, const std::string& root) {
   if (!fs::IsAbsolutePath(root)) throw Exception(Format(msg::kRootNotAbsolute, root));
 }
 
-// The port and root fields are checked before anything changes, so a refused form
+// The pin field of the form that shows the TLS fields: empty text clears the pin; text
+// that is no pin refuses the whole form.
+std::string FormKeyPin(const std::string& text) {
+  if (text.empty()) return text;
+  const std::optional<std::string> pin = ParseKeyPin(text);
+  if (!pin) throw Exception(Format(msg::kBadKeyPin, text));
+  return *pin;
+}
+
+// The port, root and pin fields are checked before anything changes, so a refused form
 // changes nothing.
 void ApplySettings(ConsoleController& c, const ConsoleRequest& request, ConsoleResponse& response) {
   c.EventLog().Add(msg::kNewSettings);
@@ -76,6 +100,9 @@ void ApplySettings(ConsoleController& c, const ConsoleRequest& request, ConsoleR
   const bool newPort = TryStrToInt(portText, port);
   if (newPort && (port < 1 || port > kMaxServerPort)) throw Exception(Format(msg::kBadPort, portText));
   if (!root.empty() || givenRoot.find('\0') != std::string::npos) CheckRootPath(givenRoot, root);
+  // The TLS fields count only from the form that shows them ("veza"), as the safety ones.
+  const bool tlsForm = !request.Param("veza").empty();
+  const std::string pin = tlsForm ? FormKeyPin(Trim(request.Param("otisak"))) : std::string();
 
   if (!server.empty()) c.SetServerAddress(server);
   // Sets the console port to the server port + 2 also when the port stays.
@@ -92,6 +119,7 @@ void ApplySettings(ConsoleController& c, const ConsoleRequest& request, ConsoleR
     if (TryStrToInt(Trim(request.Param("maxdeletepercent")), limit) && limit >= 0) safety.removalPercent = limit;
     c.SetSafetySettings(safety);
   }
+  if (tlsForm) c.SetTlsSettings({!request.Param("tls").empty(), pin});
   // The same for the desktop's fields ("radnapovrsina").
   const bool desktopForm = !request.Param("radnapovrsina").empty();
   if (desktopForm) c.SetNotices(!request.Param("obavijesti").empty());

@@ -200,6 +200,51 @@ TEST_F(ConsolePagesTest, SafetySettingsComeFromTheFormThatShowsThem) {
   EXPECT_EQ(Fill("{%USETRASH%}"), "CHECKED");
 }
 
+// The TLS fields count only from the form that shows them ("veza"); a pin is kept in its
+// written form, empty text clears it, and text that is no pin refuses the whole form.
+TEST_F(ConsolePagesTest, TlsSettingsComeFromTheFormThatShowsThem) {
+  const std::string pin = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
+  const struct {
+    std::string form;
+    bool required;
+    std::string pin;
+  } cases[] = {
+      {"akcija=Postavi&veza=1&tls=1&otisak=+" + pin + "+", true, pin},
+      {"akcija=Postavi&server=s&otisak=", true, pin},
+      {"akcija=Postavi&veza=1&otisak=sha256%3A" + pin.substr(0, 62) + "+EF", false, pin},
+      {"akcija=Postavi&veza=1&tls=1&otisak=++", true, ""},
+  };
+  for (const auto& k : cases) {
+    Act(k.form);
+    EXPECT_EQ(c.tls.required, k.required) << k.form;
+    EXPECT_EQ(c.tls.pin, k.pin) << k.form;
+  }
+  EXPECT_EQ(Fill("{%TLS%}|{%TLSPIN%}"), "CHECKED|");
+  c.tls = {false, pin};
+  EXPECT_EQ(Fill("{%TLS%}|{%TLSPIN%}"), "|" + pin);
+
+  const int saves = c.saves;
+  const ConsoleResponse r = Act("akcija=Postavi&veza=1&tls=1&server=other&pollinterval=3&otisak=+%3Cb%3E12+");
+  const std::string message = Format(msg::kBadKeyPin, "<b>12");
+  EXPECT_EQ(r.contentText, FailedPage("Postavi", message));
+  EXPECT_EQ(c.log.Items(0).Text(), message);
+  EXPECT_FALSE(c.tls.required);
+  EXPECT_EQ(c.tls.pin, pin);
+  EXPECT_EQ(c.address, "s");
+  EXPECT_EQ(c.poll, 10);
+  EXPECT_EQ(c.saves, saves);
+}
+
+// The status page's connection row: the protocol and the server's key of the last
+// synchronisation, or plainly that it was not encrypted (also before the first).
+TEST_F(ConsolePagesTest, ConnectionRowSaysWhetherTheLastConnectionWasEncrypted) {
+  EXPECT_EQ(Fill("{%CONNECTION%}"), Cp("Veza nije šifrirana"));
+  c.connection = {true, "TLSv1.3", std::string(64, 'f')};
+  EXPECT_EQ(Fill("{%CONNECTION%}"), Cp("Veza: šifrirana (TLSv1.3), ključ poslužitelja ") + std::string(64, 'f'));
+  c.connection = {true, "<TLS>", "&"};
+  EXPECT_EQ(Fill("{%CONNECTION%}"), Cp("Veza: šifrirana (&lt;TLS&gt;), ključ poslužitelja &amp;"));
+}
+
 // The desktop's fields count only from the form that shows them ("radnapovrsina"); the
 // start at login is changed only when the box differs, after the file is saved, so a
 // system that refuses it loses no setting.

@@ -45,6 +45,29 @@ TEST(ConsoleRouter, PreviewPageAndStatusDocument) {
   EXPECT_EQ(json.contentText.rfind("{\"settings\":", 0), 0u);
 }
 
+// The TLS values reach the settings form, the status page and the status document.
+TEST(ConsoleRouter, TheTlsSettingsAndTheLastConnectionAreShown) {
+  test::FakeConsoleController c;
+  const std::string pin(64, 'e');
+  c.tls = {true, pin};
+  c.connection = {true, "TLSv1.2", pin};
+  const std::string settings = Route(c, "GET", "/postavke.html").contentText;
+  EXPECT_TRUE(Contains(settings, Cp("Šifrirana veza (TLS)")));
+  EXPECT_TRUE(Contains(settings, Cp("Otisak ključa poslužitelja (SHA-256)")));
+  EXPECT_TRUE(Contains(settings, "<INPUT TYPE=CHECKBOX NAME=\"tls\" VALUE=\"1\" CHECKED>"));
+  EXPECT_TRUE(Contains(settings, "<INPUT TYPE=TEXT NAME=\"otisak\" VALUE=\"" + pin + "\""));
+  EXPECT_TRUE(Contains(Route(c, "GET", "/").contentText,
+                       Cp("<P CLASS=\"white\">Veza: šifrirana (TLSv1.2), ključ poslužitelja ") + pin + "</P>"));
+  EXPECT_TRUE(Contains(Route(c, "GET", "/status.json").contentText,
+                       "\"connection\":{\"encrypted\":true,\"protocol\":\"TLSv1.2\",\"serverKey\":\"" + pin + "\"}"));
+
+  c.tls = {};
+  c.connection = {};
+  EXPECT_TRUE(Contains(Route(c, "GET", "/postavke.html").contentText, "NAME=\"tls\" VALUE=\"1\" >"));
+  EXPECT_TRUE(Contains(Route(c, "GET", "/").contentText, Cp("<P CLASS=\"white\">Veza nije šifrirana</P>")));
+  EXPECT_TRUE(Contains(Route(c, "GET", "/status.json").contentText, "\"connection\":{\"encrypted\":false}"));
+}
+
 TEST(ConsoleRouter, StyleSheetAndImagesAreSentAsTheyAre) {
   test::FakeConsoleController c;
   const ConsoleResponse css = Route(c, "GET", "/STYLE.CSS");

@@ -58,6 +58,15 @@ std::string Progress(const TSyncProgress& p) {
       .Close();
 }
 
+// How the last synchronisation's connection was protected: only "encrypted" when it was not.
+std::string Connection(const TConnectionSecurity& connection) {
+  JsonObject object;
+  object.Add("encrypted", Bool(connection.encrypted));
+  if (connection.encrypted)
+    object.Add("protocol", JsonString(connection.protocol)).Add("serverKey", JsonString(connection.serverKey));
+  return object.Close();
+}
+
 std::string Projects(ConsoleController& c, std::int64_t offset) {
   std::string list = "[";
   for (const ConsoleController::ProjectStatus& p : c.Projects()) {
@@ -119,6 +128,7 @@ std::string StatusJson(ConsoleController& c) {
              .Add("settings", settings)
              .Add("lastAttempt", Time(c.LastAttempt(), offset))
              .Add("lastSuccess", Time(c.LastSuccess(), offset))
+             .Add("connection", Connection(c.LastConnection()))
              .Add("lastMessage", LastMessage(c.EventLog(), offset))
              .Add("paused", Bool(c.Paused()))
              .Add("running", Bool(progress.running))

@@ -40,8 +40,14 @@ TEST(StatusJson, TextsAreEscapedInUtf8AndNeverBreakTheDocument) {
   EXPECT_TRUE(j["projects"][0]["held"].is_null());
   EXPECT_EQ(j["projects"][1]["held"], nlohmann::json::parse(R"({"removals":60,"listed":100})"));
 
+  EXPECT_EQ(j["connection"], nlohmann::json::parse(R"({"encrypted":false})"));
+
   c.progress.running = false;
-  EXPECT_TRUE(nlohmann::json::parse(StatusJson(c))["progress"].is_null());
+  c.connection = {true, "TLSv1.3", std::string(64, '0')};
+  const nlohmann::json after = nlohmann::json::parse(StatusJson(c));
+  EXPECT_TRUE(after["progress"].is_null());
+  EXPECT_EQ(after["connection"], nlohmann::json({{"encrypted", true}, {"protocol", "TLSv1.3"},
+                                                 {"serverKey", std::string(64, '0')}}));
 }
 
 TEST(StatusJson, TimesAreIso8601WithTheOffset) {

@@ -17,11 +17,15 @@ void TsvServerLink::PublishToFileCommands() {
   published_ = true;
 }
 
-void TsvServerLink::Open(const std::string& host, std::int32_t port) {
+void TsvServerLink::Open(const std::string& host, std::int32_t port, const TLinkTls& tls) {
   client_->Host = host;
   client_->Port = port;
+  client_->TlsRequired = tls.required;
+  client_->TlsPin = tls.pin;
   OpenServerChannel(*client_);
 }
+
+TConnectionSecurity TsvServerLink::Security() const { return client_->Security(); }
 
 std::string TsvServerLink::SynchroniseProject(const std::string& name, const std::string& path,
                                               TdrEventLog& log, TSyncObserver* observer) {

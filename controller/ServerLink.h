@@ -20,7 +20,8 @@ class TsvServerLink : public TServerLink {
   // over. Main thread.
   void PublishToFileCommands();
 
-  void Open(const std::string& host, std::int32_t port) override;
+  void Open(const std::string& host, std::int32_t port, const TLinkTls& tls) override;
+  TConnectionSecurity Security() const override;
   std::string SynchroniseProject(const std::string& name, const std::string& path,
                                  TdrEventLog& log, TSyncObserver* observer) override;
   std::string ExchangeListing(const std::string& name, const std::string& path,

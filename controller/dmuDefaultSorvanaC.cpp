@@ -348,6 +348,10 @@ void TdmDefaultSorvanaC::SynchroniseAll() {
     throw;
   }
   running_ = false;
+  if (outcome.connection) {
+    std::lock_guard lock(connectionMutex_);
+    lastConnection_ = *outcome.connection;
+  }
   RunEnded(outcome, settings.notices);
 }
 

@@ -1,6 +1,7 @@
 #include "controller/svSettings.h"
 
 #include "base/IntText.h"
+#include "base/KeyPin.h"
 #include "base/Messages.h"
 #include "base/Text.h"
 #include "eventlog/drLogger.h"
@@ -20,8 +21,7 @@ void SetChildValue(TsvXMLNode& parent, std::string_view name, std::string_view v
 }
 
 // Reads a settings document keeping only what the settings take from it: the first
-// "serversettings" child of the top element with the first child of each of its six
-// names, and every "project" child of the first "projects" child with the first "name"
+// "serversettings" child of the top element with the first child of each of its names, and every "project" child of the first "projects" child with the first "name"
 // and "path" of each. What it keeps is what the settings hold afterwards.
 class SettingsReader : public TsvXMLHandler {
  public:
@@ -90,9 +90,9 @@ class SettingsReader : public TsvXMLHandler {
   std::size_t depth_ = 0;  // of the current element; the top element is 1
   Section section_ = Section::kOther;
   bool seenServer_ = false, seenProjects_ = false;
-  Field fields_[7] = {{"serveradress", {}}, {"defaultport", {}},    {"defaultpollinterval", {}},
+  Field fields_[9] = {{"serveradress", {}}, {"defaultport", {}},    {"defaultpollinterval", {}},
                       {"usetrash", {}},     {"maxdeletecount", {}}, {"maxdeletepercent", {}},
-                      {"notices", {}}};
+                      {"notices", {}},      {"tls", {}},            {"tlspin", {}}};
   bool inProject_ = false, seenName_ = false, seenPath_ = false;
   TsvProject project_;
   TsvProjectList projects_;
@@ -105,6 +105,15 @@ class SettingsReader : public TsvXMLHandler {
 std::int32_t Limit(const std::string& text, std::int32_t byDefault) {
   const std::int32_t value = StrToIntDef(text, byDefault);
   return value < 0 ? byDefault : value;
+}
+
+// The pin of the file's text, or none: a text that is no pin is logged and ignored, so
+// the certificate is verified against the trust store rather than a pin half-read.
+std::string ReadKeyPin(const std::string& text, TdrEventLog& log) {
+  if (Trim(text).empty()) return std::string();
+  std::optional<std::string> pin = ParseKeyPin(text);
+  if (!pin) log.Add(Format(msg::kBadKeyPin, text));
+  return pin.value_or(std::string());
 }
 
 // Calls `line` with each line of the text, without its end (CR LF, LF or CR); the last
@@ -173,6 +182,8 @@ void ReadSettingsDocument(std::string_view document, const std::string& defaultP
   settings.removalLimit = Limit(reader.ServerValue(4), kDefaultRemovalLimit);
   settings.removalPercent = Limit(reader.ServerValue(5), kDefaultRemovalPercent);
   settings.notices = StrToIntDef(reader.ServerValue(6), 1) != 0;
+  settings.tlsRequired = StrToIntDef(reader.ServerValue(7), 0) != 0;
+  settings.tlsPin = ReadKeyPin(reader.ServerValue(8), log);
 
   log.Add(msg::kLoadingProjects);
   TsvProjectList& projects = reader.Projects();
@@ -199,6 +210,8 @@ std::string SettingsText(const TsvSettings& settings, TdrEventLog& log) {
   if (settings.removalPercent != kDefaultRemovalPercent)
     SetChildValue(server, "maxdeletepercent", std::to_string(settings.removalPercent));
   if (!settings.notices) SetChildValue(server, "notices", "0");
+  if (settings.tlsRequired) SetChildValue(server, "tls", "1");
+  if (!settings.tlsPin.empty()) SetChildValue(server, "tlspin", settings.tlsPin);
   log.Add(msg::kSavingProjects);
   for (int i = 0; i < settings.projects.Count(); ++i) {
     // Owned by the tree from here on.

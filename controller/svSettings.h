@@ -11,6 +11,8 @@
 //   <maxdeletecount>50</maxdeletecount>
 //   <maxdeletepercent>25</maxdeletepercent>
 //   <notices>0</notices>                       (only when off)
+//   <tls>1</tls>                               (only when required)
+//   <tlspin>64 hexadecimal digits</tlspin>     (only when a pin is set)
 //   </serversettings>
 //   <projects>
 //   <project><name>drumel</name><path>/home/ana/drumel</path></project>  (one line each)
@@ -75,7 +77,8 @@ void LoadSettings(const SystemPath& programFolder, const std::string& defaultPro
 // LoadSettings on a document's text (its line ends already CR LF): the connection
 // settings, then the projects, each step logged. A port that is a number outside
 // kLowestServerPort..kHighestServerPort is logged as "Neispravan port %s" and replaced by
-// 1974, as text that is no number is (silently). Raises the markup parser's error before
+// 1974, as text that is no number is (silently). A tlspin that is no pin (ParseKeyPin)
+// is logged as "Neispravan otisak ključa poslužitelja %s" and ignored. Raises the markup parser's error before
 // anything is changed. Keeps nothing of the document but the settings it holds, so a
 // file of any shape is read in about three times its size.
 void ReadSettingsDocument(std::string_view document, const std::string& defaultProjectPath,

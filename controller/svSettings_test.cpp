@@ -157,6 +157,48 @@ TEST_F(SettingsFile, SafetySettingsHaveDefaultsAndAreWrittenOnlyWhenChanged) {
   EXPECT_EQ(SettingsText(LoadConfigFile(kExample), log_).find("notices"), std::string::npos);
 }
 
+// TLS is read as the other switches are (a number, not 0: required); a pin is taken in
+// any form a user pastes and kept in its written form, and one that is no pin is logged
+// and ignored. Both are written only when set, after notices, and read back the same.
+TEST_F(SettingsFile, TlsAndThePinAreReadLoggedWhenBadAndWrittenOnlyWhenSet) {
+  const std::string pin(64, 'a');
+  std::string pasted = "SHA256:";
+  for (int i = 0; i < 32; ++i) pasted += i ? ":AA" : "AA";
+  const struct {
+    std::string elements;
+    bool required;
+    std::string pin;
+    std::string logged;  // after kLoadingConnection; empty: nothing
+  } cases[] = {
+      {"", false, "", ""},
+      {"<tls>1</tls><tlspin>" + pin + "</tlspin>", true, pin, ""},
+      {"<TLS>$10</TLS><TlsPin> " + pasted + " </TlsPin>", true, pin, ""},
+      {"<tls>-1</tls><tlspin>  </tlspin>", true, "", ""},
+      {"<tls>yes</tls><tlspin>" + pin + "0</tlspin>", false, "", Format(msg::kBadKeyPin, pin + "0")},
+      {"<tls>0</tls><tlspin>a&lt;b</tlspin>", false, "", Format(msg::kBadKeyPin, "a<b")},
+  };
+  for (const auto& c : cases) {
+    TsvSettings s = LoadConfigFile("<xml><serversettings>" + c.elements + "</serversettings></xml>");
+    EXPECT_EQ(s.tlsRequired, c.required) << c.elements;
+    EXPECT_EQ(s.tlsPin, c.pin) << c.elements;
+    const std::vector<std::string> entries = test::Entries(log_);
+    const auto connection = std::find(entries.rbegin(), entries.rend(), msg::kLoadingConnection);
+    ASSERT_NE(connection, entries.rend());
+    EXPECT_EQ(*(connection - 1), c.logged.empty() ? msg::kLoadingProjects : c.logged) << c.elements;
+
+    s.notices = false;
+    std::filesystem::remove(ConfigFile());
+    SaveSettings(Program(), s, log_);
+    const std::string text = test::ReadFile(ConfigFile());
+    const std::string tail = std::string(c.required ? "<tls>1</tls>\r\n" : "") +
+                             (c.pin.empty() ? "" : "<tlspin>" + c.pin + "</tlspin>\r\n") + "</serversettings>";
+    EXPECT_NE(text.find("<notices>0</notices>\r\n" + tail), std::string::npos) << text;
+    const TsvSettings again = Load();
+    EXPECT_EQ(again.tlsRequired, c.required) << text;
+    EXPECT_EQ(again.tlsPin, c.pin) << text;
+  }
+}
+
 // The console listens on the server port + 2; a port that would put it outside the
 // port range would keep the user from ever reaching the console to mend it. The log says
 // why the port in the file was not taken; text that is no number stays silent.

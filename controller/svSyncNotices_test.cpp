@@ -26,10 +26,10 @@ std::vector<std::string> Told(const std::vector<std::pair<TRunOutcome, bool>>& r
 }
 
 TEST(SyncNotices, OneNoticePerFailureStreakOneOnRecoveryNoneWhenOff) {
-  const TRunOutcome ok{Kind::kSucceeded, "", ""};
-  const TRunOutcome refused{Kind::kFailed, "", "refused"};
-  const TRunOutcome bFails{Kind::kFailed, "b", "bad reply"};
-  const TRunOutcome paused{Kind::kStopped, "b", "paused"};
+  const TRunOutcome ok{Kind::kSucceeded, "", "", {}};
+  const TRunOutcome refused{Kind::kFailed, "", "refused", {}};
+  const TRunOutcome bFails{Kind::kFailed, "b", "bad reply", {}};
+  const TRunOutcome paused{Kind::kStopped, "b", "paused", {}};
   const std::string bText = Format(msg::kNoticeFailedProject, "b", "bad reply");
   const struct {
     const char* what;

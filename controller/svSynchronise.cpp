@@ -13,10 +13,11 @@
 namespace sv {
 namespace {
 
-// Opens the link, runs `use` and closes the link, also when `use` raises.
+// Opens the link, calls `opened`, runs `use` and closes the link, also when `use` raises.
 template <typename Use>
-void WithOpenLink(TServerLink& link, const TsvSettings& settings, Use use) {
-  link.Open(settings.serverAddress, settings.serverPort);
+void WithOpenLink(TServerLink& link, const TsvSettings& settings, Use use, const std::function<void()>& opened = {}) {
+  link.Open(settings.serverAddress, settings.serverPort, {settings.tlsRequired, settings.tlsPin});
+  if (opened) opened();
   try {
     use();
   } catch (...) {
@@ -75,7 +76,7 @@ TRunOutcome SynchroniseAllProjects(TServerLink& link, const TsvSettings& setting
       }
       outcome.project.clear();
       times.lastSuccess = now();
-    });
+    }, [&] { outcome.connection = link.Security(); });
   } catch (const ESyncStopped& e) {
     log.Add(e.Message());
     return failed(TRunOutcome::Kind::kStopped, e.Message());

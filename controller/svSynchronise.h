@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "base/DateTime.h"
@@ -16,12 +17,21 @@ namespace sv {
 
 class TdrEventLog;
 
+// The TLS settings a link is opened with (TsvSettings' tlsRequired and tlsPin).
+struct TLinkTls {
+  bool required = false;
+  std::string pin;
+};
+
 // The server connection as a synchronisation uses it. Main thread, except Cancel.
 class TServerLink {
  public:
   virtual ~TServerLink() = default;
-  // Connects and greets the server. When it raises, the connection is closed again.
-  virtual void Open(const std::string& host, std::int32_t port) = 0;
+  // Connects and greets the server, inside TLS when `tls.required` (with the server's key
+  // pinned to `tls.pin` when set). When it raises, the connection is closed again.
+  virtual void Open(const std::string& host, std::int32_t port, const TLinkTls& tls) = 0;
+  // How the connection last opened is protected.
+  virtual TConnectionSecurity Security() const = 0;
   // One project's run over the open connection, logging its steps and reporting them to
   // the observer (may be none); returns the line to log at its end. Raises on failure.
   virtual std::string SynchroniseProject(const std::string& name, const std::string& path,
@@ -48,6 +58,8 @@ struct TRunOutcome {
   enum class Kind { kSucceeded, kStopped, kFailed } kind = Kind::kSucceeded;
   std::string project;
   std::string message;
+  // How the connection was protected, once the link was open (the server was reached).
+  std::optional<TConnectionSecurity> connection;
 };
 
 // Files that the run's tasks remove or replace go to the trash when settings.useTrash

@@ -17,10 +17,11 @@ namespace {
 // A link that records what it is asked and fails where told to.
 class ScriptedLink : public TServerLink {
  public:
-  void Open(const std::string& host, std::int32_t port) override {
-    calls.push_back("open " + host + ":" + std::to_string(port));
+  void Open(const std::string& host, std::int32_t port, const TLinkTls& tls) override {
+    calls.push_back("open " + host + ":" + std::to_string(port) + (tls.required ? " tls " + tls.pin : ""));
     if (failOpen) throw Exception("Socket Error # 111\r\nConnection refused.");
   }
+  TConnectionSecurity Security() const override { return {true, "TLSv1.3", "key"}; }
   std::string SynchroniseProject(const std::string& name, const std::string& path, TdrEventLog&,
                                  TSyncObserver*) override {
     calls.push_back("sync " + name + " " + path);
@@ -91,8 +92,10 @@ TEST_F(SynchroniseAll, AFailingProjectEndsTheRunAndTheConnectionIsClosed) {
 
 TEST_F(SynchroniseAll, WithoutProjectsTheConnectionIsOpenedAndClosed) {
   snapshot_.projects.Clear();
+  snapshot_.tlsRequired = true;
+  snapshot_.tlsPin = "pin";
   Run();
-  EXPECT_EQ(link_.calls, (std::vector<std::string>{"open sync.example:1974", "close"}));
+  EXPECT_EQ(link_.calls, (std::vector<std::string>{"open sync.example:1974 tls pin", "close"}));
   EXPECT_EQ(log_.Count(), 0);
   EXPECT_EQ(times_.lastSuccess, 102);
 }
@@ -167,6 +170,11 @@ TEST_F(SynchroniseAll, TheOutcomeNamesTheFailureAndTheProjectItEndedIn) {
     EXPECT_EQ(outcome.kind, c.kind) << c.failProject;
     EXPECT_EQ(outcome.project, c.project);
     EXPECT_EQ(outcome.message, c.message);
+    // The connection's protection is known whenever the server was reached.
+    EXPECT_EQ(outcome.connection.has_value(), !c.failOpen);
+    if (outcome.connection) {
+      EXPECT_EQ(outcome.connection->protocol, "TLSv1.3");
+    }
   }
   ProjectObserver stopping;
   stopping.stopAfter = 0;

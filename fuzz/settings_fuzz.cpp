@@ -12,6 +12,7 @@
 
 #include "base/Exception.h"
 #include "base/IntText.h"
+#include "base/KeyPin.h"
 #include "controller/svSettings.h"
 #include "eventlog/drLogger.h"
 #include "markup/svXMLParser.h"
@@ -46,6 +47,8 @@ bool TreeSettings(std::string_view text, sv::TsvSettings& s) {
   s.serverPort = sv::StrToIntDef(value(server, "defaultport"), 1974);
   if (s.serverPort < 1 || s.serverPort > 65533) s.serverPort = 1974;
   s.pollInterval = sv::StrToIntDef(value(server, "defaultpollinterval"), 60);
+  s.tlsRequired = sv::StrToIntDef(value(server, "tls"), 0) != 0;
+  s.tlsPin = sv::ParseKeyPin(value(server, "tlspin")).value_or("");
   sv::TsvXMLNode* list = root.FindOrAddChild("projects", false);
   for (int i = list ? list->IndexOfChild("project", 0) : -1; i >= 0; i = list->IndexOfChild("project", i + 1)) {
     std::string name = value(list->Child(i), "name"), path = value(list->Child(i), "path");
@@ -57,7 +60,8 @@ bool TreeSettings(std::string_view text, sv::TsvSettings& s) {
 
 bool Same(const sv::TsvSettings& a, const sv::TsvSettings& b) {
   if (a.serverAddress != b.serverAddress || a.serverPort != b.serverPort ||
-      a.pollInterval != b.pollInterval || a.projects.Count() != b.projects.Count())
+      a.pollInterval != b.pollInterval || a.tlsRequired != b.tlsRequired || a.tlsPin != b.tlsPin ||
+      a.projects.Count() != b.projects.Count())
     return false;
   for (int i = 0; i < a.projects.Count(); ++i)
     if (a.projects.Project(i).Name != b.projects.Project(i).Name ||

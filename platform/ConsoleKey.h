@@ -4,6 +4,7 @@
 // scripts, in a file that only this user can read.
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "platform/SystemPath.h"
 
@@ -29,6 +30,12 @@ SystemPath ConsoleKeyFile();
 // and grants this user alone. Missing folders are created. Raises Exception with the
 // reason when it cannot.
 void WriteConsoleKeyFile(const SystemPath& file, const std::string& key);
+
+// Writes `content` to `file` (in a folder that exists), replacing what is there, so that
+// this user alone can read it at every moment: made under a temporary name with mode 0600
+// (on Windows with an access list that grants this user alone) and renamed when whole.
+// Raises "Cannot create file "%s". %s" when it cannot.
+void WritePrivateFile(const SystemPath& file, std::string_view content);
 
 // Removes the key file; nothing happens when it is gone.
 void RemoveConsoleKeyFile(const SystemPath& file);

@@ -29,6 +29,9 @@ std::size_t SendNow(NativeSocket s, const char* data, std::size_t size, std::err
 // Sends the end of the stream after what was sent; errors are ignored.
 void ShutdownSending(NativeSocket s);
 void CloseSocket(NativeSocket s);
+// The system's code of the last failed socket call of this thread (errno; Windows
+// Sockets' last error), for a library that reports a failure without it.
+int LastSocketError();
 
 // Waits for connections on one listening socket, until interrupted.
 class ConnectionWait {

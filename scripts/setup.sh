@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config clang-14 libclang-rt-14-dev libfuzzer-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
-  libasio-dev libpcre2-dev libacl1-dev libglib2.0-dev acl
+  libasio-dev libpcre2-dev libssl-dev libacl1-dev libglib2.0-dev acl
   python3 nodejs npm chromium systemd shellcheck
 )
 # The Windows build: the cross compiler, Wine to run its tests, an X server and tools

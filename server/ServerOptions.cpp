@@ -8,14 +8,22 @@ namespace sv {
 
 const char* const kServerUsage =
     "usage: sorvana-server [--listen HOST:PORT] [--no-pipelining] [--log-files]\n"
-    "                      [--listing-memory MIB] [--sync-deadline SECONDS] NAME=FOLDER...\n"
+    "                      [--listing-memory MIB] [--sync-deadline SECONDS]\n"
+    "                      [--tls-cert FILE --tls-key FILE] NAME=FOLDER...\n"
+    "       sorvana-server --make-cert DIR [--make-cert-name NAME]\n"
     "Mirrors each FOLDER to the clients that synchronise the project NAME.\n"
     "Listens on 127.0.0.1:1974 unless told otherwise; SIGINT or SIGTERM ends it.\n"
     "  --no-pipelining          the greeting does not offer pipelining: clients send one request at a time\n"
     "  --log-files              log every file served, not only the files refused\n"
     "  --listing-memory MIB     memory for the listings of all clients at once (default 2048); a listing\n"
     "                           counts 7 times its size, and one that does not fit is refused\n"
-    "  --sync-deadline SECONDS  longest time from a Sync request to its task list (default 600)";
+    "  --sync-deadline SECONDS  longest time from a Sync request to its task list (default 600)\n"
+    "  --tls-cert FILE          serve TLS only, with this certificate (PEM) and the key of --tls-key;\n"
+    "  --tls-key FILE           the key's pin, which clients may pin, is printed at start\n"
+    "  --make-cert DIR          write a self-signed certificate DIR/server.crt and its key DIR/server.key\n"
+    "                           (readable by you alone), valid 10 years for localhost, 127.0.0.1 and ::1,\n"
+    "                           print the key's pin and end\n"
+    "  --make-cert-name NAME    make the certificate for the host name or address NAME too";
 
 namespace {
 
@@ -78,13 +86,25 @@ TServerOptions ParseServerOptions(const std::vector<std::string>& args) {
         options.listingMemory = std::uint64_t(ReadCount(arg, value, 1 << 20)) << 20;
       else
         options.syncDeadline = std::chrono::seconds(ReadCount(arg, value, 7 * 24 * 3600));
+    } else if (arg == "--tls-cert" || arg == "--tls-key" || arg == "--make-cert" || arg == "--make-cert-name") {
+      if (i + 1 == args.size() || args[i + 1].empty()) throw Exception(arg + " wants a value");
+      std::string& value = arg == "--tls-cert"    ? options.tlsCertificate
+                           : arg == "--tls-key"   ? options.tlsKey
+                           : arg == "--make-cert" ? options.makeCertificate
+                                                  : options.makeCertificateName;
+      value = args[++i];
     } else if (arg.rfind("-", 0) == 0) {
       throw Exception("unknown option '" + arg + "'");
     } else {
       ReadProject(arg, options);
     }
   }
-  if (options.projects.empty() && !options.help) throw Exception("no project given");
+  if (options.tlsCertificate.empty() != options.tlsKey.empty())
+    throw Exception("--tls-cert and --tls-key go together");
+  if (!options.makeCertificateName.empty() && options.makeCertificate.empty())
+    throw Exception("--make-cert-name goes with --make-cert");
+  if (options.projects.empty() && !options.help && options.makeCertificate.empty())
+    throw Exception("no project given");
   return options;
 }
 

@@ -41,6 +41,12 @@ TEST(ServerOptions, ListenAddressAndProjects) {
   EXPECT_EQ(o.listingMemory, std::uint64_t{3} << 20);
   EXPECT_EQ(o.syncDeadline, std::chrono::seconds(45));
   EXPECT_TRUE(ParseServerOptions({"--help"}).help);
+  o = ParseServerOptions({"--tls-cert", "s.crt", "--tls-key", "s.key", "p=/p"});
+  EXPECT_EQ(o.tlsCertificate, "s.crt");
+  EXPECT_EQ(o.tlsKey, "s.key");
+  o = ParseServerOptions({"--make-cert", "d", "--make-cert-name", "sync.example"});
+  EXPECT_EQ(o.makeCertificate, "d");
+  EXPECT_EQ(o.makeCertificateName, "sync.example");
 }
 
 TEST(ServerOptions, BadArgumentsAreNamed) {
@@ -60,6 +66,9 @@ TEST(ServerOptions, BadArgumentsAreNamed) {
   EXPECT_EQ(Refusal({"=/p"}), "a project is NAME=FOLDER, not '=/p'");
   EXPECT_EQ(Refusal({"p="}), "a project is NAME=FOLDER, not 'p='");
   EXPECT_EQ(Refusal({"p=/a", "P=/b"}), "project 'P' is given twice");
+  EXPECT_EQ(Refusal({"--tls-cert", "s.crt", "p=/p"}), "--tls-cert and --tls-key go together");
+  EXPECT_EQ(Refusal({"p=/p", "--tls-key"}), "--tls-key wants a value");
+  EXPECT_EQ(Refusal({"--make-cert-name", "n"}), "--make-cert-name goes with --make-cert");
   EXPECT_EQ(Refusal({"\xE6\x97\xA5=/p"}), "'\xE6\x97\xA5=/p' holds characters that Windows-1250 lacks");
 }
 

@@ -13,6 +13,7 @@
 #include "base/Messages.h"
 #include "base/Text.h"
 #include "platform/ListenAddress.h"
+#include "tls/Tls.h"
 
 namespace sv {
 namespace {
@@ -27,6 +28,11 @@ using Clock = std::chrono::steady_clock;
 // Why a connection was cancelled, as its session logs it.
 constexpr const char* kCancelled = "Connection cancelled.";
 constexpr const char* kMadeRoom = "Closed to make room for another client.";
+
+// A TLS client speaks first; a client that has sent nothing by then is taken for a
+// plaintext one waiting for its greeting, and told so in plain text before the close.
+constexpr std::chrono::seconds kFirstByteWait{5};
+constexpr std::string_view kTlsOnly = "421 This server accepts TLS connections only.\r\n";
 
 // One client: its socket on an I/O context of its own, so that every read and write can
 // wait with the idle limit and be cancelled from the listener's thread.
@@ -77,10 +83,74 @@ class Connection {
     return ec ? std::string("?") : e.address().to_string() + ':' + std::to_string(e.port());
   }
 
+  // Waits at most `limit` (and no longer than the idle limit) for the client's first
+  // byte; false when none came. Raises when cancelled.
+  bool AwaitFirstByte(std::chrono::milliseconds limit) {
+    if (cancelled_) throw Exception(reason_.load());
+    std::optional<asio::error_code> result;
+    io_.restart();
+    socket_.async_wait(tcp::socket::wait_read, [&result](const asio::error_code& e) { result = e; });
+    io_.run_for(std::min(limit, idle_));
+    if (!result) {  // abandon the wait and let its handler run
+      asio::error_code ignored;
+      socket_.cancel(ignored);
+      io_.restart();
+      io_.run();
+      if (!cancelled_) return false;
+    }
+    if (cancelled_) throw Exception(reason_.load());
+    return true;
+  }
+
+  // Runs the server's side of the TLS handshake, with the idle limit, the deadline and
+  // Cancel as every read and write; from then on every byte goes through TLS. Raises with
+  // the reason when it fails.
+  void StartTls(const std::shared_ptr<TTlsContext>& context) {
+    tls_ = std::make_unique<TTlsStream>(context, static_cast<std::uintptr_t>(socket_.native_handle()));
+    for (;;) {
+      if (cancelled_) throw Exception(reason_.load());
+      const TlsStatus status = tls_->Handshake();
+      if (status == TlsStatus::kDone) return;
+      if (status != TlsStatus::kWantRead && status != TlsStatus::kWantWrite) throw Exception(tls_->Failure());
+      Await(status == TlsStatus::kWantRead);
+    }
+  }
+
+  // Sends the TLS close (close_notify) when TLS is on; nothing is waited for.
+  void EndTls() {
+    if (tls_) tls_->Close();
+  }
+
   std::thread thread;
   std::atomic<bool> done{false};
 
  private:
+  // One read or write through TLS: what moved, and whether it must wait for the socket
+  // (and for which direction).
+  std::size_t TlsTransfer(bool read, char* buffer, std::size_t size, std::optional<bool>& waitRead) {
+    std::size_t moved = 0;
+    const TlsStatus status = read ? tls_->Read(buffer, size, moved) : tls_->Write(buffer, size, moved);
+    switch (status) {
+      case TlsStatus::kDone:
+        return moved;
+      case TlsStatus::kWantRead:
+      case TlsStatus::kWantWrite:
+        waitRead = status == TlsStatus::kWantRead;
+        return 0;
+      case TlsStatus::kClosed:
+        if (read) return 0;
+        throw Exception(asio::error_code(asio::error::broken_pipe).message());
+      case TlsStatus::kFailed:
+        break;
+    }
+    throw Exception(tls_->Failure());
+  }
+
+  void Await(bool read) {
+    const auto wait = read ? tcp::socket::wait_read : tcp::socket::wait_write;
+    Step([&](auto done) { socket_.async_wait(wait, [done](const asio::error_code& e) { done(e, 0); }); }, false);
+  }
+
   // One read or write, tried at once: only one that would block waits (with the idle
   // limit) for the socket to be ready, so a request or room already there costs no wait.
   // A read tries again for a short while first: a client that sends one request at a
@@ -88,9 +158,20 @@ class Connection {
   // without sleeping saves the two wake-ups of a round trip, tens of microseconds each
   // on a virtual machine.
   std::size_t Transfer(bool read, char* buffer, std::size_t size) {
-    std::optional<std::chrono::steady_clock::time_point> tryUntil;
+    std::optional<Clock::time_point> tryUntil;
     for (;;) {
       if (cancelled_) throw Exception(reason_.load());
+      if (tls_) {
+        std::optional<bool> waitRead;
+        const std::size_t n = TlsTransfer(read, buffer, size, waitRead);
+        if (!waitRead) {
+          lastProgress_.store(Clock::now().time_since_epoch().count(), std::memory_order_relaxed);
+          return n;
+        }
+        if (*waitRead && read && SpinOn(tryUntil)) continue;
+        Await(*waitRead);
+        continue;
+      }
       asio::error_code ec;
       const std::size_t n = read ? socket_.read_some(asio::buffer(buffer, size), ec)
                                  : socket_.write_some(asio::buffer(buffer, size), ec);
@@ -101,17 +182,19 @@ class Connection {
       if (read && ec == asio::error::eof) return 0;
       if (ec != asio::error::would_block && ec != asio::error::try_again && ec != asio::error::interrupted)
         throw Exception(ec.message());
-      if (read) {
-        const auto now = std::chrono::steady_clock::now();
-        if (!tryUntil) tryUntil = now + kReadSpin;
-        if (now < *tryUntil) {
-          std::this_thread::yield();
-          continue;
-        }
-      }
-      const auto wait = read ? tcp::socket::wait_read : tcp::socket::wait_write;
-      Step([&](auto done) { socket_.async_wait(wait, [done](const asio::error_code& e) { done(e, 0); }); }, false);
+      if (read && SpinOn(tryUntil)) continue;
+      Await(read);
     }
+  }
+
+  // Whether a read that would block should be tried again rather than wait: for kReadSpin
+  // from its first failure.
+  static bool SpinOn(std::optional<Clock::time_point>& tryUntil) {
+    const auto now = Clock::now();
+    if (!tryUntil) tryUntil = now + kReadSpin;
+    if (now >= *tryUntil) return false;
+    std::this_thread::yield();
+    return true;
   }
 
   // Runs one asynchronous step to its end, to the idle limit or to the deadline; raises
@@ -154,6 +237,7 @@ class Connection {
   std::atomic<Clock::rep> lastProgress_{Clock::now().time_since_epoch().count()};
   asio::io_context io_;
   tcp::socket socket_{io_};
+  std::unique_ptr<TTlsStream> tls_;  // once the handshake has begun
 };
 
 void LogToStderr(const std::string& line) {
@@ -178,6 +262,7 @@ void LogQuietly(const std::function<void(const std::string&)>& log, std::string_
 struct TSyncServer::Impl {
   std::vector<TServedProject> projects;
   TSessionOptions options;
+  std::shared_ptr<TTlsContext> tls;
   std::function<void(const std::string&)> log = LogToStderr;
   std::chrono::milliseconds idle = std::chrono::seconds(120);
   std::chrono::milliseconds syncDeadline = std::chrono::minutes(10);
@@ -195,6 +280,8 @@ struct TSyncServer::Impl {
   // that address when it has its most, else of all when the server has its most.
   void MakeRoom(const std::string& address);
   void Serve(Connection& connection);
+  // Takes the connection into TLS; false, after logging why, when it cannot be.
+  bool StartTls(Connection& connection);
   void Reap();
   void CancelAll();
   void JoinAll();
@@ -275,8 +362,28 @@ void TSyncServer::Impl::MakeRoom(const std::string& address) {
     idlest->Cancel(kMadeRoom);
 }
 
+bool TSyncServer::Impl::StartTls(Connection& connection) {
+  const std::string peer = connection.Peer();
+  try {
+    if (!connection.AwaitFirstByte(kFirstByteWait)) {
+      connection.Write(kTlsOnly);
+      LogQuietly(log, peer, " sent no TLS handshake: refused as a plaintext client");
+      return false;
+    }
+    connection.StartTls(tls);
+    return true;
+  } catch (const std::exception& e) {
+    LogQuietly(log, peer + " ", e.what());
+    return false;
+  }
+}
+
 void TSyncServer::Impl::Serve(Connection& connection) {
   try {
+    if (tls && !StartTls(connection)) {
+      connection.Close();
+      return;
+    }
     TSessionOptions sessionOptions = options;
     sessionOptions.listingMemory = listingMemory.get();
     TServerSession session(
@@ -286,6 +393,7 @@ void TSyncServer::Impl::Serve(Connection& connection) {
       connection.SetDeadline(begun ? Clock::now() + syncDeadline : Clock::time_point::max());
     });
     session.Serve();
+    connection.EndTls();
   } catch (...) {  // no memory to begin the session: nothing may leave the client's thread
   }
   connection.Close();
@@ -333,6 +441,7 @@ void TSyncServer::SetLog(std::function<void(const std::string&)> log) { impl_->l
 void TSyncServer::SetIdleTimeout(std::chrono::milliseconds idle) { impl_->idle = idle; }
 void TSyncServer::SetSessionOptions(const TSessionOptions& options) { impl_->options = options; }
 void TSyncServer::SetSyncDeadline(std::chrono::milliseconds deadline) { impl_->syncDeadline = deadline; }
+void TSyncServer::SetTls(std::shared_ptr<TTlsContext> context) { impl_->tls = std::move(context); }
 void TSyncServer::SetListingMemory(std::uint64_t bytes) { impl_->listingMemory = std::make_unique<TMemoryBudget>(bytes); }
 
 void TSyncServer::Listen(const std::string& host, int port) {

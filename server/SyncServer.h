@@ -17,6 +17,8 @@
 
 namespace sv {
 
+class TTlsContext;
+
 class TSyncServer {
  public:
   // Most clients served at once, and most connections from one address. A further one
@@ -46,6 +48,12 @@ class TSyncServer {
   // The memory that the listings of all clients may take at once (ServerSession.h,
   // kListingCost). Set before Run.
   void SetListingMemory(std::uint64_t bytes);
+  // Serves TLS only, with this server context (tls/Tls.h): every connection's handshake
+  // comes before its greeting, within the idle limit. A client that sends nothing for 5
+  // seconds (a plaintext one awaiting the greeting) gets one plaintext line "421 This
+  // server accepts TLS connections only." and the close; a failed handshake is logged
+  // with the client's address and the reason. Set before Run.
+  void SetTls(std::shared_ptr<TTlsContext> context);
 
   // Binds and listens on host (a numeric IPv4 or IPv6 address, or a name) and port (0:
   // any free port). Raises "Could not bind socket. Address and port are already in use."

@@ -7,6 +7,7 @@
 #include "base/Messages.h"
 #include "base/Text.h"
 #include "platform/FileSystem.h"
+#include "tls/Tls.h"
 
 namespace sv {
 
@@ -51,6 +52,7 @@ struct TsvTCPClient::Impl {
   asio::io_context io;
   asio::ip::tcp::socket socket{io};
   asio::ip::tcp::resolver resolver{io};
+  std::unique_ptr<TTlsStream> tls;  // when the connection runs inside TLS
 
   // Starts one asynchronous step with `start` (given the handler to complete) and runs
   // it for at most `limit`. On time-out or cancellation the step is aborted with `abort`
@@ -86,6 +88,7 @@ struct TsvTCPClient::Impl {
   }
 
   void CloseSocket() {
+    tls.reset();
     asio::error_code ignored;
     socket.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
     socket.close(ignored);
@@ -109,6 +112,7 @@ void TsvTCPClient::Connect() {
   cancelled_.store(false);
   reader_.Clear();
   PipeliningOffered = false;
+  security_ = {};
   lowWatermark_ = 1;
   using asio::ip::tcp;
   const auto deadline = std::chrono::steady_clock::now() + connectTimeout_;
@@ -137,10 +141,31 @@ void TsvTCPClient::Connect() {
   impl_->socket.set_option(tcp::no_delay(true), ignored);
   // Reads and writes are tried before any wait (Transfer).
   impl_->socket.non_blocking(true, ignored);
+  if (TlsRequired) Handshake(deadline);
   connected_ = true;
 }
 
+void TsvTCPClient::Handshake(std::chrono::steady_clock::time_point deadline) {
+  try {
+    impl_->tls = std::make_unique<TTlsStream>(TTlsContext::Client(TlsPin),
+                                              static_cast<std::uintptr_t>(impl_->socket.native_handle()), Host);
+    for (;;) {
+      const TlsStatus status = impl_->tls->Handshake();
+      if (status == TlsStatus::kDone) break;
+      if (status != TlsStatus::kWantRead && status != TlsStatus::kWantWrite) throw Exception(impl_->tls->Failure());
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      Await(status == TlsStatus::kWantRead ? Direction::Read : Direction::Write,
+            std::max(std::chrono::milliseconds(0), left));
+    }
+  } catch (...) {
+    impl_->CloseSocket();
+    throw;
+  }
+  security_ = {true, impl_->tls->Protocol(), impl_->tls->PeerKeyPin()};
+}
+
 void TsvTCPClient::Disconnect() {
+  if (impl_->tls && connected_ && !cancelled_.load()) impl_->tls->Close();  // close_notify, if it fits
   impl_->CloseSocket();
   connected_ = false;
 }
@@ -182,13 +207,21 @@ std::size_t TsvTCPClient::Transfer(Direction direction, char* buffer, std::size_
   // The call is tried at once; only one that would block waits for the socket to be
   // ready (with the idle limit), so data already there costs no readiness wait.
   for (;;) {
+    if (impl_->tls) {
+      // TLS waits for the first byte: a watermark could outwait the rest of a record
+      // whose start OpenSSL has already read.
+      std::optional<Direction> wait;
+      const std::size_t n = TlsTransfer(direction, buffer, size, wait);
+      if (!wait) return n;
+      Await(*wait, idleTimeout_);
+      continue;
+    }
     asio::error_code ec;
     const std::size_t n = read ? impl_->socket.read_some(asio::buffer(buffer, size), ec)
                                : impl_->socket.write_some(asio::buffer(buffer, size), ec);
     if (!ec) return n;
     if (ec != asio::error::would_block && ec != asio::error::try_again && ec != asio::error::interrupted)
       RaiseSocketError(ec);
-    using asio::ip::tcp;
     // Content all wanted is waited for until a chunk's worth is there (or what is left
     // of it), so that a large file arrives in few large reads; other reads wake at the
     // first byte. Where the system ignores the mark, reads wake at the first byte.
@@ -198,15 +231,42 @@ std::size_t TsvTCPClient::Transfer(Direction direction, char* buffer, std::size_
       impl_->socket.set_option(asio::socket_base::receive_low_watermark(mark), ignored);
       lowWatermark_ = mark;
     }
-    impl_->Step(
-        cancelled_, idleTimeout_,
-        [&](auto done) {
-          impl_->socket.async_wait(read ? tcp::socket::wait_read : tcp::socket::wait_write,
-                                   [done](const asio::error_code& e) { done(e, 0); });
-        },
-        [&] { impl_->CloseSocket(); });
-    if (cancelled_.load()) throw ECancelled();
+    Await(direction, idleTimeout_);
   }
+}
+
+std::size_t TsvTCPClient::TlsTransfer(Direction direction, char* buffer, std::size_t size,
+                                      std::optional<Direction>& wait) {
+  std::size_t moved = 0;
+  TTlsStream& tls = *impl_->tls;
+  const TlsStatus status =
+      direction == Direction::Read ? tls.Read(buffer, size, moved) : tls.Write(buffer, size, moved);
+  switch (status) {
+    case TlsStatus::kDone:
+      return moved;
+    case TlsStatus::kWantRead:
+      wait = Direction::Read;
+      return 0;
+    case TlsStatus::kWantWrite:
+      wait = Direction::Write;
+      return 0;
+    case TlsStatus::kClosed:  // the end of the stream, as over TCP
+      throw EClosedGracefully();
+    case TlsStatus::kFailed:
+      break;
+  }
+  if (tls.SystemError() != 0) RaiseSocketError(asio::error_code(tls.SystemError(), asio::system_category()));
+  throw Exception(tls.Failure());
+}
+
+void TsvTCPClient::Await(Direction direction, std::chrono::milliseconds limit) {
+  using asio::ip::tcp;
+  const auto wait = direction == Direction::Read ? tcp::socket::wait_read : tcp::socket::wait_write;
+  impl_->Step(
+      cancelled_, limit,
+      [&](auto done) { impl_->socket.async_wait(wait, [done](const asio::error_code& e) { done(e, 0); }); },
+      [&] { impl_->CloseSocket(); });
+  if (cancelled_.load()) throw ECancelled();
 }
 
 std::string TsvTCPClient::ReadLine() {

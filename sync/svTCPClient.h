@@ -9,10 +9,12 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "base/Exception.h"
+#include "base/SyncStatus.h"
 #include "sync/LineReader.h"
 
 namespace sv {
@@ -48,16 +50,25 @@ class TsvTCPClient {
   // Server address (host name or dotted IPv4 address) and port, read at each Connect.
   std::string Host;
   int Port = 1974;
+  // TLS, read at each Connect: when required, the whole exchange runs inside TLS, and the
+  // server's key must match TlsPin (written form, base/KeyPin.h) when one is set, else its
+  // certificate must verify against the system's roots and name Host.
+  bool TlsRequired = false;
+  std::string TlsPin;
   // Whether the server's greeting offered pipelining (OpenServerChannel sets it; a
   // Connect clears it).
   bool PipeliningOffered = false;
 
   // Resolves Host over IPv4 and connects, with empty input buffers and the cancelled
-  // state cleared. Raises ESocketError (ETIMEDOUT after the connect limit).
+  // state cleared; with TLS required, runs the handshake too, all within the connect
+  // limit. Raises ESocketError (ETIMEDOUT after the connect limit), or Exception with the
+  // TLS check that failed (tls/Tls.h); the connection is then closed.
   void Connect();
   // Closes the connection; nothing when it is not open.
   void Disconnect();
   bool Connected() const { return connected_; }
+  // How the current (or last) connection is protected; not encrypted before a handshake.
+  const TConnectionSecurity& Security() const { return security_; }
 
   // Writes all the bytes. Raises "Not connected." when
   // closed, EClosedGracefully when the peer has closed, ESocketError otherwise.
@@ -88,9 +99,16 @@ class TsvTCPClient {
   // One read or write of at most `size` bytes; returns how many moved. A read that
   // wants all waits, when it must wait, until many of them are there.
   std::size_t Transfer(Direction direction, char* buffer, std::size_t size, Want want = Want::Some);
+  // The same through TLS: what moved, or 0 with `wait` set to what the stream waits for.
+  std::size_t TlsTransfer(Direction direction, char* buffer, std::size_t size, std::optional<Direction>& wait);
+  // Waits for the socket to be ready for `direction`, at most `limit`; raises on time-out
+  // or Cancel.
+  void Await(Direction direction, std::chrono::milliseconds limit);
+  void Handshake(std::chrono::steady_clock::time_point deadline);
 
   std::unique_ptr<Impl> impl_;
   TLineReader reader_;
+  TConnectionSecurity security_;
   bool connected_ = false;
   int lowWatermark_ = 1;  // the socket's receive low-water mark
   std::atomic<bool> cancelled_{false};

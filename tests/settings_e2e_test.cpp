@@ -101,6 +101,39 @@ TEST(Settings, ASaveKeepsTheFileAsTheUserMadeIt) {
   }
 }
 
+// The TLS settings through the real program: read from the file as a user pasted them,
+// shown by the form, changed by it (a pin that is none changes nothing), and gone from the
+// file when cleared, which then is the file without them byte for byte. No
+// synchronisation has reached a server, so the connection shows as not encrypted.
+TEST(Settings, TlsAndThePinTravelBetweenTheFileTheFormAndTheStatus) {
+  TempDir dir;
+  auto client = Client(dir, dir / "client");
+  const std::string file = dir / "client/svClient.xml";
+  const std::string plain = ReadFile(file);
+  const std::string pin = "00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff";
+  std::string pasted = "SHA256:";
+  for (std::size_t i = 0; i < pin.size(); i += 2) pasted += (i ? ":" : "") + pin.substr(i, 2);
+  std::string withTls = plain;
+  withTls.replace(withTls.find("</serversettings>"), 0, "<TLS>1</TLS>\r\n<tlspin>" + pasted + "</tlspin>\r\n");
+  WriteFile(file, withTls);
+  client->Start();
+
+  const std::string form = client->Get("/postavke.html").body;
+  EXPECT_NE(form.find("NAME=\"tls\" VALUE=\"1\" CHECKED>"), std::string::npos);
+  EXPECT_NE(form.find("NAME=\"otisak\" VALUE=\"" + pin + "\""), std::string::npos);
+  EXPECT_NE(client->Get("/").body.find("Veza nije \x9Aifrirana"), std::string::npos);
+  EXPECT_NE(client->Get("/status.json").body.find("\"connection\":{\"encrypted\":false}"), std::string::npos);
+
+  EXPECT_FALSE(Postavi(*client, "veza=1&otisak=" + pin.substr(2)));
+  EXPECT_EQ(ReadFile(file), withTls);
+  EXPECT_TRUE(Postavi(*client, "veza=1&tls=1&otisak=" + PercentEncode(pasted)));
+  std::string expected = plain;
+  expected.replace(expected.find("</serversettings>"), 0, "<tls>1</tls>\r\n<tlspin>" + pin + "</tlspin>\r\n");
+  EXPECT_EQ(ReadFile(file), expected);
+  EXPECT_TRUE(Postavi(*client, "veza=1&otisak="));
+  EXPECT_EQ(ReadFile(file), plain);
+}
+
 // "Postavi" may be posted by any local process: a root path that names a file, a pipe or
 // a link to a file opens nothing up, and the log says the grant failed.
 TEST(Settings, APostedRootThatIsNoFolderOpensNothing) {

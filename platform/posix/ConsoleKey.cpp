@@ -71,12 +71,17 @@ void WriteConsoleKeyFile(const SystemPath& file, const std::string& key) {
   const std::string folder = file.Folder().Native();
   const std::string runtime = RuntimeFolder();
   PrepareFolder(folder, !runtime.empty() && folder == runtime + "/" + kRuntimeFolder, file);
-  // A new file of mode 0600 takes the name in one step: no moment in which the key is
-  // readable by others, and a stale file (or a link put in its place) is replaced.
-  std::string temp = folder + "/.console-key.XXXXXX";
+  WritePrivateFile(file, key + "\n");
+}
+
+void WritePrivateFile(const SystemPath& file, std::string_view content) {
+  // A new file of mode 0600 takes the name in one step: no moment in which the content
+  // is readable by others, and a stale file (or a link put in its place) is replaced.
+  std::string temp = file.Native();
+  temp.insert(temp.rfind('/') + 1, ".");
+  temp += ".XXXXXX";
   const int fd = mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) Fail(file, errno);
-  const std::string content = key + "\n";
   std::size_t written = 0;
   int error = 0;
   while (written < content.size() && error == 0) {

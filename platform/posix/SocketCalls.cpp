@@ -56,6 +56,8 @@ void ShutdownSending(NativeSocket s) { ::shutdown(static_cast<int>(s), SHUT_WR);
 
 void CloseSocket(NativeSocket s) { ::close(static_cast<int>(s)); }
 
+int LastSocketError() { return errno; }
+
 ConnectionWait::ConnectionWait(NativeSocket listening) : listening_(listening) {
   const int fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (fd < 0) throw std::system_error(errno, std::system_category(), "eventfd");

@@ -71,7 +71,12 @@ void WriteConsoleKeyFile(const SystemPath& file, const std::string& key) {
   const int made = ::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
   if (made != ERROR_SUCCESS && made != ERROR_ALREADY_EXISTS && made != ERROR_FILE_EXISTS)
     Fail(file, static_cast<DWORD>(made));
+  WritePrivateFile(file, key + "\r\n");
+}
 
+void WritePrivateFile(const SystemPath& file, std::string_view content) {
+  if (file.empty()) Fail(file, ERROR_PATH_NOT_FOUND);
+  const std::wstring wide = win::WideFromUtf8(file.Native());
   DWORD error = ERROR_SUCCESS;
   std::vector<BYTE> acl = win::OwnerOnlyAcl(error);
   if (acl.empty()) Fail(file, error);
@@ -92,7 +97,6 @@ void WriteConsoleKeyFile(const SystemPath& file, const std::string& key) {
     if (!out.valid()) Fail(file, ::GetLastError());
     error = ::SetSecurityInfo(out.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
                               nullptr, nullptr, reinterpret_cast<PACL>(acl.data()), nullptr);
-    const std::string content = key + "\r\n";
     DWORD written = 0;
     if (error == ERROR_SUCCESS &&
         (!::WriteFile(out.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr) ||

@@ -61,6 +61,8 @@ void ShutdownSending(NativeSocket s) { ::shutdown(static_cast<SOCKET>(s), SD_SEN
 
 void CloseSocket(NativeSocket s) { ::closesocket(static_cast<SOCKET>(s)); }
 
+int LastSocketError() { return ::WSAGetLastError(); }
+
 // The wait polls the listening socket, which reports a waiting connection for as long
 // as one waits, whoever took the one before. (An event selected for FD_ACCEPT is set
 // once per report, and Wine reports again only after a successful accept: a connection

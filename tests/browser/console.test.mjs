@@ -193,6 +193,28 @@ async function main() {
     check('the settings file holds the new interval',
       fs.readFileSync(settingsFile, 'latin1').includes('<defaultpollinterval>5</defaultpollinterval>'));
 
+    // TLS and a pin pasted with colons: the form and the file keep the pin's plain form,
+    // and the status page and document say the last connection was not encrypted.
+    const pin = 'ab'.repeat(32);
+    await page.goto(`${base}/postavke.html`);
+    await page.check('input[name=tls]');
+    await page.fill('input[name=otisak]', pin.toUpperCase().match(/../g).join(':'));
+    await page.click('input[type=submit][value="Postavi"]');
+    check('settings page shows TLS and the pin', await page.isChecked('input[name=tls]') &&
+      (await page.inputValue('input[name=otisak]')) === pin, await page.inputValue('input[name=otisak]'));
+    check('the settings file holds TLS and the pin',
+      fs.readFileSync(settingsFile, 'latin1').includes(`<tls>1</tls>\r\n<tlspin>${pin}</tlspin>\r\n`));
+    await page.goto(`${base}/index.html`);
+    check('status page says the connection was not encrypted', (await page.content()).includes('Veza nije šifrirana'));
+    const connection = await page.evaluate(async () => (await (await fetch('/status.json')).json()).connection);
+    check('status.json says the connection was not encrypted', JSON.stringify(connection) === '{"encrypted":false}',
+      JSON.stringify(connection));
+    await page.goto(`${base}/postavke.html`);
+    await page.uncheck('input[name=tls]');
+    await page.fill('input[name=otisak]', '');
+    await page.click('input[type=submit][value="Postavi"]');
+    check('cleared, TLS and the pin leave the file', !/<tls/.test(fs.readFileSync(settingsFile, 'latin1')));
+
     // More entries, so that the log has several pages: each save logs four lines.
     for (let i = 0; i < 6; i++) {
       await page.goto(`${base}/postavke.html`);
