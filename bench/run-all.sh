@@ -258,7 +258,7 @@ fi
 # ---- The encrypted channel -----------------------------------------------------------
 
 if wanted tls-10k || wanted tls-large; then
-  cert=$work/cert/cert.pem key=$work/cert/key.pem
+  cert=$work/cert/server.crt key=$work/cert/server.key
   if [[ $plain == 1 ]]; then
     # Our side without TLS, for the channel's own cost; the peers keep theirs.
     mkdir -p "$work/cert"
