@@ -92,7 +92,7 @@ mib() { awk -v k="$1" 'BEGIN { if (k > 0) printf "%.1f MiB", k / 1024; else prin
 peaks() { if (($2 > 0)); then echo "$(mib "$1") ($(mib "$2"))"; else mib "$1"; fi; }
 spread() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { printf "%.2f [%.2f–%.2f]", v[int((NR + 1) / 2)], v[1], v[NR] }'; }
 
-ROWS=()
+ROWS=() PEAK_PS=0 PEAK_QS=0
 # row CASE PROJECT-NAME PEER-NAME UNIT LOAD-BEFORE: one line of the table from the pairs.
 row() {
   ROWS+=("$(printf '| %s | %s %s %s | %s %s %s | %s | %s / %s | %s / %s |' "$1" "$2" "$(sv_median "${P[@]}")" "$4" \
