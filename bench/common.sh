@@ -177,6 +177,8 @@ sv_wait_bound() {
 # and every process it started (its connections, the commands they ran).
 sv_sshd() {
   local folder=$1
+  sv_need ssh ssh-keygen
+  [[ -x /usr/sbin/sshd ]] || { echo "missing sshd: run SV_BENCH_TOOLS=1 scripts/setup.sh" >&2; exit 1; }
   mkdir -p "$folder"
   chmod 700 "$folder"
   SV_SSH_PORT=$(sv_free_port)
