@@ -97,10 +97,13 @@ sv_filled_console() {
   exit 1
 }
 
-# Writes a client settings file: sv_settings FILE PORT POLL NAME PATH
+# Writes a client settings file: sv_settings FILE PORT POLL NAME PATH [PIN]. With PIN,
+# the client requires TLS and the server's key to be the one pinned.
 sv_settings() {
+  local tls=()
+  [[ -n ${6:-} ]] && tls=('<tls>1</tls>' "<tlspin>$6</tlspin>")
   printf '%s\r\n' '<xml>' '<serversettings>' '<serveradress>127.0.0.1</serveradress>' \
-    "<defaultport>$2</defaultport>" "<defaultpollinterval>$3</defaultpollinterval>" \
+    "<defaultport>$2</defaultport>" "<defaultpollinterval>$3</defaultpollinterval>" "${tls[@]}" \
     '</serversettings>' '<projects>' '<project>' "<name>$4</name>" "<path>$5</path>" \
     '</project>' '</projects>' '</xml>' >"$1"
 }
@@ -153,6 +156,70 @@ sv_rsync_daemon() {
   rsync --daemon --no-detach --config="$folder/rsyncd.conf" --address=127.0.0.1 --port="$SV_RSYNC_PORT" &
   sv_track $!
   sv_wait_listening "$SV_RSYNC_PORT"
+}
+
+# Waits until a socket listens on 127.0.0.1:PORT (at most 30 s) without connecting to
+# it, for listeners that serve a single connection or log every one.
+sv_wait_bound() {
+  local i
+  for ((i = 0; i < 300; i++)); do
+    [[ -n $(ss -Hltn "src 127.0.0.1 and sport = :$1") ]] && return 0
+    sleep 0.1
+  done
+  echo "nothing listens on port $1" >&2
+  return 1
+}
+
+# Starts an OpenSSH server on 127.0.0.1 with a host key, a client key and a configuration
+# of its own in FOLDER, and waits until it listens: sv_sshd FOLDER. Sets SV_SSH_PORT,
+# SV_SSH (the ssh command line for rsync -e: that key, that host key only) and SV_SSHD_PID.
+# sv_sshd_stop ends it and sets SV_SSHD_KB, the peak resident memory (KiB) of the server
+# and every process it started (its connections, the commands they ran).
+sv_sshd() {
+  local folder=$1
+  sv_need ssh ssh-keygen
+  [[ -x /usr/sbin/sshd ]] || { echo "missing sshd: run SV_BENCH_TOOLS=1 scripts/setup.sh" >&2; exit 1; }
+  mkdir -p "$folder"
+  chmod 700 "$folder"
+  SV_SSH_PORT=$(sv_free_port)
+  ssh-keygen -q -t ed25519 -N '' -C sv-bench-host -f "$folder/host_key"
+  ssh-keygen -q -t ed25519 -N '' -C sv-bench-client -f "$folder/client_key"
+  cp "$folder/client_key.pub" "$folder/authorized_keys"
+  echo "[127.0.0.1]:$SV_SSH_PORT $(cut -d' ' -f1-2 "$folder/host_key.pub")" >"$folder/known_hosts"
+  cat >"$folder/sshd_config" <<CONF
+ListenAddress 127.0.0.1:$SV_SSH_PORT
+HostKey $folder/host_key
+PidFile $folder/sshd.pid
+AuthorizedKeysFile $folder/authorized_keys
+AuthenticationMethods publickey
+PasswordAuthentication no
+KbdInteractiveAuthentication no
+PermitRootLogin prohibit-password
+StrictModes no
+UsePAM no
+UseDNS no
+PrintMotd no
+CONF
+  # As root, sshd wants its empty privilege-separation folder; the package leaves its
+  # making to the service manager.
+  if [[ $(id -u) -eq 0 && ! -d /run/sshd ]]; then
+    mkdir -m 755 /run/sshd
+    sv_made_run_sshd=true
+  fi
+  /usr/bin/time -f %M -o "$folder/peak" /usr/sbin/sshd -D -e -f "$folder/sshd_config" 2>"$folder/sshd.log" &
+  sv_sshd_time=$!
+  sv_wait_bound "$SV_SSH_PORT" || { cat "$folder/sshd.log" >&2; exit 1; }
+  SV_SSHD_PID=$(pgrep -P "$sv_sshd_time")
+  sv_track "$SV_SSHD_PID"
+  sv_sshd_folder=$folder
+  SV_SSH="ssh -F none -p $SV_SSH_PORT -i $folder/client_key -o IdentitiesOnly=yes -o BatchMode=yes \
+-o UserKnownHostsFile=$folder/known_hosts -o StrictHostKeyChecking=yes"
+}
+sv_sshd_stop() {
+  kill "$SV_SSHD_PID"
+  wait "$sv_sshd_time" 2>/dev/null || true
+  SV_SSHD_KB=$(tail -n 1 "$sv_sshd_folder/peak")
+  if [[ ${sv_made_run_sshd:-} == true ]]; then rmdir /run/sshd; fi
 }
 
 # Starts nginx on 127.0.0.1 serving the files of ROOT as text/html, without an access

@@ -15,6 +15,11 @@
 #                    10,000 files: each replaced, the old one    --backup-dir=... over the
 #                    to the desktop trash                        same older files
 #   large            one file of 1 GiB                       socat -u -b 131072, both ends
+#   tls-10k          sync-10k over TLS, the server's own      rsync -a --delete over ssh
+#                    self-signed certificate pinned          (an sshd of the run's own)
+#   tls-large        large over TLS, the same certificate    socat -u -b 131072, OpenSSL
+#                                                            listener and client, the same
+#                                                            certificate
 #   status           the console's status page               nginx serving a saved copy
 #   events           event-log page 50 of 100,000 events,    nginx serving a saved copy
 #                    filtered (one event in a hundred kept)
@@ -26,8 +31,10 @@
 # "Connection: close"; above 1: the project is faster); for the scan, peak memory /
 # listing size. Peak memory is the largest resident size of the timed process (the
 # client, the rsync client, the receiving socat, scan_bench) or, for the console and
-# nginx, of the serving process after its runs. Load is the one-minute load average
-# before and after the case.
+# nginx, of the serving process after its runs; the TLS rows add the serving side's
+# peak in brackets (the case's own sorvana-server; sshd with its connections and their
+# rsync; the sending socat). Load is the one-minute load average before and after the
+# case.
 #
 #   SV_PAIRS=6          pairs per case
 #   SV_CASES="..."      the cases to run, by name (default: all of them)
@@ -36,6 +43,8 @@
 #                       ext4 without a journal passes over inodes freed in the last 5
 #                       minutes once new files dirty their table, so 310 keeps one
 #                       case's removal out of the next one's times
+#   SV_PLAIN=1          the TLS cases with the project over its plain channel (the peers
+#                       keep their encryption): what the channel's encryption costs
 #   SV_SCAN_DIR=...     a tree of 1,000,000 files to reuse (else one is made and removed)
 #   TMPDIR              where data and copies go: the disk under test (bench/README.md
 #                       shows how to give the run an ext4 disk with a journal of its own)
@@ -43,10 +52,11 @@
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 pairs=${SV_PAIRS:-6}
-cases=${SV_CASES:-sync-10k sync-10k-serial sync-100k sync-100k-serial same-100k replace-10k large status events scan}
+cases=${SV_CASES:-sync-10k sync-10k-serial sync-100k sync-100k-serial same-100k replace-10k large tls-10k tls-large status events scan}
 seconds=${SV_WRK_SECONDS:-5}
 settle_seconds=${SV_SETTLE:-5}
-sv_need rsync socat wrk nginx curl python3
+plain=${SV_PLAIN:-0}
+sv_need rsync socat wrk nginx curl python3 ss
 sv_build sorvana-server sync_once filled_console scan_bench
 
 sv_workdir all
@@ -64,7 +74,7 @@ wanted() { [[ " $cases " == *" $1 "* ]]; }
 # the run's number and sets VALUE (ms or req/s) and PEAK (KiB, 0 when not known).
 run_pairs() {
   local i pv qv pk qk
-  P=() Q=() R=() PEAK_P=0 PEAK_Q=0
+  P=() Q=() R=() PEAK_P=0 PEAK_Q=0 PEAK_PS=0 PEAK_QS=0
   for ((i = 0; i < pairs; i++)); do
     if ((i % 2 == 0)); then
       "$1" "$i"; pv=$VALUE pk=$PEAK; "$2" "$i"; qv=$VALUE qk=$PEAK
@@ -78,20 +88,22 @@ run_pairs() {
 }
 
 mib() { awk -v k="$1" 'BEGIN { if (k > 0) printf "%.1f MiB", k / 1024; else printf "—" }'; }
+# peaks CLIENT-KIB SERVER-KIB: the client's peak, and the server's in brackets when known.
+peaks() { if (($2 > 0)); then echo "$(mib "$1") ($(mib "$2"))"; else mib "$1"; fi; }
 spread() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { printf "%.2f [%.2f–%.2f]", v[int((NR + 1) / 2)], v[1], v[NR] }'; }
 
-ROWS=()
+ROWS=() PEAK_PS=0 PEAK_QS=0
 # row CASE PROJECT-NAME PEER-NAME UNIT LOAD-BEFORE: one line of the table from the pairs.
 row() {
   ROWS+=("$(printf '| %s | %s %s %s | %s %s %s | %s | %s / %s | %s / %s |' "$1" "$2" "$(sv_median "${P[@]}")" "$4" \
-    "$3" "$(sv_median "${Q[@]}")" "$4" "$(spread "${R[@]}")" "$(mib "$PEAK_P")" "$(mib "$PEAK_Q")" "$5" "$(sv_load)")")
+    "$3" "$(sv_median "${Q[@]}")" "$4" "$(spread "${R[@]}")" "$(peaks "$PEAK_P" "$PEAK_PS")" "$(peaks "$PEAK_Q" "$PEAK_QS")" "$5" "$(sv_load)")")
   echo "${ROWS[-1]}"
 }
 
 # ---- Synchronisation -----------------------------------------------------------------
 
 sync_cases=false
-for c in sync-10k sync-10k-serial sync-100k sync-100k-serial same-100k replace-10k large; do wanted "$c" && sync_cases=true; done
+for c in sync-10k sync-10k-serial sync-100k sync-100k-serial same-100k replace-10k large tls-10k tls-large; do wanted "$c" && sync_cases=true; done
 if $sync_cases; then
   echo "making the data in $data"
   big=false
@@ -120,7 +132,7 @@ for folder, _, names in os.walk(old):
         os.utime(path, (stat.st_atime - 86400, stat.st_mtime - 86400))
 PY
   mkdir -p "$data/large"
-  if wanted large; then head -c 1G /dev/urandom >"$data/large/one.bin"; fi
+  if wanted large || wanted tls-large; then head -c 1G /dev/urandom >"$data/large/one.bin"; fi
   projects=("files10k=$data/files10k" "files100k=$data/files100k" "large=$data/large")
   piped_port=$(sv_free_port)
   "$BIN/sorvana-server" --listen "127.0.0.1:$piped_port" "${projects[@]}" 2>"$work/server.log" &
@@ -133,9 +145,9 @@ PY
   sv_rsync_daemon "$work" "files10k=$data/files10k" "files100k=$data/files100k"
 fi
 
-# ours PORT PROJECT FOLDER: one synchronisation into FOLDER.
+# ours PORT PROJECT FOLDER [PIN]: one synchronisation into FOLDER, over TLS with PIN.
 ours() {
-  sv_settings "$work/svClient.xml" "$1" 60 "$2" "$3"
+  sv_settings "$work/svClient.xml" "$1" 60 "$2" "$3" "${4:-}"
   sv_timed "$BIN/sync_once" "$work/svClient.xml"
   VALUE=$SV_MS PEAK=$SV_KB
 }
@@ -240,6 +252,102 @@ if wanted large; then
   q_large -; p_large -
   run_pairs p_large q_large
   row large sorvana socat ms "$load"
+  settle
+fi
+
+# ---- The encrypted channel -----------------------------------------------------------
+
+if wanted tls-10k || wanted tls-large; then
+  cert=$work/cert/server.crt key=$work/cert/server.key
+  if [[ $plain == 1 ]]; then
+    # Our side without TLS, for the channel's own cost; the peers keep theirs.
+    mkdir -p "$work/cert"
+    openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj /CN=127.0.0.1 -days 2 \
+      -keyout "$key" -out "$cert" 2>>"$SV_LOG"
+    pin="" tls_options=() ours_name="sorvana plaintext"
+  else
+    # The server's own self-signed certificate, pinned by the client; socat's listener
+    # serves the same certificate and key.
+    pin=$("$BIN/sorvana-server" --make-cert "$work/cert" | grep -oE '[0-9a-f]{64}' | head -n 1)
+    tls_options=(--tls-cert "$cert" --tls-key "$key") ours_name=sorvana
+  fi
+  [[ -f $cert && -f $key && ( -n $pin || $plain == 1 ) ]] || { echo "sorvana-server --make-cert made no certificate" >&2; exit 1; }
+fi
+
+# tls_server PROJECT=PATH: a TLS-only sorvana-server of the case's own, so that its peak
+# memory is the case's; sets tls_port. tls_server_stop ends it and sets PEAK_PS.
+tls_server() {
+  tls_port=$(sv_free_port)
+  "$BIN/sorvana-server" --listen "127.0.0.1:$tls_port" "${tls_options[@]}" "$1" \
+    2>>"$work/tls-server.log" &
+  tls_pid=$!
+  sv_track "$tls_pid"
+  sv_wait_bound "$tls_port"
+}
+tls_server_stop() {
+  PEAK_PS=$(sv_peak_kb "$tls_pid")
+  kill "$tls_pid"
+  wait "$tls_pid" 2>/dev/null || true
+}
+
+if wanted tls-10k; then
+  load=$(sv_load)
+  tls_server "files10k=$data/files10k"
+  sv_sshd "$work/ssh"
+  p_tls10k() { ours "$tls_port" files10k "$copies/o$1" "$pin"; }
+  q_tls10k() {
+    sv_timed rsync -a --delete -e "$SV_SSH" "127.0.0.1:$data/files10k/" "$copies/r$1/"
+    VALUE=$SV_MS PEAK=$SV_KB
+  }
+  run_pairs p_tls10k q_tls10k
+  diff -r "$data/files10k" "$copies/o0" >/dev/null || { echo "tls-10k: the copy differs from the server's folder" >&2; exit 1; }
+  diff -r "$data/files10k" "$copies/r0" >/dev/null || { echo "tls-10k: rsync's copy differs from the server's folder" >&2; exit 1; }
+  tls_server_stop
+  sv_sshd_stop
+  PEAK_QS=$SV_SSHD_KB
+  row tls-10k "$ours_name" "rsync+ssh" ms "$load"
+  settle
+fi
+
+if wanted tls-large; then
+  load=$(sv_load)
+  tls_server "large=$data/large"
+  # As in large: nothing of the last copy left to write back, both copies into the same
+  # folder, each removed after it.
+  p_tlslarge() {
+    sync
+    ours "$tls_port" large "$copies/large-o" "$pin"
+    if [[ $1 == - ]] && ! cmp -s "$data/large/one.bin" "$copies/large-o/one.bin"; then
+      echo "tls-large: the copy differs" >&2
+      exit 1
+    fi
+    rm -rf "$copies/large-o"
+  }
+  q_tlslarge() {
+    local port memory sender
+    port=$(sv_free_port)
+    memory=$(mktemp)
+    # The sender listens, as the server does; the receiving client is timed.
+    /usr/bin/time -f %M -o "$memory" socat -u -b 131072 "OPEN:$data/large/one.bin" \
+      "OPENSSL-LISTEN:$port,bind=127.0.0.1,reuseaddr,cert=$cert,key=$key,verify=0" 2>>"$SV_LOG" &
+    sender=$!
+    sv_wait_bound "$port"
+    sync
+    sv_timed socat -u -b 131072 "OPENSSL:127.0.0.1:$port,verify=0" "OPEN:$copies/large-r,creat,trunc"
+    wait "$sender"
+    VALUE=$SV_MS PEAK=$SV_KB
+    if (($(tail -n 1 "$memory") > PEAK_QS)); then PEAK_QS=$(tail -n 1 "$memory"); fi
+    if [[ $1 == - ]] && ! cmp -s "$data/large/one.bin" "$copies/large-r"; then
+      echo "tls-large: socat's copy differs" >&2
+      exit 1
+    fi
+    rm -f "$memory" "$copies/large-r"
+  }
+  # One untimed copy each first, as in large, checked.
+  q_tlslarge -; p_tlslarge -
+  run_pairs p_tlslarge q_tlslarge
+  tls_server_stop
+  row tls-large "$ours_name" socat ms "$load"
   settle
 fi
 

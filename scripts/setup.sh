@@ -18,7 +18,7 @@ if [[ "${SV_WINDOWS:-0}" == 1 ]]; then
     nsis osslsigncode openssl)
 fi
 if [[ "${SV_BENCH_TOOLS:-0}" == 1 ]]; then
-  packages+=(rsync socat nginx-light wrk)
+  packages+=(rsync socat nginx-light wrk openssh-server)
 fi
 
 missing=()
