@@ -236,8 +236,12 @@ TlsStatus TTlsStream::Handshake() {
 TlsStatus TTlsStream::Read(char* buffer, std::size_t size, std::size_t& moved) {
   ERR_clear_error();
   moved = 0;
-  if (SSL_read_ex(ssl_, buffer, size, &moved) == 1) return TlsStatus::kDone;
-  return Result(0, "TLS read failed: ");
+  if (SSL_read_ex(ssl_, buffer, size, &moved) != 1) return Result(0, "TLS read failed: ");
+  // Records already here follow at once; whatever stops them is seen by the next call.
+  std::size_t more = 0;
+  while (moved < size && SSL_read_ex(ssl_, buffer + moved, size - moved, &more) == 1) moved += more;
+  ERR_clear_error();
+  return TlsStatus::kDone;
 }
 
 TlsStatus TTlsStream::Write(const char* buffer, std::size_t size, std::size_t& moved) {
