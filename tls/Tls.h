@@ -106,6 +106,7 @@ class TTlsStream {
   bool pinMismatch_ = false;
   long verifyResult_ = 0;  // X509_V_OK unless root verification failed
   int systemError_ = 0;
+  TlsStatus held_ = TlsStatus::kDone;  // what a read saw after the bytes it returned
 };
 
 // The pin of the public key of a PEM certificate's first certificate; raises Exception
