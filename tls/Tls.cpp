@@ -8,6 +8,7 @@
 #include <openssl/x509v3.h>
 
 #include <system_error>
+#include <utility>
 
 #include "base/Exception.h"
 #include "base/KeyPin.h"
@@ -236,8 +237,20 @@ TlsStatus TTlsStream::Handshake() {
 TlsStatus TTlsStream::Read(char* buffer, std::size_t size, std::size_t& moved) {
   ERR_clear_error();
   moved = 0;
-  if (SSL_read_ex(ssl_, buffer, size, &moved) == 1) return TlsStatus::kDone;
-  return Result(0, "TLS read failed: ");
+  if (held_ != TlsStatus::kDone) return std::exchange(held_, TlsStatus::kDone);
+  if (SSL_read_ex(ssl_, buffer, size, &moved) != 1) return Result(0, "TLS read failed: ");
+  // Records already here follow at once; an end or a failure after them is held for the
+  // next call.
+  std::size_t more = 0;
+  while (moved < size) {
+    if (SSL_read_ex(ssl_, buffer + moved, size - moved, &more) != 1) {
+      const TlsStatus status = Result(0, "TLS read failed: ");
+      if (status == TlsStatus::kClosed || status == TlsStatus::kFailed) held_ = status;
+      break;
+    }
+    moved += more;
+  }
+  return TlsStatus::kDone;
 }
 
 TlsStatus TTlsStream::Write(const char* buffer, std::size_t size, std::size_t& moved) {

@@ -70,7 +70,8 @@ class TTlsStream {
   // or kFailed/kClosed with Failure() set to the client's message for the check that
   // failed (see HandshakeFailure).
   TlsStatus Handshake();
-  // Reads at most `size` bytes into `buffer`, `moved` says how many. A TCP close with or
+  // Reads at most `size` bytes into `buffer`, `moved` says how many: as many records as
+  // have arrived, so a stream of records comes in large pieces. A TCP close with or
   // without close_notify, also within a record, reads as kClosed: the caller's framing
   // knows whether more was due.
   TlsStatus Read(char* buffer, std::size_t size, std::size_t& moved);
@@ -105,6 +106,7 @@ class TTlsStream {
   bool pinMismatch_ = false;
   long verifyResult_ = 0;  // X509_V_OK unless root verification failed
   int systemError_ = 0;
+  TlsStatus held_ = TlsStatus::kDone;  // what a read saw after the bytes it returned
 };
 
 // The pin of the public key of a PEM certificate's first certificate; raises Exception
