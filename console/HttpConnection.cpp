@@ -7,6 +7,7 @@
 
 #include "console/ConsoleRouter.h"
 #include "console/HttpRequestReader.h"
+#include "platform/TimedStep.h"
 
 namespace sv {
 namespace {
@@ -134,22 +135,12 @@ std::error_code HttpConnection::TryNow(Call call) {
 template <typename Start>
 std::error_code HttpConnection::Await(std::chrono::milliseconds limit, std::size_t& n, Start start) {
   if (aborted_.load(std::memory_order_acquire)) return asio::error::operation_aborted;
-  std::error_code result = asio::error::timed_out;
-  bool done = false;
-  start([&](const std::error_code& ec, std::size_t count) {
-    result = ec;
-    n = count;
-    done = true;
-  });
   context_.restart();
-  context_.run_for(limit);
-  if (!done) {
-    CloseNow();  // the operation ends as aborted; let it finish
-    context_.restart();
-    context_.run();
-    return asio::error::timed_out;
-  }
-  return result;
+  // On time-out the operation ends as aborted, and is let finish.
+  const auto outcome = RunTimedStep(context_, limit, start, [this] { CloseNow(); }, Settle::kRun);
+  if (!outcome) return asio::error::timed_out;
+  n = outcome->bytes;
+  return outcome->error;
 }
 
 // Feeds the reader until it has a whole request (or refuses one); false when the

@@ -13,6 +13,7 @@
 #include "base/Messages.h"
 #include "base/Text.h"
 #include "platform/ListenAddress.h"
+#include "platform/TimedStep.h"
 #include "tls/Tls.h"
 
 namespace sv {
@@ -87,17 +88,15 @@ class Connection {
   // byte; false when none came. Raises when cancelled.
   bool AwaitFirstByte(std::chrono::milliseconds limit) {
     if (cancelled_) throw Exception(reason_.load());
-    std::optional<asio::error_code> result;
     io_.restart();
-    socket_.async_wait(tcp::socket::wait_read, [&result](const asio::error_code& e) { result = e; });
-    io_.run_for(std::min(limit, idle_));
-    if (!result) {  // abandon the wait and let its handler run
-      asio::error_code ignored;
-      socket_.cancel(ignored);
-      io_.restart();
-      io_.run();
-      if (!cancelled_) return false;
-    }
+    const auto outcome = RunTimedStep(
+        io_, std::min(limit, idle_), [&](auto done) { WaitFor(tcp::socket::wait_read, done); },
+        [this] {
+          asio::error_code ignored;
+          socket_.cancel(ignored);
+        },
+        Settle::kRun);
+    if (!outcome && !cancelled_) return false;
     if (cancelled_) throw Exception(reason_.load());
     return true;
   }
@@ -148,7 +147,13 @@ class Connection {
 
   void Await(bool read) {
     const auto wait = read ? tcp::socket::wait_read : tcp::socket::wait_write;
-    Step([&](auto done) { socket_.async_wait(wait, [done](const asio::error_code& e) { done(e, 0); }); }, false);
+    Step([&](auto done) { WaitFor(wait, done); }, false);
+  }
+
+  // Starts waiting until the socket is ready for `wait`; `done` completes the step.
+  template <typename Done>
+  void WaitFor(tcp::socket::wait_type wait, Done done) {
+    socket_.async_wait(wait, [done](const asio::error_code& e) { done(e, 0); });
   }
 
   // One read or write, tried at once: only one that would block waits (with the idle
@@ -210,17 +215,10 @@ class Connection {
       wait = deadline - now;
       late = kPastDeadline;
     }
-    std::optional<std::pair<asio::error_code, std::size_t>> result;
     io_.restart();
-    start([&result](const asio::error_code& ec, std::size_t n) { result.emplace(ec, n); });
-    io_.run_for(wait);
-    if (!result) {  // no progress in time: abort the step and let its handler run
-      Close();
-      io_.restart();
-      io_.run();
-      throw Exception(late);
-    }
-    const auto [ec, n] = *result;
+    const auto outcome = RunTimedStep(io_, wait, start, [this] { Close(); }, Settle::kRun);
+    if (!outcome) throw Exception(late);  // no progress in time
+    const auto [ec, n] = *outcome;
     if (endIsZero && ec == asio::error::eof) return 0;
     if (cancelled_) throw Exception(reason_.load());
     if (ec) throw Exception(ec.message());

@@ -7,6 +7,7 @@
 #include "base/Messages.h"
 #include "base/Text.h"
 #include "platform/FileSystem.h"
+#include "platform/TimedStep.h"
 #include "tls/Tls.h"
 
 namespace sv {
@@ -31,14 +32,6 @@ enum class StepKind { Socket, Lookup };
   if (kind == StepKind::Lookup) throw ESocketError(ec.value(), "Host not found.");
   throw ESocketError(ec.value(), SocketText(ec.value()));
 }
-
-// What one asynchronous step left behind. Shared with its handler, so a handler that
-// runs late (after a time-out gave up on it) writes into storage that still exists.
-struct StepResult {
-  bool done = false;
-  asio::error_code error;
-  std::size_t bytes = 0;
-};
 
 }  // namespace
 
@@ -65,26 +58,13 @@ struct TsvTCPClient::Impl {
     // Checked after restart: a Cancel before this point is seen here, one after it
     // stops the run below.
     if (cancelled.load()) throw ECancelled();
-    auto result = std::make_shared<StepResult>();
-    start([result](const asio::error_code& ec, std::size_t n) {
-      result->error = ec;
-      result->bytes = n;
-      result->done = true;
-    });
-    // One handler at a time, so a late handler of an abandoned step cannot hold this
-    // step past its own completion.
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!result->done && io.run_one_until(deadline) > 0) {
-    }
-    if (!result->done) {
-      abort();
-      io.restart();
-      io.poll();  // lets an aborted socket step finish; a late resolver step may not
+    const auto outcome = RunTimedStep(io, limit, start, abort, Settle::kPoll);  // a late lookup may not end
+    if (!outcome) {
       if (cancelled.load()) throw ECancelled();
       throw ESocketError(SystemCode(asio::error::timed_out), SocketText(SystemCode(asio::error::timed_out)));
     }
-    if (result->error) RaiseSocketError(result->error, kind);
-    return result->bytes;
+    if (outcome->error) RaiseSocketError(outcome->error, kind);
+    return outcome->bytes;
   }
 
   void CloseSocket() {
