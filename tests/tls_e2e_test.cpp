@@ -1,7 +1,8 @@
 // TLS on the command channel with the real programs: a synchronisation inside TLS with a
 // pinned self-signed server and with a server that a test CA vouches for; every check of
 // the server that fails ends the synchronisation before anything is sent; a cut inside a
-// record fails as a cut TCP connection does; "Quit" ends a handshake that stalls.
+// record fails as a cut TCP connection does; "Quit" ends a transfer and a handshake that
+// stalls.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -94,6 +95,9 @@ class TlsRig {
   // Starts the client with TLS required (with `pin` when not empty) or not, and returns
   // what its first synchronisation logged.
   std::vector<std::string> Synchronise(bool tls, const std::string& pin = "") {
+    return StartClient(tls, pin).AwaitSyncEntries();
+  }
+  ClientProgram& StartClient(bool tls, const std::string& pin = "") {
     client_ = std::make_unique<ClientProgram>(dir_ + "/client", ports_.client, 60,
                                               std::vector<Project>{{"drumel", ClientRoot()}}, env_);
     if (tls) {
@@ -104,7 +108,7 @@ class TlsRig {
       WriteFile(file, text);
     }
     client_->Start();
-    return client_->AwaitSyncEntries();
+    return *client_;
   }
   ClientProgram& Client() { return *client_; }
 
@@ -237,6 +241,34 @@ TEST(Tls, ACutInsideARecordFailsAsACutConnectionAndKeepsTheOldFile) {
     EXPECT_EQ(TreeDifference(before, after, true), "");
   }
   EXPECT_EQ(failures[0], failures[1]);
+}
+
+// "Quit" while a file's content arrives inside TLS ends the client as over plain TCP,
+// with the old file whole.
+TEST(Tls, QuitWhileALargeFileArrivesEndsAtOnceAndKeepsTheOldFile) {
+  TempDir dir;
+  TlsRig rig(dir);
+  const std::string big = rig.ServerRoot() + "/big.bin";
+  WriteFile(big, "");
+  std::filesystem::resize_file(big, 200u << 20);
+  SetModificationTime(big, 1600001000);
+  Put(rig.ClientRoot(), "big.bin", "the old content", 1600000000);
+  const Tree before = Snapshot(rig.ClientRoot());
+  const ServerFiles server = WriteCertificate(dir / "server", {.names = {"127.0.0.1"}});
+  rig.StartServer(TlsOptions(server), rig.PortsUsed().server);
+  TcpProxy proxy(rig.PortsUsed().client, rig.PortsUsed().server);
+  // About 3 MB a second: the signal surely comes while the content is on its way.
+  proxy.SetDownstream({.chunk = 16384, .pause = std::chrono::milliseconds(5)});
+  ClientProgram& client = rig.StartClient(true, server.pin);
+  ASSERT_TRUE(proxy.WaitDownstream(0, 1 << 20, kProgramLimit));
+  const auto start = steady_clock::now();
+  client.Quit();
+  EXPECT_EQ(client.Process().WaitExit(kProgramLimit), 0);
+  EXPECT_LT(steady_clock::now() - start, QuitLimit() + std::chrono::seconds(2));
+  // The old file whole and no temporary file beside it; the small file may have come.
+  Tree after = Snapshot(rig.ClientRoot());
+  after.erase("a.txt");
+  EXPECT_EQ(TreeDifference(before, after, true), "");
 }
 
 TEST(Tls, QuitEndsAHandshakeThatStallsWithinASecond) {
