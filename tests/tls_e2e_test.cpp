@@ -275,11 +275,7 @@ TEST(Tls, QuitEndsAHandshakeThatStallsWithinASecond) {
   TempDir dir;
   TlsRig rig(dir);
   SilentPeer silent(rig.PortsUsed().client);
-  ClientProgram client(dir / "client", rig.PortsUsed().client, 60, {{"drumel", rig.ClientRoot()}}, rig.Env());
-  const std::string file = dir / "client/svClient.xml";
-  std::string text = ReadFile(file);
-  WriteFile(file, text.replace(text.find("</serversettings>"), 0, "<tls>1</tls>\r\n"));
-  client.Start();
+  ClientProgram& client = rig.StartClient(true);
   ASSERT_TRUE(silent.WaitForConnection(kProgramLimit));
   const auto start = steady_clock::now();
   client.Quit();
