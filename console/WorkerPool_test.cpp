@@ -97,11 +97,12 @@ TEST(WorkerPool, StopStopsTheTokenOfARunningRequest) {
   SvCHTTPServer server([&](const ConsoleRequest& r, ConsoleResponse& response) {
     if (r.target != "/long") return response.contentText = "quick", void();
     entered = true;
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);  // only a fault gets here
-    while (!r.stop.stop_requested() && std::chrono::steady_clock::now() < until)
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    stopped = r.stop.stop_requested();
-    // Ends after the pool has begun to stop its threads, as a slow handler does.
+    std::mutex m;
+    std::condition_variable_any woken;
+    std::unique_lock lock(m);
+    // Waits for the token; only a fault waits the whole bound.
+    stopped = woken.wait_for(lock, r.stop, std::chrono::seconds(30), [] { return false; }) || r.stop.stop_requested();
+    // Ends a while after the pool has begun to stop its threads, as a slow handler does.
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   });
   server.SetDefaultPort(0);
